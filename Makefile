@@ -1,0 +1,40 @@
+# make test  - build (if needed) and run the whole test suite
+# make build - build and install the module into the virtual environment
+#
+# PYTHON=/path/to/python picks the interpreter (3.12 or later); by default one
+# is found. Without an active virtual environment, one is made in .venv-<ver>.
+# WERROR=0 lets compiler warnings pass.
+
+PYTHON ?= $(shell scripts/find-python)
+WERROR ?= 1
+SANITIZE ?=
+
+PY_VERSION := $(shell $(PYTHON) -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+ifdef VIRTUAL_ENV
+  VENV := $(VIRTUAL_ENV)
+else
+  VENV := .venv-$(PY_VERSION)
+endif
+VPY := $(VENV)/bin/python
+BUILD_FLAGS := -C cmake.define.LHG_WERROR=$(if $(filter 1,$(WERROR)),ON,OFF) \
+               -C cmake.define.LHG_SANITIZE="$(SANITIZE)" \
+               -C build-dir=build/$(PY_VERSION)$(if $(SANITIZE),-san)
+
+.PHONY: test build venv clean
+
+test: build
+	$(VPY) -m pytest $(PYTEST_ARGS)
+
+build: $(VENV)/.deps
+	$(VPY) -m pip install --quiet --no-build-isolation --no-deps $(BUILD_FLAGS) .
+
+venv: $(VENV)/.deps
+
+$(VENV)/.deps: pyproject.toml
+	test -x $(VPY) || $(PYTHON) -m venv $(VENV)
+	$(VPY) -m pip install --quiet --upgrade pip
+	$(VPY) -m pip install --quiet "scikit-build-core>=0.10" ninja $$($(VPY) -c 'import tomllib; d = tomllib.load(open("pyproject.toml", "rb")); print(" ".join(repr(r) for r in d["project"]["optional-dependencies"]["test"]))' | tr -d "'")
+	touch $@
+
+clean:
+	rm -rf build .venv-* .pytest_cache .hypothesis

@@ -1,0 +1,44 @@
+#include "graph/graph.h"
+
+#include "graph/failure.h"
+
+namespace lhg {
+
+void EdgeList::add(NameKey source, NameKey target) {
+  const NodeId s = names_.intern(source);
+  const NodeId t = names_.intern(target);
+  if (edges_.size() >= kEndMarker) throw InternalFailure("edge index space exhausted: more than 4294967295 edges");
+  edges_.push_back({kEndMarker, kEndMarker, s, t});
+}
+
+Graph::Graph(EdgeList&& list)
+    : names_(std::move(list.names_)),
+      first_out_(names_.size(), kEndMarker),
+      first_in_(names_.size(), kEndMarker),
+      edges_(std::move(list.edges_)) {
+  // Each edge becomes the head of its source's outgoing list and its target's
+  // incoming list; for a self loop both heads belong to the one node.
+  for (std::size_t k = 0; k < edges_.size(); ++k) {
+    Edge& e = edges_[k];
+    e.next_out = first_out_[e.source];
+    e.next_in = first_in_[e.target];
+    first_out_[e.source] = static_cast<EdgeId>(k);
+    first_in_[e.target] = static_cast<EdgeId>(k);
+  }
+}
+
+Graph build_graph(EdgeList edges) { return Graph(std::move(edges)); }
+
+std::size_t Graph::out_degree(NodeId v) const noexcept {
+  std::size_t degree = 0;
+  for_each_successor(v, [&](NodeId) { ++degree; });
+  return degree;
+}
+
+NameTable Graph::take_names() && noexcept {
+  NameTable names = std::move(names_);
+  names.drop_index();
+  return names;
+}
+
+}  // namespace lhg

@@ -1,0 +1,83 @@
+// Node names held in one byte arena, and the interning table built on it.
+//
+// A name is an arbitrary byte string (empty strings and NUL bytes included),
+// compared by exact bytes. Every name arrives with a 64-bit hash computed by
+// the caller; within one graph all hashes must come from the same function of
+// the bytes. The boundary passes the interpreter's own string hash, which is
+// keyed per process, so crafted names cannot drive the table into long probe
+// chains, and is usually cached in the string object already.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "graph/types.h"
+
+namespace lhg {
+
+struct NameKey {
+  std::string_view bytes;
+  std::uint64_t hash;
+};
+
+// An ordered sequence of names, duplicates kept. No allocation per name.
+class NameList {
+ public:
+  NameList() = default;
+  NameList(NameList&&) noexcept = default;
+  NameList& operator=(NameList&&) noexcept = default;
+  NameList(const NameList&) = delete;  // potentially megabytes of text
+  NameList& operator=(const NameList&) = delete;
+
+  void reserve(std::size_t names, std::size_t bytes);
+  void push_back(NameKey key);
+
+  std::size_t size() const noexcept { return hashes_.size(); }
+  bool empty() const noexcept { return hashes_.empty(); }
+  std::string_view operator[](std::size_t i) const noexcept {
+    return {arena_.data() + starts_[i], starts_[i + 1] - starts_[i]};
+  }
+  NameKey key(std::size_t i) const noexcept { return {(*this)[i], hashes_[i]}; }
+
+ private:
+  std::vector<char> arena_;
+  std::vector<std::size_t> starts_{0};  // name i is arena_[starts_[i], starts_[i + 1])
+  std::vector<std::uint64_t> hashes_;
+};
+
+// Distinct names numbered 0, 1, 2, ... in order of first insertion, with a
+// flat open-addressing index over them.
+class NameTable {
+ public:
+  NameTable() = default;
+  NameTable(NameTable&&) noexcept = default;
+  NameTable& operator=(NameTable&&) noexcept = default;
+  NameTable(const NameTable&) = delete;
+  NameTable& operator=(const NameTable&) = delete;
+
+  // The number of `key`, numbering it next when it is new. Fails once the
+  // number would reach the end marker.
+  NodeId intern(NameKey key);
+  // The number of `key`, or kNoNode.
+  NodeId find(NameKey key) const noexcept;
+
+  std::size_t size() const noexcept { return names_.size(); }
+  bool empty() const noexcept { return names_.empty(); }
+  std::string_view name(NodeId id) const noexcept { return names_[id]; }
+
+  // Drops the lookup index, keeping the names; for results that only read them.
+  void drop_index() noexcept;
+
+ private:
+  void grow();
+
+  NameList names_;
+  // Each slot holds the high 32 bits of the name's hash above its number, or
+  // kEmptySlot; comparing the stored bits first skips most byte comparisons.
+  std::vector<std::uint64_t> slots_;
+  std::size_t mask_ = 0;
+};
+
+}  // namespace lhg

@@ -1,0 +1,39 @@
+// Binding of fast-call arguments to a function's parameters.
+#pragma once
+
+#include <Python.h>
+
+#include <array>
+#include <cstddef>
+
+namespace lhg::py {
+
+// Every parameter may be passed by position or by keyword; the first
+// `required` have no default.
+struct Signature {
+  const char* name;
+  const char* const* params;
+  std::size_t count;
+  std::size_t required;
+};
+
+// Fills slots[0, sig.count) with borrowed references, NULL for an absent
+// optional parameter. Throws PythonError with the TypeError of the first
+// binding failure: too many positional arguments (tested before any keyword),
+// an unknown keyword, a parameter given twice, missing required parameters.
+void bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** slots);
+
+template <std::size_t N>
+struct BoundArgs {
+  std::array<PyObject*, N> slots{};
+  PyObject* operator[](std::size_t i) const { return slots[i]; }
+};
+
+template <std::size_t N>
+BoundArgs<N> bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  BoundArgs<N> bound;
+  bind(sig, args, nargs, kwnames, bound.slots.data());
+  return bound;
+}
+
+}  // namespace lhg::py

@@ -1,0 +1,169 @@
+#include "module/convert.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace lhg::py {
+namespace {
+
+// A reported length is only a capacity hint: a lying __len__ (or a range of
+// 10**16 items) must not reserve memory that the items never fill.
+constexpr std::size_t kMaxReserve = std::size_t{1} << 20;
+
+std::size_t length_hint(PyObject* obj) {
+  const Py_ssize_t n = PySequence_Size(obj);
+  if (n >= 0) return std::min(static_cast<std::size_t>(n), kMaxReserve);
+  // An ordinary failure to report a length is forgotten; an interrupt, an
+  // exit request or a resumed panic is not.
+  if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_Exception)) throw PythonError{};
+  PyErr_Clear();
+  return 0;
+}
+
+[[noreturn]] void str_is_not_a_vec() {
+  PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+  throw PythonError{};
+}
+
+// The checks that a sequence argument (edge list or name list) passes first.
+std::size_t begin_sequence(PyObject* obj) {
+  if (PyUnicode_Check(obj)) str_is_not_a_vec();
+  if (!PySequence_Check(obj)) cannot_convert(obj, "Sequence");
+  return length_hint(obj);
+}
+
+// Calls f(item) for each item of a sequence, in iteration order. Exact lists
+// and tuples are indexed directly: nothing in our conversions runs Python
+// code, so this sees what their iterators would, bounds checked each step.
+template <class F>
+void for_each_item(PyObject* seq, F&& f) {
+  if (PyList_CheckExact(seq)) {
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(seq); ++i) {
+      Ref item = Ref::borrow(PyList_GET_ITEM(seq, i));
+      f(item.get());
+    }
+    return;
+  }
+  if (PyTuple_CheckExact(seq)) {
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(seq); ++i) f(PyTuple_GET_ITEM(seq, i));
+    return;
+  }
+  Ref it = check(PyObject_GetIter(seq));
+  while (Ref item = Ref::steal(PyIter_Next(it.get()))) f(item.get());
+  if (PyErr_Occurred()) throw PythonError{};
+}
+
+// The name's UTF-8 bytes (owned by the str) and its hash. The hash is the
+// str type's own, taken directly so that a subclass's __hash__ never runs;
+// it is keyed per process and cached in the object.
+NameKey name_key(PyObject* obj) {
+  if (!PyUnicode_Check(obj)) cannot_convert(obj, "PyString");
+  Py_ssize_t size = 0;
+  const char* bytes = PyUnicode_AsUTF8AndSize(obj, &size);
+  if (bytes == nullptr) throw PythonError{};
+  const Py_hash_t hash = PyUnicode_Type.tp_hash(obj);
+  if (hash == -1) throw PythonError{};
+  return {std::string_view(bytes, static_cast<std::size_t>(size)), static_cast<std::uint64_t>(hash)};
+}
+
+bool is_numpy_bool(PyTypeObject* type) {
+  Ref module = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
+  if (!module || !PyUnicode_Check(module.get()) || PyUnicode_CompareWithASCIIString(module.get(), "numpy") != 0) {
+    PyErr_Clear();
+    return false;
+  }
+  Ref name = Ref::steal(PyType_GetName(type));
+  if (!name || !PyUnicode_Check(name.get())) {
+    PyErr_Clear();
+    return false;
+  }
+  return PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0 ||
+         PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0;
+}
+
+}  // namespace
+
+EdgeList to_edge_list(PyObject* obj) {
+  EdgeList edges;
+  edges.reserve(begin_sequence(obj));
+  for_each_item(obj, [&](PyObject* item) {
+    if (!PyTuple_Check(item)) cannot_convert(item, "PyTuple");
+    if (PyTuple_GET_SIZE(item) != 2) {
+      PyErr_Format(PyExc_ValueError, "expected tuple of length 2, but got tuple of length %zd", PyTuple_GET_SIZE(item));
+      throw PythonError{};
+    }
+    const NameKey source = name_key(PyTuple_GET_ITEM(item, 0));
+    const NameKey target = name_key(PyTuple_GET_ITEM(item, 1));
+    edges.add(source, target);
+  });
+  return edges;
+}
+
+OwnedName to_node_name(PyObject* obj) {
+  const NameKey key = name_key(obj);
+  return {std::string(key.bytes), key.hash};
+}
+
+NameList to_name_list(PyObject* obj) {
+  NameList names;
+  names.reserve(begin_sequence(obj), 0);
+  for_each_item(obj, [&](PyObject* item) { names.push_back(name_key(item)); });
+  return names;
+}
+
+std::uint64_t to_u64(PyObject* obj) {
+  Ref index;
+  if (!PyLong_Check(obj)) {
+    index = check(PyNumber_Index(obj));
+    obj = index.get();
+  }
+  const unsigned long long value = PyLong_AsUnsignedLongLong(obj);
+  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw PythonError{};
+  return value;
+}
+
+double to_double(PyObject* obj) {
+  if (PyFloat_CheckExact(obj)) return PyFloat_AS_DOUBLE(obj);
+  const double value = PyFloat_AsDouble(obj);
+  if (value == -1.0 && PyErr_Occurred()) throw PythonError{};
+  return value;
+}
+
+bool to_bool(PyObject* obj) {
+  if (PyBool_Check(obj)) return obj == Py_True;
+  PyTypeObject* type = Py_TYPE(obj);
+  if (is_numpy_bool(type)) {
+    inquiry truth = type->tp_as_number != nullptr ? type->tp_as_number->nb_bool : nullptr;
+    if (truth == nullptr) {
+      PyErr_Format(PyExc_AttributeError, "object of type '%S' does not define a '__bool__' conversion",
+                   reinterpret_cast<PyObject*>(type));
+      throw PythonError{};
+    }
+    const int value = truth(obj);
+    if (value == 0 || value == 1) return value == 1;
+    throw_pending();
+  }
+  cannot_convert(obj, "PyBool");
+}
+
+Ref name_to_str(std::string_view name) {
+  return created(PyUnicode_FromStringAndSize(name.empty() ? "" : name.data(), static_cast<Py_ssize_t>(name.size())));
+}
+
+PyObject* depth_map_to_dict(DepthMap depths) {
+  Ref dict = created(PyDict_New());
+  std::size_t begin = 0;
+  for (std::size_t level = 0; level < depths.level_end.size(); ++level) {
+    const std::size_t end = depths.level_end[level];
+    if (begin == end) continue;
+    Ref depth = created(PyLong_FromUnsignedLongLong(level + 1));
+    for (std::size_t i = begin; i < end; ++i) {
+      Ref key = name_to_str(depths.names.name(depths.found[i]));
+      if (PyDict_SetItem(dict.get(), key.get(), depth.get()) < 0) dict_store_failed();
+    }
+    begin = end;
+  }
+  return dict.release();
+}
+
+}  // namespace lhg::py

@@ -1,0 +1,51 @@
+// Conversions between Python objects and the cores' native values.
+//
+// Argument conversions throw PythonError with the interpreter's exception set;
+// `convert` applies the wrapping rule for the parameter being converted.
+// Result conversions consume the native result and return a new reference;
+// a failure to create an object there is an internal failure.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <string>
+
+#include "graph/graph.h"
+#include "graph/names.h"
+#include "graph/reachability.h"
+#include "module/errors.h"
+
+namespace lhg::py {
+
+// Runs the conversion of one parameter; a failure ends the call (errors.h).
+template <class F>
+auto convert(const char* param, PyObject* obj, F&& conversion) -> decltype(conversion(obj)) {
+  try {
+    return conversion(obj);
+  } catch (const PythonError&) {
+    conversion_failed(param);
+  }
+}
+
+// A node name with its bytes copied out of the str.
+struct OwnedName {
+  std::string bytes;
+  std::uint64_t hash = 0;
+  NameKey key() const noexcept { return {bytes, hash}; }
+};
+
+// --- arguments ---
+EdgeList to_edge_list(PyObject* obj);
+OwnedName to_node_name(PyObject* obj);
+NameList to_name_list(PyObject* obj);
+std::uint64_t to_u64(PyObject* obj);
+double to_double(PyObject* obj);
+bool to_bool(PyObject* obj);
+
+// --- results ---
+// A new str from a node name's UTF-8 bytes.
+Ref name_to_str(std::string_view name);
+PyObject* depth_map_to_dict(DepthMap depths);
+
+}  // namespace lhg::py

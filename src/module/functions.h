@@ -1,0 +1,13 @@
+// The Python-facing functions: each binds its arguments, converts them in
+// parameter order, calls its core and converts the result. Nothing here runs
+// an algorithm.
+#pragma once
+
+#include <Python.h>
+
+namespace lhg::py {
+
+PyObject* ancestors_at_depth(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* descendants_at_depth(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
+}  // namespace lhg::py
