@@ -166,4 +166,14 @@ PyObject* depth_map_to_dict(DepthMap depths) {
   return dict.release();
 }
 
+PyObject* score_map_to_dict(ScoreMap scores) {
+  Ref dict = created(PyDict_New());
+  for (std::size_t v = 0; v < scores.scores.size(); ++v) {
+    Ref key = name_to_str(scores.names.name(static_cast<NodeId>(v)));
+    Ref value = created(PyFloat_FromDouble(scores.scores[v]));
+    if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) dict_store_failed();
+  }
+  return dict.release();
+}
+
 }  // namespace lhg::py

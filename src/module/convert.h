@@ -14,6 +14,7 @@
 #include "graph/graph.h"
 #include "graph/names.h"
 #include "graph/reachability.h"
+#include "graph/scores.h"
 #include "module/errors.h"
 
 namespace lhg::py {
@@ -47,5 +48,7 @@ bool to_bool(PyObject* obj);
 // A new str from a node name's UTF-8 bytes.
 Ref name_to_str(std::string_view name);
 PyObject* depth_map_to_dict(DepthMap depths);
+// dict str -> float, filled in node order.
+PyObject* score_map_to_dict(ScoreMap scores);
 
 }  // namespace lhg::py
