@@ -1,5 +1,8 @@
-# make test  - build (if needed) and run the whole test suite
-# make build - build and install the module into the virtual environment
+# make test          - build (if needed) and run the whole test suite
+# make build         - build and install the module into the virtual environment
+# make test-sanitize - the suite against a build with AddressSanitizer and
+#                      UndefinedBehaviorSanitizer (installed beside, not over,
+#                      the normal build)
 #
 # PYTHON=/path/to/python picks the interpreter (3.12 or later); by default one
 # is found. Without an active virtual environment, one is made in .venv-<ver>.
@@ -11,19 +14,34 @@ SANITIZE ?=
 
 PY_VERSION := $(shell $(PYTHON) -c 'import sys; print("%d.%d" % sys.version_info[:2])')
 ifdef VIRTUAL_ENV
-  VENV := $(VIRTUAL_ENV)
+  VENV ?= $(VIRTUAL_ENV)
 else
-  VENV := .venv-$(PY_VERSION)
+  VENV ?= .venv-$(PY_VERSION)
 endif
 VPY := $(VENV)/bin/python
 BUILD_FLAGS := -C cmake.define.LHG_WERROR=$(if $(filter 1,$(WERROR)),ON,OFF) \
                -C cmake.define.LHG_SANITIZE="$(SANITIZE)" \
                -C build-dir=build/$(PY_VERSION)$(if $(SANITIZE),-san)
 
-.PHONY: test build venv clean
+.PHONY: test build venv clean test-sanitize
 
 test: build
 	$(VPY) -m pytest $(PYTEST_ARGS)
+
+SAN_DIR := build/$(PY_VERSION)-san
+SAN_PRELOAD := $(shell g++ -print-file-name=libasan.so) $(shell g++ -print-file-name=libubsan.so)
+
+# The interpreter itself is not built with the sanitizers: the runtime is
+# preloaded, and leak detection is off because the interpreter keeps memory
+# until exit by design.
+test-sanitize: $(VENV)/.deps
+	$(VPY) -m pip install --quiet --no-build-isolation --no-deps --upgrade --target $(SAN_DIR)/site \
+	    -C cmake.define.LHG_WERROR=ON -C cmake.define.LHG_SANITIZE=address,undefined \
+	    -C cmake.build-type=RelWithDebInfo -C build-dir=$(SAN_DIR)/build .
+	PYTHONPATH=$(SAN_DIR)/site LD_PRELOAD="$(SAN_PRELOAD)" \
+	    ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	    HYPOTHESIS_EXAMPLES=$${HYPOTHESIS_EXAMPLES:-100} \
+	    $(VPY) -m pytest -p no:cacheprovider $(PYTEST_ARGS)
 
 build: $(VENV)/.deps
 	$(VPY) -m pip install --quiet --no-build-isolation --no-deps $(BUILD_FLAGS) .
