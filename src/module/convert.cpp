@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 
 namespace lhg::py {
 namespace {
@@ -150,20 +151,45 @@ Ref name_to_str(std::string_view name) {
   return created(PyUnicode_FromStringAndSize(name.empty() ? "" : name.data(), static_cast<Py_ssize_t>(name.size())));
 }
 
-PyObject* depth_map_to_dict(DepthMap depths) {
-  Ref dict = created(PyDict_New());
-  std::size_t begin = 0;
-  for (std::size_t level = 0; level < depths.level_end.size(); ++level) {
-    const std::size_t end = depths.level_end[level];
+namespace {
+
+// Stores name -> depth into `dict` for one search's nodes: found[begin, ...)
+// cut at the given level ends, the first level at depth 1. One int serves a
+// whole level.
+void store_depths(PyObject* dict, const NameTable& names, const std::vector<NodeId>& found, std::size_t begin,
+                  std::span<const std::size_t> level_end) {
+  for (std::size_t level = 0; level < level_end.size(); ++level) {
+    const std::size_t end = level_end[level];
     if (begin == end) continue;
     Ref depth = created(PyLong_FromUnsignedLongLong(level + 1));
     for (std::size_t i = begin; i < end; ++i) {
-      Ref key = name_to_str(depths.names.name(depths.found[i]));
-      if (PyDict_SetItem(dict.get(), key.get(), depth.get()) < 0) dict_store_failed();
+      Ref key = name_to_str(names.name(found[i]));
+      if (PyDict_SetItem(dict, key.get(), depth.get()) < 0) dict_store_failed();
     }
     begin = end;
   }
+}
+
+}  // namespace
+
+PyObject* depth_map_to_dict(DepthMap depths) {
+  Ref dict = created(PyDict_New());
+  store_depths(dict.get(), depths.names, depths.found, 0, depths.level_end);
   return dict.release();
+}
+
+PyObject* batch_to_dict(BatchDepths batch) {
+  Ref outer = created(PyDict_New());
+  const std::span<const std::size_t> all_levels(batch.level_end);
+  for (std::size_t k = 0; k < batch.keys.size(); ++k) {
+    Ref key = name_to_str(batch.starts[batch.keys[k]]);
+    Ref inner = created(PyDict_New());
+    const std::size_t first = batch.level_begin[k];
+    store_depths(inner.get(), batch.names, batch.found, batch.found_begin[k],
+                 all_levels.subspan(first, batch.level_begin[k + 1] - first));
+    if (PyDict_SetItem(outer.get(), key.get(), inner.get()) < 0) dict_store_failed();
+  }
+  return outer.release();
 }
 
 PyObject* score_map_to_dict(ScoreMap scores) {
@@ -174,6 +200,29 @@ PyObject* score_map_to_dict(ScoreMap scores) {
     if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) dict_store_failed();
   }
   return dict.release();
+}
+
+PyObject* subgraph_to_tuple(SubgraphResult sub) {
+  // The lists are made at their final length and filled by slot; a list
+  // released half filled frees the items it holds and skips the empty slots.
+  Ref nodes = created(PyList_New(static_cast<Py_ssize_t>(sub.nodes.size())));
+  for (std::size_t i = 0; i < sub.nodes.size(); ++i) {
+    PyList_SET_ITEM(nodes.get(), static_cast<Py_ssize_t>(i), name_to_str(sub.names.name(sub.nodes[i])).release());
+  }
+  // Each member's str is made once, for the node list, and shared by the
+  // edge tuples: strs are immutable, and a name can stand in many edges.
+  Ref edges = created(PyList_New(static_cast<Py_ssize_t>(sub.edges.size())));
+  for (std::size_t k = 0; k < sub.edges.size(); ++k) {
+    const auto [source, target] = sub.edges[k];
+    Ref pair = created(PyTuple_New(2));
+    PyTuple_SET_ITEM(pair.get(), 0, Py_NewRef(PyList_GET_ITEM(nodes.get(), source)));
+    PyTuple_SET_ITEM(pair.get(), 1, Py_NewRef(PyList_GET_ITEM(nodes.get(), target)));
+    PyList_SET_ITEM(edges.get(), static_cast<Py_ssize_t>(k), pair.release());
+  }
+  Ref result = created(PyTuple_New(2));
+  PyTuple_SET_ITEM(result.get(), 0, nodes.release());
+  PyTuple_SET_ITEM(result.get(), 1, edges.release());
+  return result.release();
 }
 
 }  // namespace lhg::py

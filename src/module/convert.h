@@ -15,6 +15,7 @@
 #include "graph/names.h"
 #include "graph/reachability.h"
 #include "graph/scores.h"
+#include "graph/subgraph.h"
 #include "module/errors.h"
 
 namespace lhg::py {
@@ -48,7 +49,11 @@ bool to_bool(PyObject* obj);
 // A new str from a node name's UTF-8 bytes.
 Ref name_to_str(std::string_view name);
 PyObject* depth_map_to_dict(DepthMap depths);
+// dict str -> (dict str -> int), one key per distinct start name.
+PyObject* batch_to_dict(BatchDepths batch);
 // dict str -> float, filled in node order.
 PyObject* score_map_to_dict(ScoreMap scores);
+// (list of str, list of (str, str)), both lists in the core's order.
+PyObject* subgraph_to_tuple(SubgraphResult sub);
 
 }  // namespace lhg::py

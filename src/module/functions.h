@@ -9,5 +9,8 @@ namespace lhg::py {
 
 PyObject* ancestors_at_depth(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* descendants_at_depth(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* batch_ancestors(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* batch_descendants(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* subgraph(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
 }  // namespace lhg::py

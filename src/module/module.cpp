@@ -27,6 +27,9 @@ PyMethodDef method(const char* name, const char* doc) {
 PyMethodDef g_functions[] = {
     method<ancestors_at_depth>("ancestors_at_depth", doc::kAncestorsAtDepth),
     method<descendants_at_depth>("descendants_at_depth", doc::kDescendantsAtDepth),
+    method<batch_ancestors>("batch_ancestors", doc::kBatchAncestors),
+    method<batch_descendants>("batch_descendants", doc::kBatchDescendants),
+    method<subgraph>("subgraph", doc::kSubgraph),
 };
 
 PyModuleDef g_definition = {
