@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 
+#include "graph/components.h"
 #include "graph/graph.h"
 #include "graph/names.h"
 #include "graph/reachability.h"
@@ -50,5 +51,7 @@ Ref name_to_str(std::string_view name);
 PyObject* depth_map_to_dict(DepthMap depths);
 // dict str -> float, filled in node order.
 PyObject* score_map_to_dict(ScoreMap scores);
+// list of lists of str, components and members in the core's order.
+PyObject* components_to_list(Components components);
 
 }  // namespace lhg::py
