@@ -20,6 +20,7 @@ else
 endif
 VPY := $(VENV)/bin/python
 BUILD_FLAGS := -C cmake.define.LHG_WERROR=$(if $(filter 1,$(WERROR)),ON,OFF) \
+               -C cmake.define.LHG_TESTING=ON \
                -C cmake.define.LHG_SANITIZE="$(SANITIZE)" \
                -C build-dir=build/$(PY_VERSION)$(if $(SANITIZE),-san)
 

@@ -225,4 +225,22 @@ PyObject* subgraph_to_tuple(SubgraphResult sub) {
   return result.release();
 }
 
+PyObject* components_to_list(Components components) {
+  // Every list is created at its final length and filled by slot; a list
+  // released half-filled drops only the slots already set.
+  Ref outer = created(PyList_New(static_cast<Py_ssize_t>(components.size())));
+  std::size_t begin = 0;
+  for (std::size_t c = 0; c < components.size(); ++c) {
+    const std::size_t end = components.ends[c];
+    Ref inner = created(PyList_New(static_cast<Py_ssize_t>(end - begin)));
+    for (std::size_t k = begin; k < end; ++k) {
+      PyList_SET_ITEM(inner.get(), static_cast<Py_ssize_t>(k - begin),
+                      name_to_str(components.names.name(components.members[k])).release());
+    }
+    PyList_SET_ITEM(outer.get(), static_cast<Py_ssize_t>(c), inner.release());
+    begin = end;
+  }
+  return outer.release();
+}
+
 }  // namespace lhg::py

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 
+#include "graph/components.h"
 #include "graph/graph.h"
 #include "graph/names.h"
 #include "graph/reachability.h"
@@ -55,5 +56,7 @@ PyObject* batch_to_dict(BatchDepths batch);
 PyObject* score_map_to_dict(ScoreMap scores);
 // (list of str, list of (str, str)), both lists in the core's order.
 PyObject* subgraph_to_tuple(SubgraphResult sub);
+// list of lists of str, components and members in the core's order.
+PyObject* components_to_list(Components components);
 
 }  // namespace lhg::py

@@ -7,6 +7,8 @@
 
 namespace lhg::py {
 
+PyObject* pagerank(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* strongly_connected(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* ancestors_at_depth(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* descendants_at_depth(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* batch_ancestors(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);

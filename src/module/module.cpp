@@ -25,6 +25,8 @@ PyMethodDef method(const char* name, const char* doc) {
 
 // Registration order, which is also the order of __all__.
 PyMethodDef g_functions[] = {
+    method<pagerank>("pagerank", doc::kPagerank),
+    method<strongly_connected>("strongly_connected", doc::kStronglyConnected),
     method<ancestors_at_depth>("ancestors_at_depth", doc::kAncestorsAtDepth),
     method<descendants_at_depth>("descendants_at_depth", doc::kDescendantsAtDepth),
     method<batch_ancestors>("batch_ancestors", doc::kBatchAncestors),
