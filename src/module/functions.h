@@ -9,5 +9,7 @@ namespace lhg::py {
 
 PyObject* ancestors_at_depth(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* descendants_at_depth(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* betweenness(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* sampled_betweenness(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
 }  // namespace lhg::py

@@ -27,6 +27,8 @@ PyMethodDef method(const char* name, const char* doc) {
 PyMethodDef g_functions[] = {
     method<ancestors_at_depth>("ancestors_at_depth", doc::kAncestorsAtDepth),
     method<descendants_at_depth>("descendants_at_depth", doc::kDescendantsAtDepth),
+    method<betweenness>("betweenness", doc::kBetweenness),
+    method<sampled_betweenness>("sampled_betweenness", doc::kSampledBetweenness),
 };
 
 PyModuleDef g_definition = {
