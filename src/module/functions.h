@@ -11,6 +11,8 @@ PyObject* pagerank(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
 PyObject* strongly_connected(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* ancestors_at_depth(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* descendants_at_depth(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* betweenness(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* sampled_betweenness(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* batch_ancestors(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* batch_descendants(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* subgraph(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);

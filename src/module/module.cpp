@@ -29,6 +29,8 @@ PyMethodDef g_functions[] = {
     method<strongly_connected>("strongly_connected", doc::kStronglyConnected),
     method<ancestors_at_depth>("ancestors_at_depth", doc::kAncestorsAtDepth),
     method<descendants_at_depth>("descendants_at_depth", doc::kDescendantsAtDepth),
+    method<betweenness>("betweenness", doc::kBetweenness),
+    method<sampled_betweenness>("sampled_betweenness", doc::kSampledBetweenness),
     method<batch_ancestors>("batch_ancestors", doc::kBatchAncestors),
     method<batch_descendants>("batch_descendants", doc::kBatchDescendants),
     method<subgraph>("subgraph", doc::kSubgraph),

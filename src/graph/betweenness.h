@@ -1,0 +1,26 @@
+// Betweenness centrality on an unweighted directed graph: exact over every
+// source node, or estimated from a seeded sample of source nodes.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "graph/graph.h"
+#include "graph/scores.h"
+#include "graph/types.h"
+
+namespace lhg {
+
+// The shared accumulation. With no source list every node is a source, in
+// ascending order; a given list is processed in its order, may repeat nodes
+// or be empty, and must hold only node numbers below node_count(). Scores are
+// scaled once at the end by the normalisation times node_count() / (sources
+// given), the latter only for a non-empty given list.
+ScoreMap betweenness_on_graph(Graph graph, bool normalized,
+                              std::optional<std::vector<NodeId>> sources = std::nullopt);
+
+ScoreMap betweenness_impl(EdgeList edges, bool normalized);
+ScoreMap sampled_betweenness_impl(EdgeList edges, std::uint64_t sample_size, std::uint64_t seed, bool normalized);
+
+}  // namespace lhg
