@@ -1,7 +1,17 @@
 from collections.abc import Sequence
 from typing import SupportsIndex
 
-__all__: list[str]
+__all__ = [
+    "pagerank",
+    "strongly_connected",
+    "ancestors_at_depth",
+    "descendants_at_depth",
+    "betweenness",
+    "sampled_betweenness",
+    "batch_ancestors",
+    "batch_descendants",
+    "subgraph",
+]
 
 _Edges = Sequence[tuple[str, str]]
 _Names = Sequence[str]
