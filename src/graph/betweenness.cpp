@@ -26,6 +26,7 @@
 #include <utility>
 
 #include "graph/failure.h"
+#include "graph/interrupt.h"
 
 namespace lhg {
 namespace {
@@ -83,6 +84,7 @@ class Brandes {
 
   void add_source(NodeId s) {
     const std::size_t reached = search(s);
+    poller_.tick(reached + walked_);
     accumulate(s, reached);
     for (std::size_t i = 0; i < reached; ++i) {
       const NodeId w = order_[i];
@@ -99,8 +101,10 @@ class Brandes {
     state_[s].dist = 0;
     order_[0] = s;
     std::size_t tail = 1;
+    walked_ = 0;
     for (std::size_t head = 0; head < tail; ++head) {
       const NodeId v = order_[head];
+      walked_ += succ_.begin[v + 1] - succ_.begin[v];
       // A self loop never lies on a shortest path, so v's own count stays
       // fixed while its edges are walked.
       const PathCount sigma_v = state_[v].sigma;
@@ -141,6 +145,8 @@ class Brandes {
   std::vector<NodeState> state_;
   std::vector<NodeId> order_;
   std::vector<Score> score_;
+  std::size_t walked_ = 0;  // edges the last search walked
+  Poller poller_;
 };
 
 }  // namespace

@@ -11,6 +11,8 @@
 // more than the edge count plus one entries.
 #include "graph/components.h"
 
+#include "graph/interrupt.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <utility>
@@ -32,8 +34,8 @@ enum Mark : std::uint8_t {
 // started from each undiscovered node in index order. A node stays on the
 // stack beneath the predecessors it pushed and finishes when it is met again
 // on top, after all of them.
-std::vector<NodeId> finish_order(const Graph& graph, std::vector<std::uint8_t>& mark,
-                                 std::vector<NodeId>& stack) {
+std::vector<NodeId> finish_order(const Graph& graph, std::vector<std::uint8_t>& mark, std::vector<NodeId>& stack,
+                                 Poller& poller) {
   const std::size_t n = graph.node_count();
   std::vector<NodeId> order;
   order.reserve(n);
@@ -43,6 +45,7 @@ std::vector<NodeId> finish_order(const Graph& graph, std::vector<std::uint8_t>& 
     stack.push_back(i);
     while (!stack.empty()) {
       const NodeId x = stack.back();
+      poller.tick();
       if (mark[x] == kNew) {
         mark[x] = kDiscovered;
         graph.for_each_predecessor(x, [&](NodeId p) {
@@ -66,7 +69,8 @@ Components component_search(const Graph& graph) {
   const std::size_t n = graph.node_count();
   std::vector<std::uint8_t> mark(n, kNew);
   std::vector<NodeId> stack;
-  const std::vector<NodeId> order = finish_order(graph, mark, stack);
+  Poller poller;
+  const std::vector<NodeId> order = finish_order(graph, mark, stack, poller);
 
   // Second pass over the forward graph, latest finisher first: each search
   // collects exactly one component, its members in pre-order.
@@ -79,6 +83,7 @@ Components component_search(const Graph& graph) {
     while (!stack.empty()) {
       const NodeId y = stack.back();
       stack.pop_back();
+      poller.tick();
       if (mark[y] == kCollected) continue;
       mark[y] = kCollected;
       graph.for_each_successor(y, [&](NodeId t) {

@@ -7,6 +7,8 @@
 // one after another, so their order among themselves cannot matter.
 #include "graph/pagerank.h"
 
+#include "graph/interrupt.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <utility>
@@ -29,7 +31,9 @@ ScoreMap pagerank_literal(EdgeList edges, double alpha, std::uint64_t max_iter) 
   for (const Edge& e : graph.edges()) ++out_degree[e.source];
   const double teleport = (1.0 - alpha) / count;
 
+  Poller poller;
   for (std::uint64_t iteration = 0; iteration < max_iter; ++iteration) {
+    poller.tick(n + graph.edge_count());
     std::fill(next.begin(), next.end(), teleport);
     for (NodeId i = 0; i < n; ++i) {
       if (out_degree[i] > 0) {
@@ -38,6 +42,7 @@ ScoreMap pagerank_literal(EdgeList edges, double alpha, std::uint64_t max_iter) 
       } else {
         const double share = (score[i] * alpha) / count;
         for (double& x : next) x += share;
+        poller.tick(n);
       }
     }
     score.swap(next);

@@ -8,6 +8,8 @@
 // bring it into its own result, and parallel edges find nothing new.
 #include "graph/reachability.h"
 
+#include "graph/interrupt.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <optional>
@@ -49,7 +51,7 @@ class Discovered {
 // batch. Requires max_depth > 0.
 template <Direction dir>
 void search(const Graph& graph, Discovered& discovered, NodeId s, Depth max_depth, std::vector<NodeId>& found,
-            std::vector<std::size_t>& level_end) {
+            std::vector<std::size_t>& level_end, Poller& poller) {
   discovered.next_search();
   discovered.mark(s);
   auto visit = [&](NodeId u) {
@@ -61,7 +63,10 @@ void search(const Graph& graph, Discovered& discovered, NodeId s, Depth max_dept
   // Nodes of depth d are expanded only while d < max_depth; d + 1 cannot wrap.
   for (Depth d = 1; d < max_depth && head < found.size(); ++d) {
     const std::size_t end = found.size();
-    for (; head < end; ++head) graph.for_each_neighbor<dir>(found[head], visit);
+    for (; head < end; ++head) {
+      poller.tick();
+      graph.for_each_neighbor<dir>(found[head], visit);
+    }
     level_end.push_back(found.size());
   }
 }
@@ -74,7 +79,8 @@ DepthMap depth_search(EdgeList edges, NameKey start, Depth max_depth) {
   if (s == kNoNode || max_depth == 0) return result;
 
   Discovered discovered(graph.node_count());
-  search<dir>(graph, discovered, s, max_depth, result.found, result.level_end);
+  Poller poller;
+  search<dir>(graph, discovered, s, max_depth, result.found, result.level_end, poller);
   if (!result.found.empty()) result.names = std::move(graph).take_names();
   return result;
 }
@@ -114,14 +120,16 @@ BatchDepths batch_search(EdgeList edges, NameList starts, Depth max_depth) {
   result.level_begin.reserve(result.keys.size() + 1);
 
   std::optional<Discovered> discovered;  // made when the first start name is found
+  Poller poller;
   for (const std::size_t k : result.keys) {
+    poller.tick();
     result.found_begin.push_back(result.found.size());
     result.level_begin.push_back(result.level_end.size());
     if (max_depth == 0) continue;
     const NodeId s = graph.find(starts.key(k));
     if (s == kNoNode) continue;
     if (!discovered) discovered.emplace(graph.node_count());
-    search<dir>(graph, *discovered, s, max_depth, result.found, result.level_end);
+    search<dir>(graph, *discovered, s, max_depth, result.found, result.level_end, poller);
   }
   result.found_begin.push_back(result.found.size());
   result.level_begin.push_back(result.level_end.size());

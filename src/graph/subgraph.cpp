@@ -8,6 +8,8 @@
 // first-out queue of (node, depth) pairs would hand them out.
 #include "graph/subgraph.h"
 
+#include "graph/interrupt.h"
+
 namespace lhg {
 
 SubgraphResult subgraph_impl(EdgeList edges, NameList seed_nodes, Depth max_depth, bool include_incoming,
@@ -32,10 +34,12 @@ SubgraphResult subgraph_impl(EdgeList edges, NameList seed_nodes, Depth max_dept
 
   // nodes[head, end) are the members at depth d; d + 1 cannot wrap.
   std::size_t head = 0;
+  Poller poller;
   for (Depth d = 0; d < max_depth && head < result.nodes.size(); ++d) {
     const std::size_t end = result.nodes.size();
     for (; head < end; ++head) {
       const NodeId v = result.nodes[head];
+      poller.tick();
       if (include_outgoing) graph.for_each_successor(v, discover);
       if (include_incoming) graph.for_each_predecessor(v, discover);
     }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+
+#include "graph/interrupt.h"
 #include <span>
 
 namespace lhg::py {
@@ -34,23 +36,33 @@ std::size_t begin_sequence(PyObject* obj) {
 }
 
 // Calls f(item) for each item of a sequence, in iteration order. Exact lists
-// and tuples are indexed directly: nothing in our conversions runs Python
-// code, so this sees what their iterators would, bounds checked each step.
+// and tuples are indexed directly: our conversions run no Python code, so
+// this sees what their iterators would, with the bounds checked at each step
+// in case a signal handler changes the list. A very long conversion answers
+// Ctrl-C like the analyses do.
 template <class F>
 void for_each_item(PyObject* seq, F&& f) {
+  constexpr Py_ssize_t kItemsPerCheck = 1 << 16;
   if (PyList_CheckExact(seq)) {
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(seq); ++i) {
+      if (i % kItemsPerCheck == kItemsPerCheck - 1) check_interrupt();
       Ref item = Ref::borrow(PyList_GET_ITEM(seq, i));
       f(item.get());
     }
     return;
   }
   if (PyTuple_CheckExact(seq)) {
-    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(seq); ++i) f(PyTuple_GET_ITEM(seq, i));
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(seq); ++i) {
+      if (i % kItemsPerCheck == kItemsPerCheck - 1) check_interrupt();
+      f(PyTuple_GET_ITEM(seq, i));
+    }
     return;
   }
   Ref it = check(PyObject_GetIter(seq));
-  while (Ref item = Ref::steal(PyIter_Next(it.get()))) f(item.get());
+  for (Py_ssize_t i = 0; Ref item = Ref::steal(PyIter_Next(it.get())); ++i) {
+    if (i % kItemsPerCheck == kItemsPerCheck - 1) check_interrupt();
+    f(item.get());
+  }
   if (PyErr_Occurred()) throw PythonError{};
 }
 

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "graph/interrupt.h"
 #include "module/docstrings.h"
 #include "module/errors.h"
 #include "module/functions.h"
@@ -89,6 +90,12 @@ void register_function(PyObject* module, PyMethodDef* def) {
   if (PyObject_SetAttr(module, name.get(), function.get()) < 0) throw PythonError{};
 }
 
+// Lets a long call answer Ctrl-C: signal handlers run here, and one that
+// raises (KeyboardInterrupt) ends the call with its exception.
+void check_signals() {
+  if (PyErr_CheckSignals() < 0) throw PythonError{};
+}
+
 PyObject* init_module() {
   const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
   if (id == -1) throw_pending();
@@ -101,6 +108,7 @@ PyObject* init_module() {
   }
   if (g_module != nullptr) return Py_NewRef(g_module);
 
+  set_interrupt_check(&check_signals);
   Ref module = check(PyModule_Create2(&g_definition, 1013));
   for (PyMethodDef& def : g_functions) register_function(module.get(), &def);
   if (g_module == nullptr) g_module = module.release();
