@@ -7,7 +7,7 @@ namespace lhg {
 void EdgeList::add(NameKey source, NameKey target) {
   const NodeId s = names_.intern(source);
   const NodeId t = names_.intern(target);
-  if (edges_.size() >= kEndMarker) throw InternalFailure("edge index space exhausted: more than 4294967295 edges");
+  if (edges_.size() >= edge_limit_) throw InternalFailure("edge index space exhausted: too many edges");
   edges_.push_back({kEndMarker, kEndMarker, s, t});
 }
 

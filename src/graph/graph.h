@@ -37,6 +37,12 @@ class EdgeList {
   EdgeList& operator=(const EdgeList&) = delete;
 
   void reserve(std::size_t pairs) { edges_.reserve(pairs); }
+  // Lowers both index limits below the end marker, so that tests can reach
+  // the failure at the limit without billions of pairs.
+  void set_index_limit(std::uint32_t limit) noexcept {
+    names_.set_limit(limit);
+    edge_limit_ = limit;
+  }
   // Interns the source, then the target, then appends the edge; each step
   // fails at the index limit, in that order.
   void add(NameKey source, NameKey target);
@@ -47,6 +53,7 @@ class EdgeList {
   friend class Graph;
   NameTable names_;
   std::vector<Edge> edges_;  // links not yet threaded
+  std::uint32_t edge_limit_ = kEndMarker;
 };
 
 enum class Direction { kForward, kBackward };

@@ -40,7 +40,7 @@ NodeId NameTable::intern(NameKey key) {
     const std::uint64_t slot = slots_[i];
     if (slot == kEmptySlot) {
       const std::size_t id = names_.size();
-      if (id >= kEndMarker) throw InternalFailure("node index space exhausted: more than 4294967295 distinct names");
+      if (id >= limit_) throw InternalFailure("node index space exhausted: too many distinct names");
       names_.push_back(key);
       slots_[i] = slot_value(key.hash, static_cast<NodeId>(id));
       return static_cast<NodeId>(id);

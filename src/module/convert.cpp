@@ -96,8 +96,11 @@ bool is_numpy_bool(PyTypeObject* type) {
 
 }  // namespace
 
-EdgeList to_edge_list(PyObject* obj) {
+EdgeList to_edge_list(PyObject* obj) { return to_edge_list_with_limit(obj, kEndMarker); }
+
+EdgeList to_edge_list_with_limit(PyObject* obj, std::uint32_t index_limit) {
   EdgeList edges;
+  if (index_limit != kEndMarker) edges.set_index_limit(index_limit);
   edges.reserve(begin_sequence(obj));
   for_each_item(obj, [&](PyObject* item) {
     if (!PyTuple_Check(item)) cannot_convert(item, "PyTuple");

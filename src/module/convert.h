@@ -40,6 +40,8 @@ struct OwnedName {
 
 // --- arguments ---
 EdgeList to_edge_list(PyObject* obj);
+// The same with the store's index limit lowered, for tests of the failure there.
+EdgeList to_edge_list_with_limit(PyObject* obj, std::uint32_t index_limit);
 OwnedName to_node_name(PyObject* obj);
 NameList to_name_list(PyObject* obj);
 std::uint64_t to_u64(PyObject* obj);

@@ -1,6 +1,7 @@
 #include "module/errors.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace lhg::py {
@@ -94,9 +95,20 @@ void conversion_failed(const char* param) {
   throw PythonError{};
 }
 
+// The source file as a path from the source tree's root.
+const char* source_path(const char* file) {
+  const char* tail = std::strstr(file, "src/");
+  while (tail != nullptr) {
+    const char* next = std::strstr(tail + 1, "src/");
+    if (next == nullptr) break;
+    tail = next;
+  }
+  return tail != nullptr ? tail : file;
+}
+
 void raise_panic(const InternalFailure& failure) noexcept {
   PyErr_Clear();
-  std::fprintf(stderr, "lanternhollow_graph: internal failure at %s:%u: %s\n", failure.where().file_name(),
+  std::fprintf(stderr, "lanternhollow_graph: internal failure at %s:%u: %s\n", source_path(failure.where().file_name()),
                static_cast<unsigned>(failure.where().line()), failure.what());
   std::fflush(stderr);
   PyObject* type = panic_type();

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "graph/pagerank.h"
+#include "graph/reachability.h"
 #include "module/binding.h"
 #include "module/convert.h"
 #include "module/errors.h"
@@ -26,7 +27,53 @@ PyObject* pagerank_literal(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
   });
 }
 
+// The internal-failure paths, which ordinary input cannot reach: the store's
+// index limit, a Python object that cannot be created while a result is
+// built, a failed store into a result dict, and a PanicException raised by
+// the caller's own code during a conversion.
+constexpr const char* kLimitedParams[] = {"edges", "source", "max_depth", "index_limit"};
+constexpr Signature kLimited{"descendants_with_index_limit", kLimitedParams, 4, 4};
+
+PyObject* descendants_with_index_limit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&] {
+    const auto arg = bind<4>(kLimited, args, nargs, kwnames);
+    const auto limit = static_cast<std::uint32_t>(convert("index_limit", arg[3], to_u64));
+    EdgeList edges = convert("edges", arg[0], [&](PyObject* obj) { return to_edge_list_with_limit(obj, limit); });
+    const OwnedName source = convert("source", arg[1], to_node_name);
+    const Depth max_depth = convert("max_depth", arg[2], to_u64);
+    return depth_map_to_dict(descendants_at_depth_impl(std::move(edges), source.key(), max_depth));
+  });
+}
+
+PyObject* fail_object_creation(PyObject*, PyObject*) {
+  return guarded([]() -> PyObject* {
+    PyErr_SetString(PyExc_MemoryError, "no memory for the result");
+    return created(nullptr).release();
+  });
+}
+
+PyObject* fail_dict_store(PyObject*, PyObject*) {
+  return guarded([]() -> PyObject* {
+    Ref dict = created(PyDict_New());
+    Ref unhashable = created(PyList_New(0));
+    if (PyDict_SetItem(dict.get(), unhashable.get(), Py_None) < 0) dict_store_failed();
+    return dict.release();
+  });
+}
+
+PyObject* convert_count(PyObject*, PyObject* arg) {
+  return guarded([&] { return PyLong_FromUnsignedLongLong(convert("value", arg, to_u64)); });
+}
+
 PyMethodDef g_functions[] = {
+    {"descendants_with_index_limit",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(descendants_with_index_limit)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "descendants_with_index_limit(edges, source, max_depth, index_limit)\n--\n\n"
+     "descendants_at_depth over a store whose index limit is lowered to index_limit."},
+    {"fail_object_creation", fail_object_creation, METH_NOARGS, "Fails as when a result object cannot be created."},
+    {"fail_dict_store", fail_dict_store, METH_NOARGS, "Fails as when a store into a result dict fails."},
+    {"convert_count", convert_count, METH_O, "Converts one argument as an unsigned count."},
     {"pagerank_literal", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(pagerank_literal)),
      METH_FASTCALL | METH_KEYWORDS,
      "pagerank_literal(edges, alpha, max_iter)\n--\n\n"
