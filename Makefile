@@ -1,5 +1,6 @@
 # make test          - build (if needed) and run the whole test suite
 # make build         - build and install the module into the virtual environment
+# make soak          - 100,000 calls with hostile arguments (SOAK_CALLS=n)
 # make test-sanitize - the suite against a build with AddressSanitizer and
 #                      UndefinedBehaviorSanitizer (installed beside, not over,
 #                      the normal build)
@@ -24,7 +25,7 @@ BUILD_FLAGS := -C cmake.define.LHG_WERROR=$(if $(filter 1,$(WERROR)),ON,OFF) \
                -C cmake.define.LHG_SANITIZE="$(SANITIZE)" \
                -C build-dir=build/$(PY_VERSION)$(if $(SANITIZE),-san)
 
-.PHONY: test build venv clean test-sanitize
+.PHONY: test build venv clean test-sanitize soak demo
 
 test: build
 	$(VPY) -m pytest $(PYTEST_ARGS)
@@ -41,7 +42,7 @@ test-sanitize: $(VENV)/.deps
 	    -C cmake.build-type=RelWithDebInfo -C build-dir=$(SAN_DIR)/build .
 	PYTHONPATH=$(SAN_DIR)/site LD_PRELOAD="$(SAN_PRELOAD)" \
 	    ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	    HYPOTHESIS_EXAMPLES=$${HYPOTHESIS_EXAMPLES:-100} \
+	    HYPOTHESIS_EXAMPLES=$${HYPOTHESIS_EXAMPLES:-100} LHG_THREAD_SECONDS=$${LHG_THREAD_SECONDS:-3} \
 	    $(VPY) -m pytest -p no:cacheprovider $(PYTEST_ARGS)
 
 build: $(VENV)/.deps
@@ -54,6 +55,10 @@ $(VENV)/.deps: pyproject.toml
 	$(VPY) -m pip install --quiet --upgrade pip
 	$(VPY) -m pip install --quiet "scikit-build-core>=0.10" ninja $$($(VPY) -c 'import tomllib; d = tomllib.load(open("pyproject.toml", "rb")); print(" ".join(repr(r) for r in d["project"]["optional-dependencies"]["test"]))' | tr -d "'")
 	touch $@
+
+SOAK_CALLS ?= 100000
+soak: build
+	$(VPY) tests/hostile.py $(SOAK_CALLS) $(SOAK_SEED)
 
 clean:
 	rm -rf build .venv-* .pytest_cache .hypothesis

@@ -309,6 +309,6 @@ def soak(calls, seed):
 
 if __name__ == "__main__":
     calls = int(sys.argv[1]) if len(sys.argv) > 1 else 100_000
-    seed = int(sys.argv[2]) if len(sys.argv) > 2 else 1
+    seed = int(sys.argv[2]) if len(sys.argv) > 2 else random.randrange(2**32)
     outcomes = soak(calls, seed)
     print(f"{calls} calls, seed {seed}: " + ", ".join(f"{k} {v}" for k, v in sorted(outcomes.items())))
