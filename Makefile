@@ -1,4 +1,6 @@
-# make test          - build (if needed) and run the whole test suite
+# make demo          - build (if needed) and run the demo
+# make test          - build (if needed) and run the whole test suite, then
+#                      check the type stubs against the built module
 # make build         - build and install the module into the virtual environment
 # make soak          - 100,000 calls with hostile arguments (SOAK_CALLS=n)
 # make test-sanitize - the suite against a build with AddressSanitizer and
@@ -25,10 +27,32 @@ BUILD_FLAGS := -C cmake.define.LHG_WERROR=$(if $(filter 1,$(WERROR)),ON,OFF) \
                -C cmake.define.LHG_SANITIZE="$(SANITIZE)" \
                -C build-dir=build/$(PY_VERSION)$(if $(SANITIZE),-san)
 
-.PHONY: test build venv clean test-sanitize soak demo
+.PHONY: test build venv clean test-sanitize soak demo typecheck test-wheel
 
 test: build
 	$(VPY) -m pytest $(PYTEST_ARGS)
+	$(MAKE) --no-print-directory typecheck
+
+typecheck: build
+	$(VPY) -m mypy.stubtest lanternhollow_graph
+	$(VPY) -m mypy --strict examples/typed_usage.py
+
+demo: build
+	$(VPY) examples/demo.py $(DEMO_ARGS)
+
+# The wheel as users get it: an sdist, a wheel built from it in isolation
+# with the default options, and the suite run against that wheel installed
+# into a fresh virtual environment.
+WHEEL_DIR := build/wheel-$(PY_VERSION)
+test-wheel: $(VENV)/.deps
+	rm -rf $(WHEEL_DIR) && mkdir -p $(WHEEL_DIR)
+	$(VPY) -m pip install --quiet build
+	$(VPY) -m build --sdist --outdir $(WHEEL_DIR) .
+	$(VPY) -m pip wheel --quiet --no-deps --wheel-dir $(WHEEL_DIR) $(WHEEL_DIR)/lanternhollow_graph-*.tar.gz
+	$(PYTHON) -m venv $(WHEEL_DIR)/venv
+	$(WHEEL_DIR)/venv/bin/python -m pip install --quiet $(WHEEL_DIR)/lanternhollow_graph-*.whl \
+	    "$$(ls $(WHEEL_DIR)/lanternhollow_graph-*.whl)[test]"
+	cd tests && ../$(WHEEL_DIR)/venv/bin/python -m pytest -p no:cacheprovider -q -c ../pyproject.toml --rootdir .. $(PYTEST_ARGS)
 
 SAN_DIR := build/$(PY_VERSION)-san
 SAN_PRELOAD := $(shell g++ -print-file-name=libasan.so) $(shell g++ -print-file-name=libubsan.so)

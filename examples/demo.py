@@ -126,9 +126,17 @@ def table(rows, headers, aligns):
         print("  " + fmt(row))
 
 
-def shorten(names, limit=8):
-    shown = ", ".join(names[:limit])
-    return shown + (f", ... (+{len(names) - limit})" if len(names) > limit else "")
+def shorten(names, width=72):
+    """As many names as fit in width characters, then how many more there are."""
+    shown = []
+    used = 0
+    for name in names:
+        more = f", ... (+{len(names) - len(shown)})"
+        if shown and used + 2 + len(name) + len(more) > width:
+            return ", ".join(shown) + more
+        shown.append(name)
+        used += len(name) + 2
+    return ", ".join(shown)
 
 
 def by_depth(depths):
@@ -168,8 +176,12 @@ def main(argv=None):
         source = f"{args.edges} (read in {time.perf_counter() - t0:.2f} s)"
     else:
         root = sysconfig.get_paths()["stdlib"]
+        t0 = time.perf_counter()
         edges = import_edges(stdlib_modules(root))
-        source = f"imports of the standard library of Python {sys.version.split()[0]} in {root}"
+        source = (
+            f"imports of the standard library of Python {sys.version.split()[0]} in {root}"
+            f" (parsed in {time.perf_counter() - t0:.2f} s)"
+        )
     if not edges:
         raise DemoError("the graph is empty: no edges to analyse")
 
