@@ -1,0 +1,205 @@
+// Running sums of non-negative doubles, added one at a time to a per-node
+// accumulator, done a whole run at a time without changing a single bit.
+//
+// Why it is exact: every double acc >= 0 below 2^1024 lies on a grid. Write
+// g for the grid of acc (g = biased exponent - 1, or 0 for subnormals and
+// zero); then acc = A * 2^(g - 1074) for an integer A below 2^53, and every
+// double from acc up to the top of its binade is a multiple of the same
+// spacing u = 2^(g - 1074). Adding y >= 0 rounds the exact sum acc + y to the
+// nearest multiple of u, so
+//
+//     fl(acc + y) = acc + u * round(y / u)
+//
+// whenever y / u is not exactly halfway between two integers (only then does
+// round-half-even look at acc) and the result stays below 2^53 * u, the top
+// of the binade. A run of such additions is therefore an integer sum: with
+// r_k = round(y_k / u) and prefix sums P over the run, the result is
+// (A + P[hi] - P[lo]) * u, computed on the integers of the bit pattern. The
+// elements that break a premise, the halfway cases and those whose rounded
+// value alone reaches 2^53, are marked as stops and taken by a true
+// floating-point addition; the element at which the integer sum first
+// reaches the top of the binade is found by binary search and also taken by
+// a true addition, after which acc is on another grid and the run goes on
+// with that grid's table.
+//
+// y / u is exact in binary floating point (u is a power of two) except where
+// it underflows, and then it is below 2^-1022: it rounds to 0 and is no tie,
+// as the true quotient would. Where it overflows it is far above 2^53: a stop.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace lhg {
+
+class BinadeSums {
+ public:
+  // Grids 0 (zero and subnormals, and the binade [2^-1022, 2^-1021)) up to
+  // 2045 (the top binade); infinities and NaN are never accumulated here.
+  static constexpr unsigned kGrids = 2046;
+  // Runs this short are simply added: cheaper than two table reads.
+  static constexpr std::size_t kShortRun = 6;
+
+  // `values` are the y_k, all finite and >= 0 (or -0), indexed 0..count-1;
+  // the object reads them until the next `restart`.
+  BinadeSums() = default;
+
+  // New values: every table built so far is stale.
+  void restart(const double* values, std::size_t count) {
+    values_ = values;
+    count_ = count;
+    ready_.fill(nullptr);
+    used_ = 0;
+    next_victim_ = 0;
+    if (slots_.empty()) {
+      // Tables are built on demand, for the grids that the accumulators
+      // actually pass through; their memory is bounded, the oldest table
+      // giving way once the bound is reached.
+      const std::size_t per_table = count + 1;
+      slot_limit_ = std::clamp<std::size_t>((std::size_t{1} << 24) / per_table, 4, 64);
+    }
+  }
+
+  // acc followed by the additions of values[lo], ..., values[hi - 1], in
+  // that order, each rounded as a floating-point addition would round it.
+  // acc must be a double >= 0 (not -0) below 2^1024.
+  double add_run(double acc, std::size_t lo, std::size_t hi) {
+    while (lo < hi) {
+      const std::uint64_t bits = std::bit_cast<std::uint64_t>(acc);
+      const std::uint64_t biased = bits >> 52;
+      // Past the top binade (an infinity) there is no grid to sum on.
+      if (hi - lo <= kShortRun || biased > kGrids) {
+        for (; lo < hi; ++lo) acc += values_[lo];
+        break;
+      }
+      const std::uint64_t grid = biased == 0 ? 0 : biased - 1;
+      // acc = A * u; (grid << 52) + A is acc's bit pattern again, and stays
+      // the bit pattern of (A + s) * u for every A + s up to 2^53.
+      const std::uint64_t a = biased == 0 ? bits : (bits & kMantissaMask) | kHidden;
+      const std::uint64_t base = grid << 52;
+      const std::uint64_t room = kGridTop - a;
+      const std::uint64_t* table = table_for(static_cast<unsigned>(grid));
+      const std::uint64_t entry = table[lo];
+      const std::uint64_t p_lo = entry & kSumMask;
+      const std::uint64_t to_stop = entry >> kSumBits;
+      const std::size_t end = std::min<std::size_t>(hi, lo + to_stop);
+      const std::uint64_t sum = (table[end] & kSumMask) - p_lo;
+      if (sum < room) {
+        acc = std::bit_cast<double>(base + a + sum);
+        lo = end;
+        // A stop ends the fast part (a saturated distance only says that the
+        // stop lies further on): it takes a true addition.
+        if (lo < hi && to_stop < kDistanceMax) acc += values_[lo++];
+      } else {
+        // The first k in (lo, end] whose prefix reaches the top of the
+        // binade; values[k - 1] crosses it.
+        std::size_t first = lo + 1;
+        std::size_t last = end;
+        while (first < last) {
+          const std::size_t mid = first + (last - first) / 2;
+          if ((table[mid] & kSumMask) - p_lo >= room) {
+            last = mid;
+          } else {
+            first = mid + 1;
+          }
+        }
+        acc = std::bit_cast<double>(base + a + ((table[first - 1] & kSumMask) - p_lo));
+        acc += values_[first - 1];
+        lo = first;
+      }
+    }
+    return acc;
+  }
+
+ private:
+  static constexpr std::uint64_t kHidden = std::uint64_t{1} << 52;
+  static constexpr std::uint64_t kMantissaMask = kHidden - 1;
+  static constexpr std::uint64_t kGridTop = std::uint64_t{1} << 53;
+  // An entry packs the prefix sum (below 2^53) and, above it, the distance
+  // to the next stop, saturated.
+  static constexpr unsigned kSumBits = 53;
+  static constexpr std::uint64_t kSumMask = kGridTop - 1;
+  static constexpr std::uint64_t kDistanceMax = (std::uint64_t{1} << (64 - kSumBits)) - 1;
+  static constexpr std::uint64_t kStopFlag = std::uint64_t{1} << 63;
+
+  const std::uint64_t* table_for(unsigned grid) {
+    const std::uint64_t* table = ready_[grid];
+    return table != nullptr ? table : build(grid);
+  }
+
+  // Entry k holds the sum of r over the current segment before k; a segment
+  // ends at each stop, so sums are only ever differenced inside one segment.
+  // A segment whose sum would reach 2^53 is cut by a stop as well: any run
+  // over it leaves the binade anyway, and the cut keeps every sum in 53 bits.
+  const std::uint64_t* build(unsigned grid) {
+    std::vector<std::uint64_t>* table;
+    if (used_ < slot_limit_) {
+      if (used_ == slots_.size()) {
+        slots_.emplace_back();
+        slot_grids_.push_back(grid);
+      }
+      slot_grids_[used_] = grid;
+      table = &slots_[used_++];
+    } else {
+      const std::size_t victim = next_victim_;
+      next_victim_ = (next_victim_ + 1) % slots_.size();
+      ready_[slot_grids_[victim]] = nullptr;
+      slot_grids_[victim] = grid;
+      table = &slots_[victim];
+    }
+    table->resize(count_ + 1);
+    std::uint64_t* t = table->data();
+
+    // y / u = y * 2^(1074 - grid), as one or two exact multiplications.
+    const int shift = 1074 - static_cast<int>(grid);
+    const double scale_high = std::ldexp(1.0, std::min(shift, 1023));
+    const double scale_low = std::ldexp(1.0, shift - std::min(shift, 1023));
+    const double top = 0x1p53;
+
+    std::uint64_t segment = 0;
+    for (std::size_t k = 0; k < count_; ++k) {
+      const double q = (values_[k] * scale_high) * scale_low;
+      bool stop = !(q < top);
+      std::uint64_t r = 0;
+      if (!stop) {
+        const double whole = std::floor(q);
+        const double fraction = q - whole;
+        stop = fraction == 0.5;
+        r = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+        stop = stop || segment + r >= kGridTop;
+      }
+      if (stop) {
+        t[k] = segment | kStopFlag;
+        segment = 0;
+      } else {
+        t[k] = segment;
+        segment += r;
+      }
+    }
+    t[count_] = segment;
+    std::size_t next_stop = count_;
+    for (std::size_t k = count_ + 1; k-- > 0;) {
+      if ((t[k] & kStopFlag) != 0) next_stop = k;
+      const std::uint64_t distance = std::min<std::uint64_t>(next_stop - k, kDistanceMax);
+      t[k] = (t[k] & kSumMask) | (distance << kSumBits);
+    }
+    ready_[grid] = t;
+    return t;
+  }
+
+  const double* values_ = nullptr;
+  std::size_t count_ = 0;
+  std::array<const std::uint64_t*, kGrids> ready_{};
+  std::vector<std::vector<std::uint64_t>> slots_;
+  std::vector<unsigned> slot_grids_;
+  std::size_t slot_limit_ = 0;
+  std::size_t used_ = 0;  // slots holding a table of the current values
+  std::size_t next_victim_ = 0;
+};
+
+}  // namespace lhg
