@@ -62,6 +62,8 @@ class BinadeSums {
       // giving way once the bound is reached.
       const std::size_t per_table = count + 1;
       slot_limit_ = std::clamp<std::size_t>((std::size_t{1} << 24) / per_table, 4, 64);
+      // Tables are referred to by address: the slots never move.
+      slots_.reserve(slot_limit_);
     }
   }
 
@@ -83,18 +85,24 @@ class BinadeSums {
       const std::uint64_t a = biased == 0 ? bits : (bits & kMantissaMask) | kHidden;
       const std::uint64_t base = grid << 52;
       const std::uint64_t room = kGridTop - a;
-      const std::uint64_t* table = table_for(static_cast<unsigned>(grid));
-      const std::uint64_t entry = table[lo];
-      const std::uint64_t p_lo = entry & kSumMask;
-      const std::uint64_t to_stop = entry >> kSumBits;
-      const std::size_t end = std::min<std::size_t>(hi, lo + to_stop);
-      const std::uint64_t sum = (table[end] & kSumMask) - p_lo;
+      const Table& table = table_for(static_cast<unsigned>(grid));
+      const std::uint64_t* sums = table.sums.data();
+      // The fast part ends at the first stop in the run, if any.
+      std::size_t end = hi;
+      bool stopped = false;
+      if (!table.stops.empty() && table.stops.back() >= lo) {
+        const std::size_t stop = *std::lower_bound(table.stops.begin(), table.stops.end(), lo);
+        if (stop < hi) {
+          end = stop;
+          stopped = true;
+        }
+      }
+      const std::uint64_t p_lo = sums[lo];
+      const std::uint64_t sum = sums[end] - p_lo;
       if (sum < room) {
         acc = std::bit_cast<double>(base + a + sum);
         lo = end;
-        // A stop ends the fast part (a saturated distance only says that the
-        // stop lies further on): it takes a true addition.
-        if (lo < hi && to_stop < kDistanceMax) acc += values_[lo++];
+        if (stopped) acc += values_[lo++];
       } else {
         // The first k in (lo, end] whose prefix reaches the top of the
         // binade; values[k - 1] crosses it.
@@ -102,13 +110,13 @@ class BinadeSums {
         std::size_t last = end;
         while (first < last) {
           const std::size_t mid = first + (last - first) / 2;
-          if ((table[mid] & kSumMask) - p_lo >= room) {
+          if (sums[mid] - p_lo >= room) {
             last = mid;
           } else {
             first = mid + 1;
           }
         }
-        acc = std::bit_cast<double>(base + a + ((table[first - 1] & kSumMask) - p_lo));
+        acc = std::bit_cast<double>(base + a + (sums[first - 1] - p_lo));
         acc += values_[first - 1];
         lo = first;
       }
@@ -120,24 +128,24 @@ class BinadeSums {
   static constexpr std::uint64_t kHidden = std::uint64_t{1} << 52;
   static constexpr std::uint64_t kMantissaMask = kHidden - 1;
   static constexpr std::uint64_t kGridTop = std::uint64_t{1} << 53;
-  // An entry packs the prefix sum (below 2^53) and, above it, the distance
-  // to the next stop, saturated.
-  static constexpr unsigned kSumBits = 53;
-  static constexpr std::uint64_t kSumMask = kGridTop - 1;
-  static constexpr std::uint64_t kDistanceMax = (std::uint64_t{1} << (64 - kSumBits)) - 1;
-  static constexpr std::uint64_t kStopFlag = std::uint64_t{1} << 63;
 
-  const std::uint64_t* table_for(unsigned grid) {
-    const std::uint64_t* table = ready_[grid];
-    return table != nullptr ? table : build(grid);
+  // sums[k]: the sum of r over the current segment before k. A segment ends
+  // at each stop, so sums are only ever differenced inside one segment. A
+  // segment whose sum would reach 2^53 is cut by a stop as well: any run over
+  // it leaves the binade anyway, and the cut keeps every sum below 2^53.
+  // Stops are rare outside contrived inputs, so they are kept as a list.
+  struct Table {
+    std::vector<std::uint64_t> sums;
+    std::vector<std::uint32_t> stops;  // ascending
+  };
+
+  const Table& table_for(unsigned grid) {
+    const Table* table = ready_[grid];
+    return table != nullptr ? *table : build(grid);
   }
 
-  // Entry k holds the sum of r over the current segment before k; a segment
-  // ends at each stop, so sums are only ever differenced inside one segment.
-  // A segment whose sum would reach 2^53 is cut by a stop as well: any run
-  // over it leaves the binade anyway, and the cut keeps every sum in 53 bits.
-  const std::uint64_t* build(unsigned grid) {
-    std::vector<std::uint64_t>* table;
+  const Table& build(unsigned grid) {
+    Table* table;
     if (used_ < slot_limit_) {
       if (used_ == slots_.size()) {
         slots_.emplace_back();
@@ -152,8 +160,9 @@ class BinadeSums {
       slot_grids_[victim] = grid;
       table = &slots_[victim];
     }
-    table->resize(count_ + 1);
-    std::uint64_t* t = table->data();
+    table->sums.resize(count_ + 1);
+    table->stops.clear();
+    std::uint64_t* sums = table->sums.data();
 
     // y / u = y * 2^(1074 - grid), as one or two exact multiplications.
     const int shift = 1074 - static_cast<int>(grid);
@@ -163,39 +172,29 @@ class BinadeSums {
 
     std::uint64_t segment = 0;
     for (std::size_t k = 0; k < count_; ++k) {
+      sums[k] = segment;
       const double q = (values_[k] * scale_high) * scale_low;
-      bool stop = !(q < top);
-      std::uint64_t r = 0;
-      if (!stop) {
+      if (q < top) {
         const double whole = std::floor(q);
         const double fraction = q - whole;
-        stop = fraction == 0.5;
-        r = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
-        stop = stop || segment + r >= kGridTop;
+        const std::uint64_t r = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+        if (fraction != 0.5 && segment + r < kGridTop) {
+          segment += r;
+          continue;
+        }
       }
-      if (stop) {
-        t[k] = segment | kStopFlag;
-        segment = 0;
-      } else {
-        t[k] = segment;
-        segment += r;
-      }
+      table->stops.push_back(static_cast<std::uint32_t>(k));
+      segment = 0;
     }
-    t[count_] = segment;
-    std::size_t next_stop = count_;
-    for (std::size_t k = count_ + 1; k-- > 0;) {
-      if ((t[k] & kStopFlag) != 0) next_stop = k;
-      const std::uint64_t distance = std::min<std::uint64_t>(next_stop - k, kDistanceMax);
-      t[k] = (t[k] & kSumMask) | (distance << kSumBits);
-    }
-    ready_[grid] = t;
-    return t;
+    sums[count_] = segment;
+    ready_[grid] = table;
+    return *table;
   }
 
   const double* values_ = nullptr;
   std::size_t count_ = 0;
-  std::array<const std::uint64_t*, kGrids> ready_{};
-  std::vector<std::vector<std::uint64_t>> slots_;
+  std::array<const Table*, kGrids> ready_{};
+  std::vector<Table> slots_;
   std::vector<unsigned> slot_grids_;
   std::size_t slot_limit_ = 0;
   std::size_t used_ = 0;  // slots holding a table of the current values

@@ -107,12 +107,18 @@ class PullGraph {
 // One node's sum in the defining order: teleport, then for each source in
 // ascending order its edge shares or, for a dangling source, its dangling
 // share. `add_run(acc, lo, hi)` adds the dangling shares of ranks lo..hi-1.
+// Up to the first incoming edge every node takes the same additions, so
+// `head[k]`, teleport followed by the dangling shares of ranks below k, is
+// where each node's own additions begin.
 template <class AddRun>
-double pull_sum(const PullGraph& pull, NodeId j, double teleport, const double* share, std::size_t dangling_count,
+double pull_sum(const PullGraph& pull, NodeId j, const double* head, const double* share, std::size_t dangling_count,
                 AddRun&& add_run) {
-  double acc = teleport;
-  std::size_t done = 0;
-  for (const InEdge* e = pull.in_begin(j); e != pull.in_end(j); ++e) {
+  const InEdge* e = pull.in_begin(j);
+  const InEdge* const end = pull.in_end(j);
+  if (e == end) return head[dangling_count];
+  std::size_t done = e->rank;
+  double acc = head[done];
+  for (; e != end; ++e) {
     if (e->rank != done) {
       acc = add_run(acc, done, e->rank);
       done = e->rank;
@@ -144,6 +150,7 @@ ScoreMap pagerank_impl(EdgeList edges, double alpha, std::uint64_t max_iter) {
   // what the dangling node of rank k adds to every node.
   std::vector<double> share(n);
   std::vector<double> dangling_share(dangling_count);
+  std::vector<double> head(dangling_count + 1);
   BinadeSums sums;
 
   // For alpha in [0, 1] the teleport term and every share are >= 0, which is
@@ -166,14 +173,16 @@ ScoreMap pagerank_impl(EdgeList edges, double alpha, std::uint64_t max_iter) {
       fast = fast && s >= 0.0 && s < kInfinity;
     }
 
+    // head[k]: teleport followed by the dangling shares of ranks below k,
+    // added one at a time.
+    head[0] = teleport;
+    for (std::size_t k = 0; k < dangling_count; ++k) head[k + 1] = head[k] + dangling_share[k];
     if (fast) {
       sums.restart(dangling_share.data(), dangling_count);
       auto add_run = [&](double acc, std::size_t lo, std::size_t hi) { return sums.add_run(acc, lo, hi); };
-      // Every node without incoming edges takes the same additions.
-      const double bare = add_run(teleport, 0, dangling_count);
       for (NodeId j = 0; j < n; ++j) {
         poller.tick(pull.in_degree(j) + 1);
-        next[j] = pull.in_degree(j) == 0 ? bare : pull_sum(pull, j, teleport, share.data(), dangling_count, add_run);
+        next[j] = pull_sum(pull, j, head.data(), share.data(), dangling_count, add_run);
       }
     } else {
       auto add_each = [&](double acc, std::size_t lo, std::size_t hi) {
@@ -182,7 +191,7 @@ ScoreMap pagerank_impl(EdgeList edges, double alpha, std::uint64_t max_iter) {
         return acc;
       };
       for (NodeId j = 0; j < n; ++j) {
-        next[j] = pull_sum(pull, j, teleport, share.data(), dangling_count, add_each);
+        next[j] = pull_sum(pull, j, head.data(), share.data(), dangling_count, add_each);
       }
     }
     score.swap(next);
