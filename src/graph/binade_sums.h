@@ -37,11 +37,20 @@
 
 namespace lhg {
 
+// Where an accumulator stands: the prefix sum at its position in the table of
+// its grid, remembered so that the next run need not read it again (by then
+// that entry has usually left the cache).
+struct RunCursor {
+  static constexpr std::uint32_t kNoGrid = 2046;
+  std::uint64_t sum = 0;
+  std::uint32_t grid = kNoGrid;
+};
+
 class BinadeSums {
  public:
   // Grids 0 (zero and subnormals, and the binade [2^-1022, 2^-1021)) up to
   // 2045 (the top binade); infinities and NaN are never accumulated here.
-  static constexpr unsigned kGrids = 2046;
+  static constexpr unsigned kGrids = RunCursor::kNoGrid;
   // Runs this short are simply added: cheaper than two table reads.
   static constexpr std::size_t kShortRun = 6;
 
@@ -67,10 +76,15 @@ class BinadeSums {
     }
   }
 
+  using Cursor = RunCursor;
+  static constexpr std::uint32_t kNoGrid = RunCursor::kNoGrid;
+
   // acc followed by the additions of values[lo], ..., values[hi - 1], in
   // that order, each rounded as a floating-point addition would round it.
-  // acc must be a double >= 0 (not -0) below 2^1024.
-  double add_run(double acc, std::size_t lo, std::size_t hi) {
+  // acc must be a double >= 0 (not -0) below 2^1024. `at_lo` is used if it
+  // describes acc's grid at lo.
+  double add_run(double acc, std::size_t lo, std::size_t hi, const Cursor& at_lo) {
+    Cursor cursor = at_lo;
     while (lo < hi) {
       const std::uint64_t bits = std::bit_cast<std::uint64_t>(acc);
       const std::uint64_t biased = bits >> 52;
@@ -97,31 +111,30 @@ class BinadeSums {
           stopped = true;
         }
       }
-      const std::uint64_t p_lo = sums[lo];
+      const std::uint64_t p_lo = cursor.grid == grid ? cursor.sum : sums[lo];
+      cursor.grid = kNoGrid;
       const std::uint64_t sum = sums[end] - p_lo;
       if (sum < room) {
         acc = std::bit_cast<double>(base + a + sum);
         lo = end;
         if (stopped) acc += values_[lo++];
       } else {
-        // The first k in (lo, end] whose prefix reaches the top of the
-        // binade; values[k - 1] crosses it.
-        std::size_t first = lo + 1;
-        std::size_t last = end;
-        while (first < last) {
-          const std::size_t mid = first + (last - first) / 2;
-          if (sums[mid] - p_lo >= room) {
-            last = mid;
-          } else {
-            first = mid + 1;
-          }
-        }
+        const std::size_t first = crossing(table, lo, end, p_lo + room);
         acc = std::bit_cast<double>(base + a + (sums[first - 1] - p_lo));
         acc += values_[first - 1];
         lo = first;
       }
     }
     return acc;
+  }
+
+  // The cursor of acc at position `at`, if acc's grid has a table already;
+  // tables are not built for it (the accumulator may never run on it).
+  Cursor cursor_at(double acc, std::size_t at) const {
+    const std::uint64_t biased = std::bit_cast<std::uint64_t>(acc) >> 52;
+    const std::uint64_t grid = biased == 0 ? 0 : biased - 1;
+    if (grid >= kGrids || ready_[grid] == nullptr) return Cursor{};
+    return Cursor{ready_[grid]->sums[at], static_cast<std::uint32_t>(grid)};
   }
 
  private:
@@ -137,7 +150,53 @@ class BinadeSums {
   struct Table {
     std::vector<std::uint64_t> sums;
     std::vector<std::uint32_t> stops;  // ascending
+    // Every kCoarse-th sum, small enough to stay in the nearest cache: a
+    // crossing is first located among these, then among kCoarse entries.
+    std::vector<std::uint64_t> coarse;
   };
+  static constexpr std::size_t kCoarseShift = 6;
+  static constexpr std::size_t kCoarse = std::size_t{1} << kCoarseShift;
+
+  // The first k in (lo, end] with sums[k] >= target, sums being ascending
+  // there and sums[end] >= target; values[k - 1] crosses the binade top.
+  static std::size_t crossing(const Table& table, std::size_t lo, std::size_t end, std::uint64_t target) {
+    const std::uint64_t* sums = table.sums.data();
+    std::size_t first = lo + 1;
+    std::size_t last = end;
+    // Narrow [first, last] by the coarse sums strictly inside it.
+    const std::uint64_t* coarse = table.coarse.data();
+    std::size_t c_first = (first + kCoarse - 1) >> kCoarseShift;
+    std::size_t c_last = last >> kCoarseShift;
+    if (c_first < c_last) {
+      // coarse[c] = sums[c * kCoarse], within [first, last] for c in [c_first, c_last].
+      while (c_first < c_last) {
+        const std::size_t mid = c_first + (c_last - c_first) / 2;
+        if (coarse[mid] >= target) {
+          c_last = mid;
+        } else {
+          c_first = mid + 1;
+        }
+      }
+      // coarse[c_last] = sums[c_last * kCoarse] might be the first at or
+      // above target, unless c_last is the last candidate and it is not.
+      const std::size_t at = c_last << kCoarseShift;
+      if (sums[at] >= target) {
+        last = at;
+        if (at >= kCoarse && at - kCoarse + 1 > first) first = at - kCoarse + 1;
+      } else {
+        first = at + 1;
+      }
+    }
+    while (first < last) {
+      const std::size_t mid = first + (last - first) / 2;
+      if (sums[mid] >= target) {
+        last = mid;
+      } else {
+        first = mid + 1;
+      }
+    }
+    return first;
+  }
 
   const Table& table_for(unsigned grid) {
     const Table* table = ready_[grid];
@@ -187,6 +246,8 @@ class BinadeSums {
       segment = 0;
     }
     sums[count_] = segment;
+    table->coarse.resize((count_ >> kCoarseShift) + 1);
+    for (std::size_t c = 0; c < table->coarse.size(); ++c) table->coarse[c] = sums[c << kCoarseShift];
     ready_[grid] = table;
     return *table;
   }

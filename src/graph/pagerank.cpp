@@ -5,6 +5,24 @@
 // loop over the sources in ascending order is exactly that order for every
 // next[j] at once; several edges from one source to j add the same share
 // one after another, so their order among themselves cannot matter.
+//
+// pagerank_literal is that loop, n additions per dangling node. pagerank_impl
+// keeps every addition's rounding but not its cost. Numbering the dangling
+// nodes by rank, node j's additions are teleport, the dangling shares of
+// ranks below its first source, that source's shares, the dangling shares up
+// to its next source, and so on. The part before the first source is the same
+// for every node and is computed once (`head`). Each later stretch of
+// dangling shares is a run, summed by BinadeSums (binade_sums.h) on the
+// integer grid of the accumulator's binade: exact, because within one binade
+// a rounded addition of y >= 0 adds y rounded to that binade's spacing, except
+// at halfway cases and at the binade's top, which are taken by true
+// additions. That premise needs every share and the teleport term >= 0 and
+// finite, which holds for alpha in [0, 1]; otherwise (and for any iteration
+// where a share is not finite) the runs are added one share at a time.
+//
+// The edges are walked per block of receiving nodes, in ascending order of
+// source within a block, so that the nodes' running sums stay in cache while
+// the shares and the run tables are read front to back.
 #include "graph/pagerank.h"
 
 #include "graph/binade_sums.h"
@@ -63,69 +81,105 @@ ScoreMap pagerank_literal(EdgeList edges, double alpha, std::uint64_t max_iter) 
 
 namespace {
 
-// The graph seen from the receiving side: for each node j, the sources of its
-// incoming edges in ascending order (one entry per edge, so parallel edges
-// sit next to each other), each with its dangling rank, the number of
-// dangling nodes numbered below the source.
-struct InEdge {
-  NodeId source;
-  std::uint32_t rank;
-};
-
-class PullGraph {
+// The edges grouped by blocks of receiving nodes, each block's edges in
+// ascending order of their source (one entry per edge, so parallel edges sit
+// next to each other). Walking a block's edges in that order is the push
+// loop restricted to the block: every node of the block sees its sources in
+// ascending order, and the working state of the block's nodes stays in cache
+// while the tables and the shares are read front to back.
+class TargetBlocks {
  public:
-  PullGraph(const Graph& graph, const std::vector<std::size_t>& out_degree) {
+  static constexpr std::size_t kBlockShift = 14;
+  static constexpr std::size_t kBlock = std::size_t{1} << kBlockShift;
+
+  struct Entry {
+    NodeId target;
+    NodeId source;
+  };
+
+  TargetBlocks(const Graph& graph, const std::vector<std::size_t>& out_degree) {
     const std::size_t n = graph.node_count();
-    begin_.assign(n + 1, 0);
-    for (const Edge& e : graph.edges()) ++begin_[e.target + 1];
-    for (std::size_t j = 0; j < n; ++j) begin_[j + 1] += begin_[j];
-    edges_.resize(graph.edge_count());
+    rank_.resize(n);
+    const std::size_t blocks = (n + kBlock - 1) >> kBlockShift;
+    begin_.assign(blocks + 1, 0);
+    for (const Edge& e : graph.edges()) ++begin_[(e.target >> kBlockShift) + 1];
+    for (std::size_t b = 0; b < blocks; ++b) begin_[b + 1] += begin_[b];
+    entries_.resize(graph.edge_count());
     std::vector<std::size_t> fill(begin_.begin(), begin_.end() - 1);
     std::uint32_t rank = 0;
     for (NodeId i = 0; i < n; ++i) {
+      rank_[i] = rank;
       if (out_degree[i] == 0) {
         dangling_.push_back(i);
         ++rank;
         continue;
       }
-      graph.for_each_successor(i, [&](NodeId j) { edges_[fill[j]++] = InEdge{i, rank}; });
+      graph.for_each_successor(i, [&](NodeId j) { entries_[fill[j >> kBlockShift]++] = Entry{j, i}; });
     }
   }
 
-  std::size_t node_count() const noexcept { return begin_.size() - 1; }
-  const InEdge* in_begin(NodeId j) const noexcept { return edges_.data() + begin_[j]; }
-  const InEdge* in_end(NodeId j) const noexcept { return edges_.data() + begin_[j + 1]; }
-  std::size_t in_degree(NodeId j) const noexcept { return begin_[j + 1] - begin_[j]; }
+  std::size_t block_count() const noexcept { return begin_.size() - 1; }
+  const Entry* begin(std::size_t b) const noexcept { return entries_.data() + begin_[b]; }
+  const Entry* end(std::size_t b) const noexcept { return entries_.data() + begin_[b + 1]; }
+  // The number of dangling nodes numbered below i.
+  std::uint32_t rank(NodeId i) const noexcept { return rank_[i]; }
   const std::vector<NodeId>& dangling() const noexcept { return dangling_; }
 
  private:
   std::vector<std::size_t> begin_;
-  std::vector<InEdge> edges_;
+  std::vector<Entry> entries_;
+  std::vector<std::uint32_t> rank_;
   std::vector<NodeId> dangling_;  // ascending
 };
 
-// One node's sum in the defining order: teleport, then for each source in
-// ascending order its edge shares or, for a dangling source, its dangling
-// share. `add_run(acc, lo, hi)` adds the dangling shares of ranks lo..hi-1.
-// Up to the first incoming edge every node takes the same additions, so
-// `head[k]`, teleport followed by the dangling shares of ranks below k, is
-// where each node's own additions begin.
-template <class AddRun>
-double pull_sum(const PullGraph& pull, NodeId j, const double* head, const double* share, std::size_t dangling_count,
-                AddRun&& add_run) {
-  const InEdge* e = pull.in_begin(j);
-  const InEdge* const end = pull.in_end(j);
-  if (e == end) return head[dangling_count];
-  std::size_t done = e->rank;
-  double acc = head[done];
-  for (; e != end; ++e) {
-    if (e->rank != done) {
-      acc = add_run(acc, done, e->rank);
-      done = e->rank;
+// A node's sum while its block is swept: the additions so far, the number
+// of dangling shares among them, and where that leaves it in its grid's
+// table. A node not yet reached has position kUntouched.
+struct Partial {
+  double acc;
+  BinadeSums::Cursor cursor;
+  std::uint32_t position;
+};
+constexpr std::uint32_t kUntouched = 0xFFFFFFFFu;
+
+// One iteration over one block, in the defining order for each node:
+// teleport, then for each source in ascending order its edge shares or, for
+// a dangling source, its dangling share. Up to a node's first incoming edge
+// every node takes the same additions, so head[k] (teleport followed by the
+// dangling shares of ranks below k) is where its own additions begin; the
+// dangling shares between two edges, and after the last, are one run.
+// `add_run(acc, lo, hi, cursor)` adds those of ranks lo..hi-1; `settle`
+// gives the cursor of a sum at a position.
+template <class AddRun, class Settle>
+void sweep_block(const TargetBlocks& blocks, std::size_t b, std::size_t n, const double* head, const double* share,
+                 std::size_t dangling_count, std::vector<Partial>& partial, double* next, Poller& poller,
+                 AddRun&& add_run, Settle&& settle) {
+  const std::size_t first_node = b << TargetBlocks::kBlockShift;
+  const std::size_t size = std::min(n - first_node, TargetBlocks::kBlock);
+  for (std::size_t j = 0; j < size; ++j) partial[j].position = kUntouched;
+  std::size_t since_poll = 0;
+  for (const TargetBlocks::Entry* e = blocks.begin(b); e != blocks.end(b); ++e) {
+    Partial& p = partial[e->target - first_node];
+    const std::uint32_t rank = blocks.rank(e->source);
+    if (p.position == kUntouched) {
+      p.acc = head[rank];
+    } else if (p.position != rank) {
+      p.acc = add_run(p.acc, p.position, rank, p.cursor);
     }
-    acc += share[e->source];
+    p.acc += share[e->source];
+    p.position = rank;
+    p.cursor = settle(p.acc, rank);
+    if (++since_poll == 4096) {
+      poller.tick(since_poll);
+      since_poll = 0;
+    }
   }
-  return add_run(acc, done, dangling_count);
+  poller.tick(since_poll + size);
+  for (std::size_t j = 0; j < size; ++j) {
+    const Partial& p = partial[j];
+    next[first_node + j] =
+        p.position == kUntouched ? head[dangling_count] : add_run(p.acc, p.position, dangling_count, p.cursor);
+  }
 }
 
 }  // namespace
@@ -143,14 +197,15 @@ ScoreMap pagerank_impl(EdgeList edges, double alpha, std::uint64_t max_iter) {
   for (const Edge& e : graph.edges()) ++out_degree[e.source];
   const double teleport = (1.0 - alpha) / count;
 
-  const PullGraph pull(graph, out_degree);
-  const std::vector<NodeId>& dangling = pull.dangling();
+  const TargetBlocks blocks(graph, out_degree);
+  const std::vector<NodeId>& dangling = blocks.dangling();
   const std::size_t dangling_count = dangling.size();
   // share[i]: what node i adds along each of its edges; dangling_share[k]:
   // what the dangling node of rank k adds to every node.
   std::vector<double> share(n);
   std::vector<double> dangling_share(dangling_count);
   std::vector<double> head(dangling_count + 1);
+  std::vector<Partial> partial(std::min(n, TargetBlocks::kBlock));
   BinadeSums sums;
 
   // For alpha in [0, 1] the teleport term and every share are >= 0, which is
@@ -172,26 +227,30 @@ ScoreMap pagerank_impl(EdgeList edges, double alpha, std::uint64_t max_iter) {
       dangling_share[k] = s;
       fast = fast && s >= 0.0 && s < kInfinity;
     }
-
-    // head[k]: teleport followed by the dangling shares of ranks below k,
-    // added one at a time.
     head[0] = teleport;
     for (std::size_t k = 0; k < dangling_count; ++k) head[k + 1] = head[k] + dangling_share[k];
+
     if (fast) {
       sums.restart(dangling_share.data(), dangling_count);
-      auto add_run = [&](double acc, std::size_t lo, std::size_t hi) { return sums.add_run(acc, lo, hi); };
-      for (NodeId j = 0; j < n; ++j) {
-        poller.tick(pull.in_degree(j) + 1);
-        next[j] = pull_sum(pull, j, head.data(), share.data(), dangling_count, add_run);
+      auto add_run = [&](double acc, std::size_t lo, std::size_t hi, const BinadeSums::Cursor& cursor) {
+        return sums.add_run(acc, lo, hi, cursor);
+      };
+      auto settle = [&](double acc, std::size_t at) { return sums.cursor_at(acc, at); };
+      for (std::size_t b = 0; b < blocks.block_count(); ++b) {
+        sweep_block(blocks, b, n, head.data(), share.data(), dangling_count, partial, next.data(), poller, add_run,
+                    settle);
       }
     } else {
-      auto add_each = [&](double acc, std::size_t lo, std::size_t hi) {
+      // Outside the premises of the run sums: every addition on its own.
+      auto add_each = [&](double acc, std::size_t lo, std::size_t hi, const BinadeSums::Cursor&) {
         poller.tick(hi - lo);
         for (std::size_t k = lo; k < hi; ++k) acc += dangling_share[k];
         return acc;
       };
-      for (NodeId j = 0; j < n; ++j) {
-        next[j] = pull_sum(pull, j, head.data(), share.data(), dangling_count, add_each);
+      auto no_cursor = [](double, std::size_t) { return BinadeSums::Cursor{}; };
+      for (std::size_t b = 0; b < blocks.block_count(); ++b) {
+        sweep_block(blocks, b, n, head.data(), share.data(), dangling_count, partial, next.data(), poller, add_each,
+                    no_cursor);
       }
     }
     score.swap(next);
