@@ -6,6 +6,9 @@
 # make test-sanitize - the suite against a build with AddressSanitizer and
 #                      UndefinedBehaviorSanitizer (installed beside, not over,
 #                      the normal build)
+# make bench         - install the comparison libraries (the bench extras and
+#                      matplotlib) and run the whole benchmark (many minutes);
+#                      BENCH_ARGS=--quick for a run of under a minute
 #
 # PYTHON=/path/to/python picks the interpreter (3.12 or later); by default one
 # is found. Without an active virtual environment, one is made in .venv-<ver>.
@@ -27,7 +30,7 @@ BUILD_FLAGS := -C cmake.define.LHG_WERROR=$(if $(filter 1,$(WERROR)),ON,OFF) \
                -C cmake.define.LHG_SANITIZE="$(SANITIZE)" \
                -C build-dir=build/$(PY_VERSION)$(if $(SANITIZE),-san)
 
-.PHONY: test build venv clean test-sanitize soak demo typecheck test-wheel
+.PHONY: test build venv clean test-sanitize soak demo typecheck test-wheel bench
 
 test: build
 	$(VPY) -m pytest $(PYTEST_ARGS)
@@ -83,6 +86,16 @@ $(VENV)/.deps: pyproject.toml
 SOAK_CALLS ?= 100000
 soak: build
 	$(VPY) tests/hostile.py $(SOAK_CALLS) $(SOAK_SEED)
+
+# The comparison libraries go straight into the environment: installing the
+# project with its extras would build it again.
+bench: build $(VENV)/.bench-deps
+	$(VPY) -m bench $(BENCH_ARGS)
+
+$(VENV)/.bench-deps: pyproject.toml $(VENV)/.deps
+	$(VPY) -m pip install --quiet $$($(VPY) -c 'import tomllib; d = tomllib.load(open("pyproject.toml", "rb")); print(" ".join(repr(r) for r in d["project"]["optional-dependencies"]["bench"]))' | tr -d "'")
+	-$(VPY) -m pip install --quiet matplotlib
+	touch $@
 
 clean:
 	rm -rf build .venv-* .pytest_cache .hypothesis

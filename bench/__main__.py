@@ -1,0 +1,5 @@
+import sys
+
+from bench.suite import main
+
+sys.exit(main())
