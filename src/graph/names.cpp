@@ -1,6 +1,7 @@
 #include "graph/names.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "graph/failure.h"
@@ -10,10 +11,13 @@ namespace {
 
 constexpr std::uint64_t kEmptySlot = ~std::uint64_t{0};
 constexpr std::size_t kFirstCapacity = 64;
+constexpr std::size_t kMaxBlock = std::size_t{1} << 20;
 
-std::uint64_t slot_value(std::uint64_t hash, NodeId id) {
-  return (hash & 0xFFFFFFFF00000000u) | id;
-}
+std::uint64_t tag_of(std::uint64_t hash) { return hash & 0xFFFFFFFF00000000u; }
+
+// The tag, mixed by a multiplicative hash, picks the slot: spreading it anew
+// keeps names whose tags share low bits apart.
+std::size_t home(std::uint64_t tag, unsigned shift) { return (tag * 0x9E3779B97F4A7C15u) >> shift; }
 
 bool same_bytes(std::string_view a, std::string_view b) {
   return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
@@ -21,31 +25,46 @@ bool same_bytes(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-void NameList::reserve(std::size_t names, std::size_t bytes) {
-  arena_.reserve(bytes);
-  starts_.reserve(names + 1);
+std::string_view NameArena::store(std::string_view bytes) {
+  if (bytes.empty()) return {};
+  if (bytes.size() > left_) {
+    const std::size_t size = std::max(next_block_, bytes.size());
+    blocks_.push_back(std::make_unique_for_overwrite<char[]>(size));
+    free_ = blocks_.back().get();
+    left_ = size;
+    next_block_ = std::min(2 * next_block_, kMaxBlock);
+  }
+  char* copy = free_;
+  std::memcpy(copy, bytes.data(), bytes.size());
+  free_ += bytes.size();
+  left_ -= bytes.size();
+  return {copy, bytes.size()};
+}
+
+void NameList::reserve(std::size_t names) {
+  names_.reserve(names);
   hashes_.reserve(names);
 }
 
 void NameList::push_back(NameKey key) {
-  arena_.insert(arena_.end(), key.bytes.begin(), key.bytes.end());
-  starts_.push_back(arena_.size());
+  names_.push_back(arena_.store(key.bytes));
   hashes_.push_back(key.hash);
 }
 
 NodeId NameTable::intern(NameKey key) {
   if (slots_.empty() || 2 * (names_.size() + 1) > slots_.size()) grow();
-  const std::uint64_t high = key.hash & 0xFFFFFFFF00000000u;
-  for (std::size_t i = key.hash & mask_;; i = (i + 1) & mask_) {
+  const std::uint64_t tag = tag_of(key.hash);
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = home(tag, shift_);; i = (i + 1) & mask) {
     const std::uint64_t slot = slots_[i];
     if (slot == kEmptySlot) {
       const std::size_t id = names_.size();
       if (id >= limit_) throw InternalFailure("node index space exhausted: too many distinct names");
-      names_.push_back(key);
-      slots_[i] = slot_value(key.hash, static_cast<NodeId>(id));
+      names_.push_back(arena_.store(key.bytes));
+      slots_[i] = tag | id;
       return static_cast<NodeId>(id);
     }
-    if ((slot & 0xFFFFFFFF00000000u) == high) {
+    if (tag_of(slot) == tag) {
       const auto id = static_cast<NodeId>(slot);
       if (same_bytes(names_[id], key.bytes)) return id;
     }
@@ -54,11 +73,12 @@ NodeId NameTable::intern(NameKey key) {
 
 NodeId NameTable::find(NameKey key) const noexcept {
   if (slots_.empty()) return kNoNode;
-  const std::uint64_t high = key.hash & 0xFFFFFFFF00000000u;
-  for (std::size_t i = key.hash & mask_;; i = (i + 1) & mask_) {
+  const std::uint64_t tag = tag_of(key.hash);
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = home(tag, shift_);; i = (i + 1) & mask) {
     const std::uint64_t slot = slots_[i];
     if (slot == kEmptySlot) return kNoNode;
-    if ((slot & 0xFFFFFFFF00000000u) == high) {
+    if (tag_of(slot) == tag) {
       const auto id = static_cast<NodeId>(slot);
       if (same_bytes(names_[id], key.bytes)) return id;
     }
@@ -67,22 +87,23 @@ NodeId NameTable::find(NameKey key) const noexcept {
 
 void NameTable::drop_index() noexcept {
   slots_ = {};
-  mask_ = 0;
+  shift_ = 64;
 }
 
 // Keeps the load factor at or below one half; linear probing stays short.
 void NameTable::grow() {
   const std::size_t capacity = std::max(kFirstCapacity, 2 * slots_.size());
+  const auto shift = static_cast<unsigned>(64 - std::countr_zero(capacity));
   std::vector<std::uint64_t> slots(capacity, kEmptySlot);
   const std::size_t mask = capacity - 1;
-  for (std::size_t id = 0; id < names_.size(); ++id) {
-    const std::uint64_t hash = names_.key(id).hash;
-    std::size_t i = hash & mask;
+  for (const std::uint64_t slot : slots_) {
+    if (slot == kEmptySlot) continue;
+    std::size_t i = home(tag_of(slot), shift);
     while (slots[i] != kEmptySlot) i = (i + 1) & mask;
-    slots[i] = slot_value(hash, static_cast<NodeId>(id));
+    slots[i] = slot;
   }
   slots_ = std::move(slots);
-  mask_ = mask;
+  shift_ = shift;
 }
 
 }  // namespace lhg

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -22,6 +23,28 @@ struct NameKey {
   std::uint64_t hash;
 };
 
+// Bytes of many names in blocks that never move: a name's bytes stay where
+// they were first copied, so no growth ever copies the names again or holds
+// two copies at once. Blocks grow geometrically up to a cap; a name longer
+// than the cap gets a block of its own.
+class NameArena {
+ public:
+  NameArena() = default;
+  NameArena(NameArena&&) noexcept = default;
+  NameArena& operator=(NameArena&&) noexcept = default;
+  NameArena(const NameArena&) = delete;
+  NameArena& operator=(const NameArena&) = delete;
+
+  // A copy of `bytes`, valid as long as the arena.
+  std::string_view store(std::string_view bytes);
+
+ private:
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  char* free_ = nullptr;  // the unused end of the last block
+  std::size_t left_ = 0;
+  std::size_t next_block_ = 4096;
+};
+
 // An ordered sequence of names, duplicates kept. No allocation per name.
 class NameList {
  public:
@@ -31,19 +54,17 @@ class NameList {
   NameList(const NameList&) = delete;  // potentially megabytes of text
   NameList& operator=(const NameList&) = delete;
 
-  void reserve(std::size_t names, std::size_t bytes);
+  void reserve(std::size_t names);
   void push_back(NameKey key);
 
   std::size_t size() const noexcept { return hashes_.size(); }
   bool empty() const noexcept { return hashes_.empty(); }
-  std::string_view operator[](std::size_t i) const noexcept {
-    return {arena_.data() + starts_[i], starts_[i + 1] - starts_[i]};
-  }
-  NameKey key(std::size_t i) const noexcept { return {(*this)[i], hashes_[i]}; }
+  std::string_view operator[](std::size_t i) const noexcept { return names_[i]; }
+  NameKey key(std::size_t i) const noexcept { return {names_[i], hashes_[i]}; }
 
  private:
-  std::vector<char> arena_;
-  std::vector<std::size_t> starts_{0};  // name i is arena_[starts_[i], starts_[i + 1])
+  NameArena arena_;
+  std::vector<std::string_view> names_;
   std::vector<std::uint64_t> hashes_;
 };
 
@@ -74,11 +95,14 @@ class NameTable {
  private:
   void grow();
 
-  NameList names_;
-  // Each slot holds the high 32 bits of the name's hash above its number, or
-  // kEmptySlot; comparing the stored bits first skips most byte comparisons.
+  NameArena arena_;
+  std::vector<std::string_view> names_;
+  // Each slot holds the high 32 bits of the name's hash (its tag) above its
+  // number, or kEmptySlot. Comparing tags first skips most byte comparisons,
+  // and a slot's place is derived from its tag alone, so the table can grow
+  // without keeping every name's hash.
   std::vector<std::uint64_t> slots_;
-  std::size_t mask_ = 0;
+  unsigned shift_ = 64;  // 64 - log2(slot count)
   std::uint32_t limit_ = kEndMarker;
 };
 

@@ -14,6 +14,10 @@ namespace {
 constexpr std::size_t kMaxReserve = std::size_t{1} << 20;
 
 std::size_t length_hint(PyObject* obj) {
+  // A list or tuple of our own kind reports its true length, and growing to
+  // it would briefly hold the old and the new buffer at once.
+  if (PyList_CheckExact(obj)) return static_cast<std::size_t>(PyList_GET_SIZE(obj));
+  if (PyTuple_CheckExact(obj)) return static_cast<std::size_t>(PyTuple_GET_SIZE(obj));
   const Py_ssize_t n = PySequence_Size(obj);
   if (n >= 0) return std::min(static_cast<std::size_t>(n), kMaxReserve);
   // An ordinary failure to report a length is forgotten; an interrupt, an
@@ -122,7 +126,7 @@ OwnedName to_node_name(PyObject* obj) {
 
 NameList to_name_list(PyObject* obj) {
   NameList names;
-  names.reserve(begin_sequence(obj), 0);
+  names.reserve(begin_sequence(obj));
   for_each_item(obj, [&](PyObject* item) { names.push_back(name_key(item)); });
   return names;
 }
