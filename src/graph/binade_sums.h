@@ -42,12 +42,6 @@
 #include <vector>
 
 namespace lhg {
-#ifdef LHG_PR_STATS
-inline unsigned long g_builds, g_cross, g_stopadd, g_plain, g_plain_len, g_runs_table;
-#define BSTAT(x) ++x
-#else
-#define BSTAT(x) do {} while (0)
-#endif
 
 class BinadeSums {
  public:
@@ -123,18 +117,12 @@ class BinadeSums {
         const std::size_t grid = biased == 0 ? 0 : biased - 1;
         if (biased >= kBiasedLimit || hi - lo <= kShortRun || plain_work_[grid] + (hi - lo) <= count_ / kBuildRatio) {
           if (biased < kBiasedLimit) plain_work_[grid] += hi - lo;
-          BSTAT(g_plain);
-#ifdef LHG_PR_STATS
-          g_plain_len += hi - lo;
-#endif
           for (; lo < hi; ++lo) acc += values_[lo];
           cursor.bound = 0;
           return acc;
         }
         table = build(static_cast<unsigned>(grid));
-        BSTAT(g_builds);
       }
-      BSTAT(g_runs_table);
       const std::uint64_t* sums = table->sums.data();
       if (cursor.bound == 0) cursor = Cursor{sums[lo], table->bounds[lo]};
       // The fast part ends at the first stop in the run, if any.
@@ -147,13 +135,11 @@ class BinadeSums {
         lo = end;
         if (end < hi) {
           acc += values_[lo++];
-          BSTAT(g_stopadd);
           cursor.bound = 0;
         } else {
           cursor.sum = sums[end];
         }
       } else {
-        BSTAT(g_cross);
         const std::size_t first = crossing(*table, lo, end, p_lo + (top - bits));
         acc = std::bit_cast<double>(bits + (sums[first - 1] - p_lo));
         acc += values_[first - 1];
@@ -171,7 +157,7 @@ class BinadeSums {
   // A segment is cut before its sum reaches this; any difference of two
   // sums of one segment stays exact, and a run over a cut leaves its binade.
   static constexpr std::uint64_t kSegmentLimit = std::uint64_t{1} << 63;
-  static constexpr std::size_t kBuildRatio = 2;
+  static constexpr std::size_t kBuildRatio = 8;
 
   struct Table {
     std::vector<std::uint64_t> sums;

@@ -22,7 +22,14 @@
 //
 // The edges are walked per block of receiving nodes, in ascending order of
 // source within a block, so that the nodes' running sums stay in cache while
-// the shares and the run tables are read front to back.
+// the shares and the run tables are read front to back. Each node keeps its
+// sum as a bit pattern together with a cursor into the table of its grid
+// (the prefix sum at its position and the first stop ahead of it), so that
+// the usual run, one without a stop that stays in its binade, costs one
+// table read and an integer addition; after an edge share the cursor is
+// kept as long as the sum has not changed binade. Consecutive sources with
+// no dangling node between them have the same rank, and a node reached by
+// several of them runs nothing in between.
 #include "graph/pagerank.h"
 
 #include "graph/binade_sums.h"
@@ -30,7 +37,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstdio>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -201,17 +207,8 @@ struct Iteration {
 // position..r-1 added, or for an untouched node, head[r]. The common case is
 // one table read: no stop before r and no crossing of the binade top. On
 // return the cursor describes p at r, or has bound 0.
-#ifdef LHG_PR_STATS
-}
-struct Stats { unsigned long edges, same, fast, untouched, slow, slow_len, recursor, tnull; ~Stats(); } g_stats;
-Stats::~Stats() { std::fprintf(stderr, "builds %lu cross %lu stopadd %lu plain %lu plainlen %lu tableruns %lu\n", g_builds, g_cross, g_stopadd, g_plain, g_plain_len, g_runs_table); std::fprintf(stderr, "edges %lu same %lu fast %lu untouched %lu slow %lu slowlen %lu recursor %lu tnull %lu\n", edges, same, fast, untouched, slow, slow_len, recursor, tnull); }
-#define STAT(x) ++g_stats.x
-namespace {
-#else
-#define STAT(x) do {} while (0)
-#endif
 inline void advance(Partial& p, std::uint32_t r, const Iteration& it, BinadeSums& sums) {
-  if (p.position == r) { STAT(same); return; }
+  if (p.position == r) return;
   if (r < p.bound) {
     const std::uint64_t* table = sums.sums(p.bits >> 52);
     if (table != nullptr) {
@@ -219,7 +216,6 @@ inline void advance(Partial& p, std::uint32_t r, const Iteration& it, BinadeSums
       const std::uint64_t added = at_r - p.sum;
       if (p.bits + added < BinadeSums::binade_top(p.bits)) {
         p = Partial{p.bits + added, at_r, r, p.bound};
-        STAT(fast);
         return;
       }
     }
@@ -229,12 +225,7 @@ inline void advance(Partial& p, std::uint32_t r, const Iteration& it, BinadeSums
   if (p.position == kUntouched) {
     acc = it.head[r];
     cursor.bound = 0;
-    STAT(untouched);
   } else {
-    STAT(slow);
-#ifdef LHG_PR_STATS
-    g_stats.slow_len += r - p.position;
-#endif
     acc = sums.add_run(std::bit_cast<double>(p.bits), p.position, r, cursor);
   }
   p = Partial{std::bit_cast<std::uint64_t>(acc), cursor.sum, r, cursor.bound};
@@ -260,9 +251,7 @@ void sweep_runs(const TargetBlocks& blocks, std::size_t b, std::size_t n, const 
       const std::uint64_t before = p.bits;
       p.bits = std::bit_cast<std::uint64_t>(std::bit_cast<double>(before) + share);
       // The cursor stays valid while the sum keeps its grid.
-      STAT(edges);
       if (((p.bits ^ before) >> 52) != 0 || p.bound == 0) {
-        STAT(recursor);
         const BinadeSums::Cursor cursor = sums.cursor(p.bits >> 52, r);
         p.sum = cursor.sum;
         p.bound = cursor.bound;
