@@ -14,17 +14,23 @@
 // round-half-even look at acc) and the result stays below 2^53 * u, the top
 // of the binade. A run of such additions is therefore an integer sum: with
 // r_k = round(y_k / u) and prefix sums P over the run, the result is
-// (A + P[hi] - P[lo]) * u, computed on the integers of the bit pattern. The
-// elements that break a premise, the halfway cases and those whose rounded
-// value alone reaches 2^53, are marked as stops and taken by a true
-// floating-point addition; the element at which the integer sum first
-// reaches the top of the binade is found by binary search and also taken by
-// a true addition, after which acc is on another grid and the run goes on
-// with that grid's table.
+// (A + P[hi] - P[lo]) * u, computed on the integers of the bit pattern (the
+// bit pattern of A * u is (g << 52) + A, so adding to the integer sum adds to
+// the bit pattern). The halfway cases are marked as stops and taken by a
+// true floating-point addition. An element whose r alone reaches 2^53 is
+// counted as 2^53: whichever run reaches it leaves the binade there or
+// before. The element at which the integer sum first reaches the top of the
+// binade is found by a search and taken by a true addition, after which acc
+// is on another grid and the run goes on with that grid's table.
 //
 // y / u is exact in binary floating point (u is a power of two) except where
 // it underflows, and then it is below 2^-1022: it rounds to 0 and is no tie,
-// as the true quotient would. Where it overflows it is far above 2^53: a stop.
+// as the true quotient would. Where it overflows it is far above 2^53.
+//
+// Callers keep an accumulator's place in its grid's table (a Cursor: the
+// prefix sum and the first stop at or after its position), so that a run is
+// checked and added with one read of the table, at the run's end; `sums` and
+// `binade_top` are public for that.
 #pragma once
 
 #include <algorithm>
@@ -37,32 +43,33 @@
 
 namespace lhg {
 
-// Where an accumulator stands: the prefix sum at its position in the table of
-// its grid, remembered so that the next run need not read it again (by then
-// that entry has usually left the cache).
-struct RunCursor {
-  static constexpr std::uint32_t kNoGrid = 2046;
-  std::uint64_t sum = 0;
-  std::uint32_t grid = kNoGrid;
-};
-
 class BinadeSums {
  public:
-  // Grids 0 (zero and subnormals, and the binade [2^-1022, 2^-1021)) up to
-  // 2045 (the top binade); infinities and NaN are never accumulated here.
-  static constexpr unsigned kGrids = RunCursor::kNoGrid;
-  // Runs this short are simply added: cheaper than two table reads.
+  // An accumulator's place in the table of its grid at its position k:
+  // sum, the sum of r over the current segment before k (a segment ends at
+  // each stop, so sums are only differenced inside one), and bound, one past
+  // the first stop at or after k. A run from k to hi < bound adds
+  // sums[hi] - sum, and leaves the bound as it is. Bound 0 marks a cursor
+  // that describes nothing (no run is below it).
+  struct Cursor {
+    std::uint64_t sum = 0;
+    std::uint32_t bound = 0;
+  };
+
+  // Runs this short are simply added when their grid has no table yet.
   static constexpr std::size_t kShortRun = 6;
 
-  // `values` are the y_k, all finite and >= 0 (or -0), indexed 0..count-1;
-  // the object reads them until the next `restart`.
   BinadeSums() = default;
 
-  // New values: every table built so far is stale.
+  // New values, all finite and >= 0 (or -0), indexed 0..count-1 (count below
+  // 2^32 - 1); the object reads them until the next `restart`. Every table
+  // built so far is stale.
   void restart(const double* values, std::size_t count) {
     values_ = values;
     count_ = count;
     ready_.fill(nullptr);
+    ready_sums_.fill(nullptr);
+    plain_work_.fill(0);
     used_ = 0;
     next_victim_ = 0;
     if (slots_.empty()) {
@@ -70,100 +77,111 @@ class BinadeSums {
       // actually pass through; their memory is bounded, the oldest table
       // giving way once the bound is reached.
       const std::size_t per_table = count + 1;
-      slot_limit_ = std::clamp<std::size_t>((std::size_t{1} << 24) / per_table, 4, 64);
+      slot_limit_ = std::clamp<std::size_t>((std::size_t{1} << 23) / per_table, 4, 64);
       // Tables are referred to by address: the slots never move.
       slots_.reserve(slot_limit_);
     }
   }
 
-  using Cursor = RunCursor;
-  static constexpr std::uint32_t kNoGrid = RunCursor::kNoGrid;
+  // The segment sums of the grid of a double whose bit pattern has this
+  // biased exponent, or nullptr if its table has not been built (or there is
+  // no grid: an infinity).
+  const std::uint64_t* sums(std::uint64_t biased) const noexcept { return ready_sums_[biased]; }
+
+  // The cursor at position k of the grid of a double whose bit pattern has
+  // this biased exponent, if that grid has a table.
+  Cursor cursor(std::uint64_t biased, std::size_t k) const noexcept {
+    const Table* table = ready_[biased];
+    return table != nullptr ? Cursor{table->sums[k], table->bounds[k]} : Cursor{};
+  }
+
+  // The top of the binade of a double >= 0 with this bit pattern, as a bit
+  // pattern; for zero and subnormals it is one binade too low, which only
+  // makes the callers' check stricter.
+  static std::uint64_t binade_top(std::uint64_t bits) noexcept { return ((bits >> 52) + 1) << 52; }
 
   // acc followed by the additions of values[lo], ..., values[hi - 1], in
   // that order, each rounded as a floating-point addition would round it.
-  // acc must be a double >= 0 (not -0) below 2^1024. `at_lo` is used if it
-  // describes acc's grid at lo.
-  double add_run(double acc, std::size_t lo, std::size_t hi, const Cursor& at_lo) {
-    Cursor cursor = at_lo;
+  // acc must be a double >= 0 (not -0). On entry `cursor` describes acc at
+  // lo if its bound is not 0; on return it describes the result at hi, or
+  // has bound 0.
+  [[gnu::noinline]] double add_run(double acc, std::size_t lo, std::size_t hi, Cursor& cursor) {
     while (lo < hi) {
       const std::uint64_t bits = std::bit_cast<std::uint64_t>(acc);
       const std::uint64_t biased = bits >> 52;
-      // Past the top binade (an infinity) there is no grid to sum on.
-      if (hi - lo <= kShortRun || biased > kGrids) {
-        for (; lo < hi; ++lo) acc += values_[lo];
-        break;
-      }
-      const std::uint64_t grid = biased == 0 ? 0 : biased - 1;
-      // acc = A * u; (grid << 52) + A is acc's bit pattern again, and stays
-      // the bit pattern of (A + s) * u for every A + s up to 2^53.
-      const std::uint64_t a = biased == 0 ? bits : (bits & kMantissaMask) | kHidden;
-      const std::uint64_t base = grid << 52;
-      const std::uint64_t room = kGridTop - a;
-      const Table& table = table_for(static_cast<unsigned>(grid));
-      const std::uint64_t* sums = table.sums.data();
-      // The fast part ends at the first stop in the run, if any.
-      std::size_t end = hi;
-      bool stopped = false;
-      if (!table.stops.empty() && table.stops.back() >= lo) {
-        const std::size_t stop = *std::lower_bound(table.stops.begin(), table.stops.end(), lo);
-        if (stop < hi) {
-          end = stop;
-          stopped = true;
+      const Table* table = biased < kBiasedLimit ? ready_[biased] : nullptr;
+      if (table == nullptr) {
+        // Past the top binade (an infinity) there is no grid to sum on. A
+        // table costs about count_ additions to build: runs are added one
+        // by one until that much work has been spent on the grid.
+        const std::size_t grid = biased == 0 ? 0 : biased - 1;
+        if (biased >= kBiasedLimit || hi - lo <= kShortRun || plain_work_[grid] + (hi - lo) <= count_ / kBuildRatio) {
+          if (biased < kBiasedLimit) plain_work_[grid] += hi - lo;
+          for (; lo < hi; ++lo) acc += values_[lo];
+          cursor.bound = 0;
+          return acc;
         }
+        table = build(static_cast<unsigned>(grid));
       }
-      const std::uint64_t p_lo = cursor.grid == grid ? cursor.sum : sums[lo];
-      cursor.grid = kNoGrid;
+      const std::uint64_t* sums = table->sums.data();
+      if (cursor.bound == 0) cursor = Cursor{sums[lo], table->bounds[lo]};
+      // The fast part ends at the first stop in the run, if any.
+      const std::size_t end = std::min<std::size_t>(hi, cursor.bound - 1);
+      const std::uint64_t p_lo = cursor.sum;
+      const std::uint64_t top = (std::max<std::uint64_t>(biased, 1) + 1) << 52;
       const std::uint64_t sum = sums[end] - p_lo;
-      if (sum < room) {
-        acc = std::bit_cast<double>(base + a + sum);
+      if (bits + sum < top) {
+        acc = std::bit_cast<double>(bits + sum);
         lo = end;
-        if (stopped) acc += values_[lo++];
+        if (end < hi) {
+          acc += values_[lo++];
+          cursor.bound = 0;
+        } else {
+          cursor.sum = sums[end];
+        }
       } else {
-        const std::size_t first = crossing(table, lo, end, p_lo + room);
-        acc = std::bit_cast<double>(base + a + (sums[first - 1] - p_lo));
+        const std::size_t first = crossing(*table, lo, end, p_lo + (top - bits));
+        acc = std::bit_cast<double>(bits + (sums[first - 1] - p_lo));
         acc += values_[first - 1];
         lo = first;
+        cursor.bound = 0;
       }
     }
     return acc;
   }
 
-  // The cursor of acc at position `at`, if acc's grid has a table already;
-  // tables are not built for it (the accumulator may never run on it).
-  Cursor cursor_at(double acc, std::size_t at) const {
-    const std::uint64_t biased = std::bit_cast<std::uint64_t>(acc) >> 52;
-    const std::uint64_t grid = biased == 0 ? 0 : biased - 1;
-    if (grid >= kGrids || ready_[grid] == nullptr) return Cursor{};
-    return Cursor{ready_[grid]->sums[at], static_cast<std::uint32_t>(grid)};
-  }
-
  private:
-  static constexpr std::uint64_t kHidden = std::uint64_t{1} << 52;
-  static constexpr std::uint64_t kMantissaMask = kHidden - 1;
-  static constexpr std::uint64_t kGridTop = std::uint64_t{1} << 53;
+  static constexpr std::size_t kBiasedLimit = 2047;  // infinities and NaN have no grid
+  static constexpr std::size_t kGrids = kBiasedLimit - 1;
+  static constexpr std::uint64_t kSaturated = std::uint64_t{1} << 53;
+  // A segment is cut before its sum reaches this; any difference of two
+  // sums of one segment stays exact, and a run over a cut leaves its binade.
+  static constexpr std::uint64_t kSegmentLimit = std::uint64_t{1} << 63;
+  static constexpr std::size_t kBuildRatio = 8;
 
-  // sums[k]: the sum of r over the current segment before k. A segment ends
-  // at each stop, so sums are only ever differenced inside one segment. A
-  // segment whose sum would reach 2^53 is cut by a stop as well: any run over
-  // it leaves the binade anyway, and the cut keeps every sum below 2^53.
-  // Stops are rare outside contrived inputs, so they are kept as a list.
   struct Table {
     std::vector<std::uint64_t> sums;
-    std::vector<std::uint32_t> stops;  // ascending
-    // Every kCoarse-th sum, small enough to stay in the nearest cache: a
-    // crossing is first located among these, then among kCoarse entries.
-    std::vector<std::uint64_t> coarse;
+    std::vector<std::uint32_t> bounds;
+    std::vector<std::uint64_t> coarse;  // every kCoarse-th sum
   };
+  static constexpr std::size_t kNear = 4;
   static constexpr std::size_t kCoarseShift = 6;
   static constexpr std::size_t kCoarse = std::size_t{1} << kCoarseShift;
 
   // The first k in (lo, end] with sums[k] >= target, sums being ascending
   // there and sums[end] >= target; values[k - 1] crosses the binade top.
+  // An accumulator that has just left a low binade crosses the next one
+  // soon, so the entries next to lo are tried first; otherwise the crossing
+  // is located among every kCoarse-th sum, which stay in the nearest
+  // caches, and then among kCoarse entries.
   static std::size_t crossing(const Table& table, std::size_t lo, std::size_t end, std::uint64_t target) {
     const std::uint64_t* sums = table.sums.data();
-    std::size_t first = lo + 1;
+    const std::size_t near = std::min(end, lo + kNear);
+    for (std::size_t k = lo + 1; k <= near; ++k) {
+      if (sums[k] >= target) return k;
+    }
+    std::size_t first = near + 1;
     std::size_t last = end;
-    // Narrow [first, last] by the coarse sums strictly inside it.
     const std::uint64_t* coarse = table.coarse.data();
     std::size_t c_first = (first + kCoarse - 1) >> kCoarseShift;
     std::size_t c_last = last >> kCoarseShift;
@@ -177,8 +195,8 @@ class BinadeSums {
           c_first = mid + 1;
         }
       }
-      // coarse[c_last] = sums[c_last * kCoarse] might be the first at or
-      // above target, unless c_last is the last candidate and it is not.
+      // sums[c_last * kCoarse] might be the first at or above target, unless
+      // c_last is the last candidate and it is not.
       const std::size_t at = c_last << kCoarseShift;
       if (sums[at] >= target) {
         last = at;
@@ -198,12 +216,8 @@ class BinadeSums {
     return first;
   }
 
-  const Table& table_for(unsigned grid) {
-    const Table* table = ready_[grid];
-    return table != nullptr ? *table : build(grid);
-  }
 
-  const Table& build(unsigned grid) {
+  [[gnu::noinline]] const Table* build(unsigned grid) {
     Table* table;
     if (used_ < slot_limit_) {
       if (used_ == slots_.size()) {
@@ -215,46 +229,76 @@ class BinadeSums {
     } else {
       const std::size_t victim = next_victim_;
       next_victim_ = (next_victim_ + 1) % slots_.size();
-      ready_[slot_grids_[victim]] = nullptr;
+      publish(slot_grids_[victim], nullptr);
       slot_grids_[victim] = grid;
       table = &slots_[victim];
     }
     table->sums.resize(count_ + 1);
-    table->stops.clear();
+    table->bounds.resize(count_ + 1);
     std::uint64_t* sums = table->sums.data();
+    std::uint32_t* bounds = table->bounds.data();
 
     // y / u = y * 2^(1074 - grid), as one or two exact multiplications.
     const int shift = 1074 - static_cast<int>(grid);
     const double scale_high = std::ldexp(1.0, std::min(shift, 1023));
     const double scale_low = std::ldexp(1.0, shift - std::min(shift, 1023));
-    const double top = 0x1p53;
+    const std::uint32_t no_stop = static_cast<std::uint32_t>(count_ + 1);
 
+    // Forward: the segment sums, stops marked by bound = their position + 1.
     std::uint64_t segment = 0;
     for (std::size_t k = 0; k < count_; ++k) {
       sums[k] = segment;
+      bounds[k] = no_stop;
       const double q = (values_[k] * scale_high) * scale_low;
-      if (q < top) {
-        const double whole = std::floor(q);
-        const double fraction = q - whole;
-        const std::uint64_t r = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
-        if (fraction != 0.5 && segment + r < kGridTop) {
-          segment += r;
+      std::uint64_t r = kSaturated;
+      if (q < 0x1p53) {
+        // Round to nearest by the magic constant; only ties are in doubt,
+        // and they are stops whichever way they round.
+        const double whole = q < 0x1p52 ? (q + 0x1p52) - 0x1p52 : q;
+        if (std::fabs(q - whole) == 0.5) {
+          bounds[k] = static_cast<std::uint32_t>(k + 1);
+          segment = 0;
           continue;
         }
+        r = static_cast<std::uint64_t>(whole);
       }
-      table->stops.push_back(static_cast<std::uint32_t>(k));
-      segment = 0;
+      if (segment + r >= kSegmentLimit) {
+        bounds[k] = static_cast<std::uint32_t>(k + 1);
+        segment = 0;
+        continue;
+      }
+      segment += r;
     }
     sums[count_] = segment;
+    bounds[count_] = no_stop;
+    // Backward: every position learns the first stop at or after it.
+    std::uint32_t bound = no_stop;
+    for (std::size_t k = count_; k-- > 0;) {
+      if (bounds[k] != no_stop) bound = bounds[k];
+      bounds[k] = bound;
+    }
     table->coarse.resize((count_ >> kCoarseShift) + 1);
     for (std::size_t c = 0; c < table->coarse.size(); ++c) table->coarse[c] = sums[c << kCoarseShift];
-    ready_[grid] = table;
-    return *table;
+    publish(grid, table);
+    return table;
+  }
+
+  // Grid 0 serves the biased exponents 0 and 1, grid g > 0 the exponent g + 1.
+  void publish(unsigned grid, const Table* table) {
+    const std::uint64_t* sums = table != nullptr ? table->sums.data() : nullptr;
+    ready_[grid + 1] = table;
+    ready_sums_[grid + 1] = sums;
+    if (grid == 0) {
+      ready_[0] = table;
+      ready_sums_[0] = sums;
+    }
   }
 
   const double* values_ = nullptr;
   std::size_t count_ = 0;
-  std::array<const Table*, kGrids> ready_{};
+  std::array<const Table*, kBiasedLimit + 1> ready_{};  // by biased exponent
+  std::array<const std::uint64_t*, kBiasedLimit + 1> ready_sums_{};  // their sums
+  std::array<std::size_t, kGrids> plain_work_{};        // by grid
   std::vector<Table> slots_;
   std::vector<unsigned> slot_grids_;
   std::size_t slot_limit_ = 0;

@@ -22,13 +22,21 @@
 //
 // The edges are walked per block of receiving nodes, in ascending order of
 // source within a block, so that the nodes' running sums stay in cache while
-// the shares and the run tables are read front to back.
+// the shares and the run tables are read front to back. Each node keeps its
+// sum as a bit pattern together with a cursor into the table of its grid
+// (the prefix sum at its position and the first stop ahead of it), so that
+// the usual run, one without a stop that stays in its binade, costs one
+// table read and an integer addition; after an edge share the cursor is
+// kept as long as the sum has not changed binade. Consecutive sources with
+// no dangling node between them have the same rank, and a node reached by
+// several of them runs nothing in between.
 #include "graph/pagerank.h"
 
 #include "graph/binade_sums.h"
 #include "graph/interrupt.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -81,105 +89,213 @@ ScoreMap pagerank_literal(EdgeList edges, double alpha, std::uint64_t max_iter) 
 
 namespace {
 
-// The edges grouped by blocks of receiving nodes, each block's edges in
-// ascending order of their source (one entry per edge, so parallel edges sit
-// next to each other). Walking a block's edges in that order is the push
-// loop restricted to the block: every node of the block sees its sources in
-// ascending order, and the working state of the block's nodes stays in cache
-// while the tables and the shares are read front to back.
+// The edges grouped by blocks of receiving nodes; within a block, by source
+// in ascending order, each source's edges into the block forming one group
+// (parallel edges repeat their target). Walking a block's groups in order is
+// the push loop restricted to the block: every node of the block sees its
+// sources in ascending order, and the working state of the block's nodes
+// stays in cache while the tables and the shares are read front to back.
+// The order of the targets inside a group does not matter: each of them
+// takes the group's share once per edge, independently of the others.
 class TargetBlocks {
  public:
-  static constexpr std::size_t kBlockShift = 14;
+  // Targets are stored relative to their block, in 16 bits.
+  static constexpr std::size_t kBlockShift = 13;
   static constexpr std::size_t kBlock = std::size_t{1} << kBlockShift;
+  using Target = std::uint16_t;
+  static_assert(kBlockShift <= 16);
 
-  struct Entry {
-    NodeId target;
+  struct Group {
     NodeId source;
+    std::uint32_t rank;  // the number of dangling nodes numbered below source
+    std::uint32_t end;   // one past its last target in targets()
   };
 
   TargetBlocks(const Graph& graph, const std::vector<std::size_t>& out_degree) {
     const std::size_t n = graph.node_count();
-    rank_.resize(n);
+    const std::size_t m = graph.edge_count();
+    // The targets by source, counting sort over the edge array.
+    std::vector<EdgeId> start(n + 1, 0);
+    for (NodeId i = 0; i < n; ++i) start[i + 1] = start[i] + static_cast<EdgeId>(out_degree[i]);
+    std::vector<NodeId> by_source(m);
+    {
+      std::vector<EdgeId> fill(start.begin(), start.end() - 1);
+      for (const Edge& e : graph.edges()) by_source[fill[e.source]++] = e.target;
+    }
     const std::size_t blocks = (n + kBlock - 1) >> kBlockShift;
-    begin_.assign(blocks + 1, 0);
-    for (const Edge& e : graph.edges()) ++begin_[(e.target >> kBlockShift) + 1];
-    for (std::size_t b = 0; b < blocks; ++b) begin_[b + 1] += begin_[b];
-    entries_.resize(graph.edge_count());
-    std::vector<std::size_t> fill(begin_.begin(), begin_.end() - 1);
+    std::vector<std::size_t> target_fill(blocks + 1, 0);
+    std::vector<std::size_t> group_fill(blocks + 1, 0);
+    std::vector<NodeId> last(blocks, kNoNode);
+    for (NodeId i = 0; i < n; ++i) {
+      for (EdgeId e = start[i]; e < start[i + 1]; ++e) {
+        const std::size_t b = by_source[e] >> kBlockShift;
+        ++target_fill[b + 1];
+        if (last[b] != i) {
+          last[b] = i;
+          ++group_fill[b + 1];
+        }
+      }
+    }
+    for (std::size_t b = 0; b < blocks; ++b) {
+      target_fill[b + 1] += target_fill[b];
+      group_fill[b + 1] += group_fill[b];
+    }
+    target_begin_.assign(target_fill.begin(), target_fill.end());
+    group_begin_.assign(group_fill.begin(), group_fill.end());
+    targets_.resize(m);
+    groups_.resize(group_begin_[blocks]);
+    std::fill(last.begin(), last.end(), kNoNode);
     std::uint32_t rank = 0;
     for (NodeId i = 0; i < n; ++i) {
-      rank_[i] = rank;
       if (out_degree[i] == 0) {
         dangling_.push_back(i);
         ++rank;
         continue;
       }
-      graph.for_each_successor(i, [&](NodeId j) { entries_[fill[j >> kBlockShift]++] = Entry{j, i}; });
+      for (EdgeId e = start[i]; e < start[i + 1]; ++e) {
+        const NodeId j = by_source[e];
+        const std::size_t b = j >> kBlockShift;
+        if (last[b] != i) {
+          last[b] = i;
+          groups_[group_fill[b]++] = Group{i, rank, 0};
+        }
+        targets_[target_fill[b]++] = static_cast<Target>(j & (kBlock - 1));
+        groups_[group_fill[b] - 1].end = static_cast<std::uint32_t>(target_fill[b]);
+      }
     }
   }
 
-  std::size_t block_count() const noexcept { return begin_.size() - 1; }
-  const Entry* begin(std::size_t b) const noexcept { return entries_.data() + begin_[b]; }
-  const Entry* end(std::size_t b) const noexcept { return entries_.data() + begin_[b + 1]; }
-  // The number of dangling nodes numbered below i.
-  std::uint32_t rank(NodeId i) const noexcept { return rank_[i]; }
+  std::size_t block_count() const noexcept { return group_begin_.size() - 1; }
+  const Group* groups_begin(std::size_t b) const noexcept { return groups_.data() + group_begin_[b]; }
+  const Group* groups_end(std::size_t b) const noexcept { return groups_.data() + group_begin_[b + 1]; }
+  std::size_t first_target(std::size_t b) const noexcept { return target_begin_[b]; }
+  const Target* targets() const noexcept { return targets_.data(); }
   const std::vector<NodeId>& dangling() const noexcept { return dangling_; }
 
  private:
-  std::vector<std::size_t> begin_;
-  std::vector<Entry> entries_;
-  std::vector<std::uint32_t> rank_;
+  std::vector<std::size_t> target_begin_;
+  std::vector<std::size_t> group_begin_;
+  std::vector<Target> targets_;
+  std::vector<Group> groups_;
   std::vector<NodeId> dangling_;  // ascending
 };
 
-// A node's sum while its block is swept: the additions so far, the number
-// of dangling shares among them, and where that leaves it in its grid's
-// table. A node not yet reached has position kUntouched.
+// A node's sum while its block is swept: the additions so far (as a bit
+// pattern), the number of dangling shares among them, and the cursor of the
+// sum at that position in its grid's table. A node not yet reached has
+// position kUntouched, which no rank reaches (there are fewer than 2^32 - 1
+// dangling nodes, as some node has an edge).
 struct Partial {
-  double acc;
-  BinadeSums::Cursor cursor;
+  std::uint64_t bits;
+  std::uint64_t sum;
   std::uint32_t position;
+  std::uint32_t bound;
 };
 constexpr std::uint32_t kUntouched = 0xFFFFFFFFu;
 
-// One iteration over one block, in the defining order for each node:
-// teleport, then for each source in ascending order its edge shares or, for
-// a dangling source, its dangling share. Up to a node's first incoming edge
-// every node takes the same additions, so head[k] (teleport followed by the
-// dangling shares of ranks below k) is where its own additions begin; the
-// dangling shares between two edges, and after the last, are one run.
-// `add_run(acc, lo, hi, cursor)` adds those of ranks lo..hi-1; `settle`
-// gives the cursor of a sum at a position.
-template <class AddRun, class Settle>
-void sweep_block(const TargetBlocks& blocks, std::size_t b, std::size_t n, const double* head, const double* share,
-                 std::size_t dangling_count, std::vector<Partial>& partial, double* next, Poller& poller,
-                 AddRun&& add_run, Settle&& settle) {
+// The per-iteration values a sweep reads. head[k]: teleport followed by the
+// dangling shares of ranks below k, in order, which is where every node's
+// additions stand before its first edge of rank k.
+struct Iteration {
+  const double* head;
+  const double* share;
+  const double* dangling_share;
+  std::uint32_t dangling_count;
+};
+
+// Brings p to position r (r >= its position): its dangling shares of ranks
+// position..r-1 added, or for an untouched node, head[r]. The common case is
+// one table read: no stop before r and no crossing of the binade top. On
+// return the cursor describes p at r, or has bound 0.
+inline void advance(Partial& p, std::uint32_t r, const Iteration& it, BinadeSums& sums) {
+  if (p.position == r) return;
+  if (r < p.bound) {
+    const std::uint64_t* table = sums.sums(p.bits >> 52);
+    if (table != nullptr) {
+      const std::uint64_t at_r = table[r];
+      const std::uint64_t added = at_r - p.sum;
+      if (p.bits + added < BinadeSums::binade_top(p.bits)) {
+        p = Partial{p.bits + added, at_r, r, p.bound};
+        return;
+      }
+    }
+  }
+  double acc;
+  BinadeSums::Cursor cursor{p.sum, p.bound};
+  if (p.position == kUntouched) {
+    acc = it.head[r];
+    cursor.bound = 0;
+  } else {
+    acc = sums.add_run(std::bit_cast<double>(p.bits), p.position, r, cursor);
+  }
+  p = Partial{std::bit_cast<std::uint64_t>(acc), cursor.sum, r, cursor.bound};
+}
+
+// One iteration over one block by run sums, in the defining order for each
+// node: teleport, then for each source in ascending order its edge shares
+// or, for a dangling source, its dangling share.
+void sweep_runs(const TargetBlocks& blocks, std::size_t b, std::size_t n, const Iteration& it, Partial* partial,
+                double* next, BinadeSums& sums, Poller& poller) {
+  const std::size_t first_node = b << TargetBlocks::kBlockShift;
+  const std::size_t size = std::min(n - first_node, TargetBlocks::kBlock);
+  for (std::size_t j = 0; j < size; ++j) partial[j] = Partial{0, 0, kUntouched, 0};
+  const TargetBlocks::Target* targets = blocks.targets();
+  std::size_t t = blocks.first_target(b);
+  for (const TargetBlocks::Group* g = blocks.groups_begin(b); g != blocks.groups_end(b); ++g) {
+    const double share = it.share[g->source];
+    const std::uint32_t r = g->rank;
+    poller.tick(g->end - t);
+    for (; t < g->end; ++t) {
+      Partial& p = partial[targets[t]];
+      advance(p, r, it, sums);
+      const std::uint64_t before = p.bits;
+      p.bits = std::bit_cast<std::uint64_t>(std::bit_cast<double>(before) + share);
+      // The cursor stays valid while the sum keeps its grid.
+      if (((p.bits ^ before) >> 52) != 0 || p.bound == 0) {
+        const BinadeSums::Cursor cursor = sums.cursor(p.bits >> 52, r);
+        p.sum = cursor.sum;
+        p.bound = cursor.bound;
+      }
+    }
+  }
+  poller.tick(size);
+  for (std::size_t j = 0; j < size; ++j) {
+    advance(partial[j], it.dangling_count, it, sums);
+    next[first_node + j] = std::bit_cast<double>(partial[j].bits);
+  }
+}
+
+// The same sweep with every addition on its own, for iterations outside the
+// premises of the run sums.
+void sweep_each(const TargetBlocks& blocks, std::size_t b, std::size_t n, const Iteration& it, Partial* partial,
+                double* next, Poller& poller) {
   const std::size_t first_node = b << TargetBlocks::kBlockShift;
   const std::size_t size = std::min(n - first_node, TargetBlocks::kBlock);
   for (std::size_t j = 0; j < size; ++j) partial[j].position = kUntouched;
-  std::size_t since_poll = 0;
-  for (const TargetBlocks::Entry* e = blocks.begin(b); e != blocks.end(b); ++e) {
-    Partial& p = partial[e->target - first_node];
-    const std::uint32_t rank = blocks.rank(e->source);
+  auto advance_each = [&](Partial& p, std::uint32_t r) {
+    double acc;
     if (p.position == kUntouched) {
-      p.acc = head[rank];
-    } else if (p.position != rank) {
-      p.acc = add_run(p.acc, p.position, rank, p.cursor);
+      acc = it.head[r];
+    } else {
+      acc = std::bit_cast<double>(p.bits);
+      poller.tick(r - p.position);
+      for (std::uint32_t k = p.position; k < r; ++k) acc += it.dangling_share[k];
     }
-    p.acc += share[e->source];
-    p.position = rank;
-    p.cursor = settle(p.acc, rank);
-    if (++since_poll == 4096) {
-      poller.tick(since_poll);
-      since_poll = 0;
+    p.position = r;
+    return acc;
+  };
+  const TargetBlocks::Target* targets = blocks.targets();
+  std::size_t t = blocks.first_target(b);
+  for (const TargetBlocks::Group* g = blocks.groups_begin(b); g != blocks.groups_end(b); ++g) {
+    const double share = it.share[g->source];
+    poller.tick(g->end - t);
+    for (; t < g->end; ++t) {
+      Partial& p = partial[targets[t]];
+      p.bits = std::bit_cast<std::uint64_t>(advance_each(p, g->rank) + share);
     }
   }
-  poller.tick(since_poll + size);
-  for (std::size_t j = 0; j < size; ++j) {
-    const Partial& p = partial[j];
-    next[first_node + j] =
-        p.position == kUntouched ? head[dangling_count] : add_run(p.acc, p.position, dangling_count, p.cursor);
-  }
+  poller.tick(size);
+  for (std::size_t j = 0; j < size; ++j) next[first_node + j] = advance_each(partial[j], it.dangling_count);
 }
 
 }  // namespace
@@ -207,6 +323,7 @@ ScoreMap pagerank_impl(EdgeList edges, double alpha, std::uint64_t max_iter) {
   std::vector<double> head(dangling_count + 1);
   std::vector<Partial> partial(std::min(n, TargetBlocks::kBlock));
   BinadeSums sums;
+  const Iteration it{head.data(), share.data(), dangling_share.data(), static_cast<std::uint32_t>(dangling_count)};
 
   // For alpha in [0, 1] the teleport term and every share are >= 0, which is
   // what the run sums need; any other alpha takes the additions one by one.
@@ -232,25 +349,12 @@ ScoreMap pagerank_impl(EdgeList edges, double alpha, std::uint64_t max_iter) {
 
     if (fast) {
       sums.restart(dangling_share.data(), dangling_count);
-      auto add_run = [&](double acc, std::size_t lo, std::size_t hi, const BinadeSums::Cursor& cursor) {
-        return sums.add_run(acc, lo, hi, cursor);
-      };
-      auto settle = [&](double acc, std::size_t at) { return sums.cursor_at(acc, at); };
       for (std::size_t b = 0; b < blocks.block_count(); ++b) {
-        sweep_block(blocks, b, n, head.data(), share.data(), dangling_count, partial, next.data(), poller, add_run,
-                    settle);
+        sweep_runs(blocks, b, n, it, partial.data(), next.data(), sums, poller);
       }
     } else {
-      // Outside the premises of the run sums: every addition on its own.
-      auto add_each = [&](double acc, std::size_t lo, std::size_t hi, const BinadeSums::Cursor&) {
-        poller.tick(hi - lo);
-        for (std::size_t k = lo; k < hi; ++k) acc += dangling_share[k];
-        return acc;
-      };
-      auto no_cursor = [](double, std::size_t) { return BinadeSums::Cursor{}; };
       for (std::size_t b = 0; b < blocks.block_count(); ++b) {
-        sweep_block(blocks, b, n, head.data(), share.data(), dangling_count, partial, next.data(), poller, add_each,
-                    no_cursor);
+        sweep_each(blocks, b, n, it, partial.data(), next.data(), poller);
       }
     }
     score.swap(next);
