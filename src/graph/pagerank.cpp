@@ -47,23 +47,47 @@
 namespace lhg {
 
 namespace {
+
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+// What both versions start from and end with: the graph, every score at
+// 1 / N, the out-degrees and the teleport term, computed once per call.
+struct PowerIteration {
+  PowerIteration(EdgeList edges, double alpha)
+      : graph(build_graph(std::move(edges))),
+        n(graph.node_count()),
+        count(static_cast<double>(n)),
+        score(n, 1.0 / count),
+        next(n),
+        out_degree(n, 0),
+        teleport((1.0 - alpha) / count) {
+    // Counting over the edge array gives the lengths of the outgoing lists
+    // without walking them.
+    for (const Edge& e : graph.edges()) ++out_degree[e.source];
+  }
+
+  ScoreMap finish() && {
+    ScoreMap result;
+    result.scores = std::move(score);
+    result.names = std::move(graph).take_names();
+    return result;
+  }
+
+  Graph graph;
+  std::size_t n;
+  double count;  // N, the node count as a double
+  std::vector<Score> score;
+  std::vector<Score> next;
+  std::vector<std::size_t> out_degree;
+  double teleport;
+};
+
 }  // namespace
 
 ScoreMap pagerank_literal(EdgeList edges, double alpha, std::uint64_t max_iter) {
-  Graph graph = build_graph(std::move(edges));
-  const std::size_t n = graph.node_count();
-  ScoreMap result;
-  if (n == 0) return result;
-
-  const double count = static_cast<double>(n);
-  std::vector<Score> score(n, 1.0 / count);
-  std::vector<Score> next(n);
-  // Counting over the edge array gives the lengths of the outgoing lists
-  // without walking them.
-  std::vector<std::size_t> out_degree(n, 0);
-  for (const Edge& e : graph.edges()) ++out_degree[e.source];
-  const double teleport = (1.0 - alpha) / count;
+  PowerIteration state(std::move(edges), alpha);
+  if (state.n == 0) return {};
+  auto& [graph, n, count, score, next, out_degree, teleport] = state;
 
   Poller poller;
   for (std::uint64_t iteration = 0; iteration < max_iter; ++iteration) {
@@ -81,10 +105,7 @@ ScoreMap pagerank_literal(EdgeList edges, double alpha, std::uint64_t max_iter) 
     }
     score.swap(next);
   }
-
-  result.scores = std::move(score);
-  result.names = std::move(graph).take_names();
-  return result;
+  return std::move(state).finish();
 }
 
 namespace {
@@ -301,17 +322,9 @@ void sweep_each(const TargetBlocks& blocks, std::size_t b, std::size_t n, const 
 }  // namespace
 
 ScoreMap pagerank_impl(EdgeList edges, double alpha, std::uint64_t max_iter) {
-  Graph graph = build_graph(std::move(edges));
-  const std::size_t n = graph.node_count();
-  ScoreMap result;
-  if (n == 0) return result;
-
-  const double count = static_cast<double>(n);
-  std::vector<Score> score(n, 1.0 / count);
-  std::vector<Score> next(n);
-  std::vector<std::size_t> out_degree(n, 0);
-  for (const Edge& e : graph.edges()) ++out_degree[e.source];
-  const double teleport = (1.0 - alpha) / count;
+  PowerIteration state(std::move(edges), alpha);
+  if (state.n == 0) return {};
+  auto& [graph, n, count, score, next, out_degree, teleport] = state;
 
   const TargetBlocks blocks(graph, out_degree);
   const std::vector<NodeId>& dangling = blocks.dangling();
@@ -359,10 +372,7 @@ ScoreMap pagerank_impl(EdgeList edges, double alpha, std::uint64_t max_iter) {
     }
     score.swap(next);
   }
-
-  result.scores = std::move(score);
-  result.names = std::move(graph).take_names();
-  return result;
+  return std::move(state).finish();
 }
 
 }  // namespace lhg
