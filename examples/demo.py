@@ -186,6 +186,8 @@ def main(argv=None):
         raise DemoError("the graph is empty: no edges to analyse")
 
     nodes = {x for pair in edges for x in pair}
+    if args.focus is not None and args.focus not in nodes:
+        raise DemoError(f"unknown focus node: {args.focus!r} is not a name in the graph")
     print(f"Graph: {source}")
     print(f"  {len(nodes):,} nodes, {len(edges):,} edges ({len(set(edges)):,} distinct)")
 
@@ -210,8 +212,6 @@ def main(argv=None):
         print("  none: no sampled shortest path passes through any node")
 
     focus = args.focus if args.focus is not None else top[0][0]
-    if focus not in nodes:
-        raise DemoError(f"unknown focus node: {focus!r} is not a name in the graph")
     deps = timed(f"What {focus} depends on, by depth", lg.descendants_at_depth, edges, focus, 2**64 - 1)
     if deps:
         table(by_depth(deps), ["depth", "count", "nodes"], "><<")

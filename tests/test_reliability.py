@@ -11,6 +11,8 @@ import threading
 import time
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import hostile
 import lanternhollow_graph as lg
@@ -22,6 +24,13 @@ def test_hostile_arguments():
     calls = int(os.environ.get("LHG_FUZZ_CALLS", "3000"))
     outcomes = hostile.soak(calls, seed=random.randrange(2**32))
     assert outcomes.get("ok", 0) > calls // 10
+
+
+@settings(max_examples=500)
+@given(st.randoms(use_true_random=False))
+def test_hostile_arguments_explored(rng):
+    fn, args, kwargs = hostile.random_call(rng)
+    hostile.check_call(fn, args, kwargs)
 
 
 # --- leaks ------------------------------------------------------------------
