@@ -65,7 +65,7 @@ class Graph {
   Graph(const Graph&) = delete;
   Graph& operator=(const Graph&) = delete;
 
-  std::size_t node_count() const noexcept { return first_out_.size(); }
+  std::size_t node_count() const noexcept { return names_.size(); }
   std::size_t edge_count() const noexcept { return edges_.size(); }
   std::string_view name(NodeId v) const noexcept { return names_.name(v); }
   NodeId find(NameKey key) const noexcept { return names_.find(key); }
@@ -90,6 +90,14 @@ class Graph {
     }
   }
   std::size_t out_degree(NodeId v) const noexcept;
+
+  // Frees the edges and the lists, keeping the names, for a core that has
+  // copied what it needs into a layout of its own.
+  void drop_adjacency() noexcept {
+    edges_ = {};
+    first_out_ = {};
+    first_in_ = {};
+  }
 
   // Hands the names over to a result that outlives the graph.
   NameTable take_names() && noexcept;

@@ -327,6 +327,9 @@ ScoreMap pagerank_impl(EdgeList edges, double alpha, std::uint64_t max_iter) {
   auto& [graph, n, count, score, next, out_degree, teleport] = state;
 
   const TargetBlocks blocks(graph, out_degree);
+  // The blocks hold all that the iterations read of the graph.
+  const std::size_t edge_count = graph.edge_count();
+  graph.drop_adjacency();
   const std::vector<NodeId>& dangling = blocks.dangling();
   const std::size_t dangling_count = dangling.size();
   // share[i]: what node i adds along each of its edges; dangling_share[k]:
@@ -344,7 +347,7 @@ ScoreMap pagerank_impl(EdgeList edges, double alpha, std::uint64_t max_iter) {
 
   Poller poller;
   for (std::uint64_t iteration = 0; iteration < max_iter; ++iteration) {
-    poller.tick(n + graph.edge_count());
+    poller.tick(n + edge_count);
     bool fast = runs_allowed;
     for (NodeId i = 0; i < n; ++i) {
       if (out_degree[i] > 0) {
