@@ -29,12 +29,6 @@ Graph::Graph(EdgeList&& list)
 
 Graph build_graph(EdgeList edges) { return Graph(std::move(edges)); }
 
-std::size_t Graph::out_degree(NodeId v) const noexcept {
-  std::size_t degree = 0;
-  for_each_successor(v, [&](NodeId) { ++degree; });
-  return degree;
-}
-
 NameTable Graph::take_names() && noexcept {
   NameTable names = std::move(names_);
   names.drop_index();

@@ -89,7 +89,6 @@ class Graph {
       for_each_predecessor(v, f);
     }
   }
-  std::size_t out_degree(NodeId v) const noexcept;
 
   // Frees the edges and the lists, keeping the names, for a core that has
   // copied what it needs into a layout of its own.
