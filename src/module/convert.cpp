@@ -76,8 +76,15 @@ void for_each_item(PyObject* seq, F&& f) {
 NameKey name_key(PyObject* obj) {
   if (!PyUnicode_Check(obj)) cannot_convert(obj, "PyString");
   Py_ssize_t size = 0;
-  const char* bytes = PyUnicode_AsUTF8AndSize(obj, &size);
-  if (bytes == nullptr) throw PythonError{};
+  const char* bytes;
+  if (PyUnicode_IS_COMPACT_ASCII(obj)) {
+    // The common case: the characters are the UTF-8 bytes already.
+    bytes = static_cast<const char*>(PyUnicode_DATA(obj));
+    size = PyUnicode_GET_LENGTH(obj);
+  } else {
+    bytes = PyUnicode_AsUTF8AndSize(obj, &size);
+    if (bytes == nullptr) throw PythonError{};
+  }
   const Py_hash_t hash = PyUnicode_Type.tp_hash(obj);
   if (hash == -1) throw PythonError{};
   return {std::string_view(bytes, static_cast<std::size_t>(size)), static_cast<std::uint64_t>(hash)};
