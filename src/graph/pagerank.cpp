@@ -166,6 +166,7 @@ class TargetBlocks {
     targets_.resize(m);
     groups_.resize(group_begin_[blocks]);
     std::fill(last.begin(), last.end(), kNoNode);
+    first_rank_.assign(n, kNoRank);
     std::uint32_t rank = 0;
     for (NodeId i = 0; i < n; ++i) {
       if (out_degree[i] == 0) {
@@ -175,6 +176,7 @@ class TargetBlocks {
       }
       for (EdgeId e = start[i]; e < start[i + 1]; ++e) {
         const NodeId j = by_source[e];
+        if (first_rank_[j] == kNoRank) first_rank_[j] = rank;
         const std::size_t b = j >> kBlockShift;
         if (last[b] != i) {
           last[b] = i;
@@ -184,6 +186,9 @@ class TargetBlocks {
         groups_[group_fill[b] - 1].end = static_cast<std::uint32_t>(target_fill[b]);
       }
     }
+    for (std::uint32_t& r : first_rank_) {
+      if (r == kNoRank) r = rank;
+    }
   }
 
   std::size_t block_count() const noexcept { return group_begin_.size() - 1; }
@@ -192,6 +197,9 @@ class TargetBlocks {
   std::size_t first_target(std::size_t b) const noexcept { return target_begin_[b]; }
   const Target* targets() const noexcept { return targets_.data(); }
   const std::vector<NodeId>& dangling() const noexcept { return dangling_; }
+  // The rank of node j's first source, or the number of dangling nodes if
+  // it has none.
+  const std::uint32_t* first_rank() const noexcept { return first_rank_.data(); }
 
  private:
   std::vector<std::size_t> target_begin_;
@@ -199,11 +207,14 @@ class TargetBlocks {
   std::vector<Target> targets_;
   std::vector<Group> groups_;
   std::vector<NodeId> dangling_;  // ascending
+  std::vector<std::uint32_t> first_rank_;
+  static constexpr std::uint32_t kNoRank = 0xFFFFFFFFu;
 };
 
 // A node's sum while its block is swept: the additions so far (as a bit
 // pattern), the number of dangling shares among them, and the cursor of the
-// sum at that position in its grid's table. A node not yet reached has
+// sum at that position in its grid's table (bound 0 if it has none). The
+// sweep that adds one share at a time marks a node not yet reached by
 // position kUntouched, which no rank reaches (there are fewer than 2^32 - 1
 // dangling nodes, as some node has an edge).
 struct Partial {
@@ -224,42 +235,46 @@ struct Iteration {
   std::uint32_t dangling_count;
 };
 
-// Brings p to position r (r >= its position): its dangling shares of ranks
-// position..r-1 added, or for an untouched node, head[r]. The common case is
-// one table read: no stop before r and no crossing of the binade top. On
-// return the cursor describes p at r, or has bound 0.
-inline void advance(Partial& p, std::uint32_t r, const Iteration& it, BinadeSums& sums) {
-  if (p.position == r) return;
-  if (r < p.bound) {
-    const std::uint64_t* table = sums.sums(p.bits >> 52);
-    if (table != nullptr) {
-      const std::uint64_t at_r = table[r];
-      const std::uint64_t added = at_r - p.sum;
-      if (p.bits + added < BinadeSums::binade_top(p.bits)) {
-        p = Partial{p.bits + added, at_r, r, p.bound};
-        return;
-      }
-    }
-  }
-  double acc;
+// The rest of `advance`: the run taken share by share through its stops and
+// binade crossings, or by one read of the table on a cursor that was not
+// kept.
+[[gnu::noinline]] std::uint64_t advance_far(const Partial& p, std::uint32_t r, BinadeSums& sums) {
   BinadeSums::Cursor cursor{p.sum, p.bound};
-  if (p.position == kUntouched) {
-    acc = it.head[r];
-    cursor.bound = 0;
-  } else {
-    acc = sums.add_run(std::bit_cast<double>(p.bits), p.position, r, cursor);
+  return std::bit_cast<std::uint64_t>(sums.add_run(std::bit_cast<double>(p.bits), p.position, r, cursor));
+}
+
+// Brings p to position r (r >= its position), its dangling shares of ranks
+// position..r-1 added, and returns its sum there. The common case is one
+// table read: a cursor that describes p (which needs a table for its grid),
+// no stop before r and no crossing of the binade top. If p's cursor
+// describes p, p.bound > p.position, so a node already at r takes that path
+// too, adding nothing. The cursor p is left with is not to be used again.
+inline std::uint64_t advance(const Partial& p, std::uint32_t r, BinadeSums& sums) {
+  const std::uint64_t bits = p.bits;
+  if (r < p.bound) [[likely]] {
+    const std::uint64_t at_r = sums.entries(bits >> 52)[r].sum;
+    const std::uint64_t moved = bits + (at_r - p.sum);
+    if (moved < BinadeSums::binade_top(bits)) [[likely]] return moved;
   }
-  p = Partial{std::bit_cast<std::uint64_t>(acc), cursor.sum, r, cursor.bound};
+  return advance_far(p, r, sums);
 }
 
 // One iteration over one block by run sums, in the defining order for each
 // node: teleport, then for each source in ascending order its edge shares
-// or, for a dangling source, its dangling share.
+// or, for a dangling source, its dangling share. Every node starts where
+// its first source finds it, at the head term of that source's rank, so
+// that no addition has to ask whether its node was reached before.
 void sweep_runs(const TargetBlocks& blocks, std::size_t b, std::size_t n, const Iteration& it, Partial* partial,
                 double* next, BinadeSums& sums, Poller& poller) {
   const std::size_t first_node = b << TargetBlocks::kBlockShift;
   const std::size_t size = std::min(n - first_node, TargetBlocks::kBlock);
-  for (std::size_t j = 0; j < size; ++j) partial[j] = Partial{0, 0, kUntouched, 0};
+  const std::uint32_t* first_rank = blocks.first_rank() + first_node;
+  for (std::size_t j = 0; j < size; ++j) {
+    const std::uint32_t r = first_rank[j];
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(it.head[r]);
+    const BinadeSums::Cursor cursor = sums.cursor(bits >> 52, r);
+    partial[j] = Partial{bits, cursor.sum, r, cursor.bound};
+  }
   const TargetBlocks::Target* targets = blocks.targets();
   std::size_t t = blocks.first_target(b);
   for (const TargetBlocks::Group* g = blocks.groups_begin(b); g != blocks.groups_end(b); ++g) {
@@ -268,21 +283,17 @@ void sweep_runs(const TargetBlocks& blocks, std::size_t b, std::size_t n, const 
     poller.tick(g->end - t);
     for (; t < g->end; ++t) {
       Partial& p = partial[targets[t]];
-      advance(p, r, it, sums);
-      const std::uint64_t before = p.bits;
-      p.bits = std::bit_cast<std::uint64_t>(std::bit_cast<double>(before) + share);
-      // The cursor stays valid while the sum keeps its grid.
-      if (((p.bits ^ before) >> 52) != 0 || p.bound == 0) {
-        const BinadeSums::Cursor cursor = sums.cursor(p.bits >> 52, r);
-        p.sum = cursor.sum;
-        p.bound = cursor.bound;
-      }
+      const std::uint64_t bits = std::bit_cast<std::uint64_t>(std::bit_cast<double>(advance(p, r, sums)) + share);
+      // Taken whether or not the sum changed grid: if it did not, the entry
+      // at r is the cursor it already had; reading it costs less than
+      // guessing which case this is.
+      const BinadeSums::Entry& entry = sums.entries(bits >> 52)[r];
+      p = Partial{bits, entry.sum, r, static_cast<std::uint32_t>(entry.bound)};
     }
   }
   poller.tick(size);
   for (std::size_t j = 0; j < size; ++j) {
-    advance(partial[j], it.dangling_count, it, sums);
-    next[first_node + j] = std::bit_cast<double>(partial[j].bits);
+    next[first_node + j] = std::bit_cast<double>(advance(partial[j], it.dangling_count, sums));
   }
 }
 
