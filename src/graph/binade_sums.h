@@ -79,12 +79,14 @@ class BinadeSums {
     ready_entries_.fill(none_.data());
     plain_work_.fill(0);
     used_ = 0;
+    next_victim_ = 0;
     if (slots_.empty()) {
       // Tables are built on demand, for the grids that the accumulators
-      // actually pass through. Their memory is bounded: once the bound is
-      // reached, further grids have no table until the next restart, and
-      // their runs are added one by one. A table, once built, stays until
-      // then, so that a cursor taken from it stays good.
+      // actually pass through; their memory is bounded, the oldest table
+      // giving way once the bound is reached. A cursor may outlive its
+      // table: it stays good for a later table of the same grid, which is
+      // the same table again, and until then the grid reads as one without
+      // a table.
       const std::size_t per_table = count + 1;
       slot_limit_ = std::clamp<std::size_t>((std::size_t{1} << 23) / per_table, 4, 64);
       // Tables are referred to by address: the slots never move.
@@ -95,7 +97,8 @@ class BinadeSums {
   // The entries of the grid of a double >= 0 whose bit pattern has this
   // biased exponent. A grid without a table (or no grid: an infinity) reads
   // as a table of cursors that describe nothing (bound 0, sum 0), so that the
-  // callers may read an entry before they know whether the grid has a table.
+  // callers may read an entry before they know whether the grid has a table;
+  // an entry of a real table has bound > its position.
   const Entry* entries(std::uint64_t biased) const noexcept { return ready_entries_[biased]; }
 
   // The cursor at position k of the grid of a double whose bit pattern has
@@ -132,11 +135,6 @@ class BinadeSums {
           return acc;
         }
         table = build(static_cast<unsigned>(grid));
-        if (table == nullptr) {
-          for (; lo < hi; ++lo) acc += values_[lo];
-          cursor.bound = 0;
-          return acc;
-        }
       }
       const Entry* sums = table->entries.data();
       if (cursor.bound == 0) cursor = Cursor{sums[lo].sum, static_cast<std::uint32_t>(sums[lo].bound)};
@@ -231,12 +229,22 @@ class BinadeSums {
   }
 
 
-  // The table of this grid, or nullptr if the bound on their number has
-  // been reached.
   [[gnu::noinline]] const Table* build(unsigned grid) {
-    if (used_ == slot_limit_) return nullptr;
-    if (used_ == slots_.size()) slots_.emplace_back();
-    Table* table = &slots_[used_++];
+    Table* table;
+    if (used_ < slot_limit_) {
+      if (used_ == slots_.size()) {
+        slots_.emplace_back();
+        slot_grids_.push_back(grid);
+      }
+      slot_grids_[used_] = grid;
+      table = &slots_[used_++];
+    } else {
+      const std::size_t victim = next_victim_;
+      next_victim_ = (next_victim_ + 1) % slots_.size();
+      unpublish(slot_grids_[victim]);
+      slot_grids_[victim] = grid;
+      table = &slots_[victim];
+    }
     table->entries.resize(count_ + 1);
     Entry* entries = table->entries.data();
 
@@ -293,6 +301,15 @@ class BinadeSums {
     }
   }
 
+  void unpublish(unsigned grid) {
+    ready_[grid + 1] = nullptr;
+    ready_entries_[grid + 1] = none_.data();
+    if (grid == 0) {
+      ready_[0] = nullptr;
+      ready_entries_[0] = none_.data();
+    }
+  }
+
   const double* values_ = nullptr;
   std::size_t count_ = 0;
   std::array<const Table*, kBiasedLimit + 1> ready_{};  // by biased exponent
@@ -301,7 +318,9 @@ class BinadeSums {
   std::array<std::size_t, kGrids> plain_work_{};        // by grid
   std::vector<Table> slots_;
   std::size_t slot_limit_ = 0;
+  std::vector<unsigned> slot_grids_;
   std::size_t used_ = 0;  // slots holding a table of the current values
+  std::size_t next_victim_ = 0;
 };
 
 }  // namespace lhg

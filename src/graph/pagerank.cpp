@@ -245,15 +245,16 @@ struct Iteration {
 
 // Brings p to position r (r >= its position), its dangling shares of ranks
 // position..r-1 added, and returns its sum there. The common case is one
-// table read: a cursor that describes p (which needs a table for its grid),
-// no stop before r and no crossing of the binade top. If p's cursor
-// describes p, p.bound > p.position, so a node already at r takes that path
-// too, adding nothing. The cursor p is left with is not to be used again.
+// table read: a cursor that describes p, a table for its grid (which the
+// cursor may have outlived), no stop before r and no crossing of the binade
+// top. If p's cursor describes p, p.bound > p.position, so a node already at
+// r takes that path too, adding nothing. The cursor p is left with is not to
+// be used again.
 inline std::uint64_t advance(const Partial& p, std::uint32_t r, BinadeSums& sums) {
   const std::uint64_t bits = p.bits;
-  if (r < p.bound) [[likely]] {
-    const std::uint64_t at_r = sums.entries(bits >> 52)[r].sum;
-    const std::uint64_t moved = bits + (at_r - p.sum);
+  const BinadeSums::Entry& entry = sums.entries(bits >> 52)[r];
+  if (r < std::min<std::uint64_t>(p.bound, entry.bound)) [[likely]] {
+    const std::uint64_t moved = bits + (entry.sum - p.sum);
     if (moved < BinadeSums::binade_top(bits)) [[likely]] return moved;
   }
   return advance_far(p, r, sums);
