@@ -125,6 +125,9 @@ class TargetBlocks {
   static constexpr std::size_t kBlock = std::size_t{1} << kBlockShift;
   using Target = std::uint16_t;
   static_assert(kBlockShift <= 16);
+  // targets() and ranks() may be read this far past the last target (they
+  // read 0 there).
+  static constexpr std::size_t kLookahead = 16;
 
   struct Group {
     NodeId source;
@@ -163,7 +166,8 @@ class TargetBlocks {
     }
     target_begin_.assign(target_fill.begin(), target_fill.end());
     group_begin_.assign(group_fill.begin(), group_fill.end());
-    targets_.resize(m);
+    targets_.resize(m + kLookahead);
+    ranks_.resize(m + kLookahead);
     groups_.resize(group_begin_[blocks]);
     std::fill(last.begin(), last.end(), kNoNode);
     first_rank_.assign(n, kNoRank);
@@ -182,6 +186,7 @@ class TargetBlocks {
           last[b] = i;
           groups_[group_fill[b]++] = Group{i, rank, 0};
         }
+        ranks_[target_fill[b]] = rank;
         targets_[target_fill[b]++] = static_cast<Target>(j & (kBlock - 1));
         groups_[group_fill[b] - 1].end = static_cast<std::uint32_t>(target_fill[b]);
       }
@@ -196,6 +201,8 @@ class TargetBlocks {
   const Group* groups_end(std::size_t b) const noexcept { return groups_.data() + group_begin_[b + 1]; }
   std::size_t first_target(std::size_t b) const noexcept { return target_begin_[b]; }
   const Target* targets() const noexcept { return targets_.data(); }
+  // The rank of each target's group, for looking ahead across groups.
+  const std::uint32_t* ranks() const noexcept { return ranks_.data(); }
   const std::vector<NodeId>& dangling() const noexcept { return dangling_; }
   // The rank of node j's first source, or the number of dangling nodes if
   // it has none.
@@ -205,6 +212,7 @@ class TargetBlocks {
   std::vector<std::size_t> target_begin_;
   std::vector<std::size_t> group_begin_;
   std::vector<Target> targets_;
+  std::vector<std::uint32_t> ranks_;
   std::vector<Group> groups_;
   std::vector<NodeId> dangling_;  // ascending
   std::vector<std::uint32_t> first_rank_;
@@ -277,12 +285,20 @@ void sweep_runs(const TargetBlocks& blocks, std::size_t b, std::size_t n, const 
     partial[j] = Partial{bits, cursor.sum, r, cursor.bound};
   }
   const TargetBlocks::Target* targets = blocks.targets();
+  const std::uint32_t* ranks = blocks.ranks();
+  constexpr std::size_t kAhead = TargetBlocks::kLookahead;
   std::size_t t = blocks.first_target(b);
   for (const TargetBlocks::Group* g = blocks.groups_begin(b); g != blocks.groups_end(b); ++g) {
     const double share = it.share[g->source];
     const std::uint32_t r = g->rank;
     poller.tick(g->end - t);
     for (; t < g->end; ++t) {
+      // The node states of a block stay in the second-level cache, the
+      // tables often only in the third: each is asked for ahead of its
+      // turn, the table entry once the node state that selects its grid
+      // has arrived.
+      __builtin_prefetch(&partial[targets[t + kAhead]], 1);
+      __builtin_prefetch(&sums.entries(partial[targets[t + kAhead / 2]].bits >> 52)[ranks[t + kAhead / 2]]);
       Partial& p = partial[targets[t]];
       const std::uint64_t bits = std::bit_cast<std::uint64_t>(std::bit_cast<double>(advance(p, r, sums)) + share);
       // Taken whether or not the sum changed grid: if it did not, the entry
