@@ -168,6 +168,7 @@ class TargetBlocks {
     group_begin_.assign(group_fill.begin(), group_fill.end());
     targets_.resize(m + kLookahead);
     ranks_.resize(m + kLookahead);
+    sources_.resize(m);
     groups_.resize(group_begin_[blocks]);
     std::fill(last.begin(), last.end(), kNoNode);
     first_rank_.assign(n, kNoRank);
@@ -187,6 +188,7 @@ class TargetBlocks {
           groups_[group_fill[b]++] = Group{i, rank, 0};
         }
         ranks_[target_fill[b]] = rank;
+        sources_[target_fill[b]] = i;
         targets_[target_fill[b]++] = static_cast<Target>(j & (kBlock - 1));
         groups_[group_fill[b] - 1].end = static_cast<std::uint32_t>(target_fill[b]);
       }
@@ -203,6 +205,9 @@ class TargetBlocks {
   const Target* targets() const noexcept { return targets_.data(); }
   // The rank of each target's group, for looking ahead across groups.
   const std::uint32_t* ranks() const noexcept { return ranks_.data(); }
+  // The source of each target, for walking a block edge by edge.
+  const NodeId* sources() const noexcept { return sources_.data(); }
+  std::size_t last_target(std::size_t b) const noexcept { return target_begin_[b + 1]; }
   const std::vector<NodeId>& dangling() const noexcept { return dangling_; }
   // The rank of node j's first source, or the number of dangling nodes if
   // it has none.
@@ -213,6 +218,7 @@ class TargetBlocks {
   std::vector<std::size_t> group_begin_;
   std::vector<Target> targets_;
   std::vector<std::uint32_t> ranks_;
+  std::vector<NodeId> sources_;
   std::vector<Group> groups_;
   std::vector<NodeId> dangling_;  // ascending
   std::vector<std::uint32_t> first_rank_;
@@ -287,12 +293,15 @@ void sweep_runs(const TargetBlocks& blocks, std::size_t b, std::size_t n, const 
   const TargetBlocks::Target* targets = blocks.targets();
   const std::uint32_t* ranks = blocks.ranks();
   constexpr std::size_t kAhead = TargetBlocks::kLookahead;
-  std::size_t t = blocks.first_target(b);
-  for (const TargetBlocks::Group* g = blocks.groups_begin(b); g != blocks.groups_end(b); ++g) {
-    const double share = it.share[g->source];
-    const std::uint32_t r = g->rank;
-    poller.tick(g->end - t);
-    for (; t < g->end; ++t) {
+  const NodeId* sources = blocks.sources();
+  const std::size_t t_end = blocks.last_target(b);
+  poller.tick(t_end - blocks.first_target(b));
+  // Edge by edge rather than group by group: most groups have one or two
+  // edges, and a loop per group would guess its end wrong half the time.
+  for (std::size_t t = blocks.first_target(b); t < t_end; ++t) {
+    const double share = it.share[sources[t]];
+    const std::uint32_t r = ranks[t];
+    {
       // The node states of a block stay in the second-level cache, the
       // tables often only in the third: each is asked for ahead of its
       // turn, the table entry once the node state that selects its grid
