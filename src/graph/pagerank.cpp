@@ -307,7 +307,13 @@ void sweep_runs(const TargetBlocks& blocks, std::size_t b, std::size_t n, const 
       // turn, the table entry once the node state that selects its grid
       // has arrived.
       __builtin_prefetch(&partial[targets[t + kAhead]], 1);
-      __builtin_prefetch(&sums.entries(partial[targets[t + kAhead / 2]].bits >> 52)[ranks[t + kAhead / 2]]);
+      {
+        const std::uint64_t grid = partial[targets[t + kAhead / 2]].bits >> 52;
+        const std::uint32_t rank = ranks[t + kAhead / 2];
+        __builtin_prefetch(&sums.entries(grid)[rank]);
+        // A share often carries the sum into the next binade.
+        __builtin_prefetch(&sums.entries(std::min<std::uint64_t>(grid + 1, 2047))[rank]);
+      }
       Partial& p = partial[targets[t]];
       const std::uint64_t bits = std::bit_cast<std::uint64_t>(std::bit_cast<double>(advance(p, r, sums)) + share);
       // Taken whether or not the sum changed grid: if it did not, the entry
