@@ -108,6 +108,15 @@ class BinadeSums {
     return Cursor{e.sum, static_cast<std::uint32_t>(e.bound)};
   }
 
+  // Builds the table of the grid of a double >= 0 whose bit pattern has
+  // this biased exponent ahead of its first run, if it has none and one can
+  // be built without another giving way.
+  void prepare(std::uint64_t biased) {
+    if (biased < kBiasedLimit && ready_[biased] == nullptr && used_ < slot_limit_) {
+      build(static_cast<unsigned>(biased == 0 ? 0 : biased - 1));
+    }
+  }
+
   // The top of the binade of a double >= 0 with this bit pattern, as a bit
   // pattern; for zero and subnormals it is one binade too low, which only
   // makes the callers' check stricter.

@@ -26,10 +26,13 @@
 // sum as a bit pattern together with a cursor into the table of its grid
 // (the prefix sum at its position and the first stop ahead of it), so that
 // the usual run, one without a stop that stays in its binade, costs one
-// table read and an integer addition; after an edge share the cursor is
-// kept as long as the sum has not changed binade. Consecutive sources with
-// no dangling node between them have the same rank, and a node reached by
-// several of them runs nothing in between.
+// table read and an integer addition; after an edge share the cursor is read
+// afresh at the share's rank, one read without a branch whether or not the
+// sum changed binade. Every node starts where its first source finds it (the
+// head term at that source's rank), so no edge asks whether its node was
+// reached before. The block is walked edge by edge (most sources have one or
+// two edges into a block), and the node states and table entries of the
+// edges a few places ahead are prefetched.
 #include "graph/pagerank.h"
 
 #include "graph/binade_sums.h"
@@ -408,6 +411,10 @@ ScoreMap pagerank_impl(EdgeList edges, double alpha, std::uint64_t max_iter) {
 
     if (fast) {
       sums.restart(dangling_share.data(), dangling_count);
+      // Every node starts on the head term; the grids that it passes
+      // through get their tables first, so that a node's first edge finds
+      // its cursor.
+      for (std::size_t k = 0; k <= dangling_count; ++k) sums.prepare(std::bit_cast<std::uint64_t>(head[k]) >> 52);
       for (std::size_t b = 0; b < blocks.block_count(); ++b) {
         sweep_runs(blocks, b, n, it, partial.data(), next.data(), sums, poller);
       }
