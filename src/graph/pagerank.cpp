@@ -113,14 +113,14 @@ ScoreMap pagerank_literal(EdgeList edges, double alpha, std::uint64_t max_iter) 
 
 namespace {
 
-// The edges grouped by blocks of receiving nodes; within a block, by source
-// in ascending order, each source's edges into the block forming one group
-// (parallel edges repeat their target). Walking a block's groups in order is
-// the push loop restricted to the block: every node of the block sees its
+// The edges by blocks of receiving nodes; within a block, by source in
+// ascending order (parallel edges repeat their target), each edge with its
+// source and that source's rank. Walking a block's edges in order is the
+// push loop restricted to the block: every node of the block sees its
 // sources in ascending order, and the working state of the block's nodes
 // stays in cache while the tables and the shares are read front to back.
-// The order of the targets inside a group does not matter: each of them
-// takes the group's share once per edge, independently of the others.
+// The order of one source's targets does not matter: each of them takes
+// the share once per edge, independently of the others.
 class TargetBlocks {
  public:
   // Targets are stored relative to their block, in 16 bits.
@@ -128,15 +128,9 @@ class TargetBlocks {
   static constexpr std::size_t kBlock = std::size_t{1} << kBlockShift;
   using Target = std::uint16_t;
   static_assert(kBlockShift <= 16);
-  // targets() and ranks() may be read this far past the last target (they
+  // targets() and ranks() may be read this far past the last edge (they
   // read 0 there).
   static constexpr std::size_t kLookahead = 16;
-
-  struct Group {
-    NodeId source;
-    std::uint32_t rank;  // the number of dangling nodes numbered below source
-    std::uint32_t end;   // one past its last target in targets()
-  };
 
   TargetBlocks(const Graph& graph, const std::vector<std::size_t>& out_degree) {
     const std::size_t n = graph.node_count();
@@ -151,29 +145,12 @@ class TargetBlocks {
     }
     const std::size_t blocks = (n + kBlock - 1) >> kBlockShift;
     std::vector<std::size_t> target_fill(blocks + 1, 0);
-    std::vector<std::size_t> group_fill(blocks + 1, 0);
-    std::vector<NodeId> last(blocks, kNoNode);
-    for (NodeId i = 0; i < n; ++i) {
-      for (EdgeId e = start[i]; e < start[i + 1]; ++e) {
-        const std::size_t b = by_source[e] >> kBlockShift;
-        ++target_fill[b + 1];
-        if (last[b] != i) {
-          last[b] = i;
-          ++group_fill[b + 1];
-        }
-      }
-    }
-    for (std::size_t b = 0; b < blocks; ++b) {
-      target_fill[b + 1] += target_fill[b];
-      group_fill[b + 1] += group_fill[b];
-    }
+    for (const NodeId j : by_source) ++target_fill[(j >> kBlockShift) + 1];
+    for (std::size_t b = 0; b < blocks; ++b) target_fill[b + 1] += target_fill[b];
     target_begin_.assign(target_fill.begin(), target_fill.end());
-    group_begin_.assign(group_fill.begin(), group_fill.end());
     targets_.resize(m + kLookahead);
     ranks_.resize(m + kLookahead);
     sources_.resize(m);
-    groups_.resize(group_begin_[blocks]);
-    std::fill(last.begin(), last.end(), kNoNode);
     first_rank_.assign(n, kNoRank);
     std::uint32_t rank = 0;
     for (NodeId i = 0; i < n; ++i) {
@@ -186,14 +163,9 @@ class TargetBlocks {
         const NodeId j = by_source[e];
         if (first_rank_[j] == kNoRank) first_rank_[j] = rank;
         const std::size_t b = j >> kBlockShift;
-        if (last[b] != i) {
-          last[b] = i;
-          groups_[group_fill[b]++] = Group{i, rank, 0};
-        }
         ranks_[target_fill[b]] = rank;
         sources_[target_fill[b]] = i;
         targets_[target_fill[b]++] = static_cast<Target>(j & (kBlock - 1));
-        groups_[group_fill[b] - 1].end = static_cast<std::uint32_t>(target_fill[b]);
       }
     }
     for (std::uint32_t& r : first_rank_) {
@@ -201,16 +173,15 @@ class TargetBlocks {
     }
   }
 
-  std::size_t block_count() const noexcept { return group_begin_.size() - 1; }
-  const Group* groups_begin(std::size_t b) const noexcept { return groups_.data() + group_begin_[b]; }
-  const Group* groups_end(std::size_t b) const noexcept { return groups_.data() + group_begin_[b + 1]; }
+  std::size_t block_count() const noexcept { return target_begin_.size() - 1; }
+  // Block b's edges are first_target(b) .. last_target(b) - 1.
   std::size_t first_target(std::size_t b) const noexcept { return target_begin_[b]; }
-  const Target* targets() const noexcept { return targets_.data(); }
-  // The rank of each target's group, for looking ahead across groups.
-  const std::uint32_t* ranks() const noexcept { return ranks_.data(); }
-  // The source of each target, for walking a block edge by edge.
-  const NodeId* sources() const noexcept { return sources_.data(); }
   std::size_t last_target(std::size_t b) const noexcept { return target_begin_[b + 1]; }
+  const Target* targets() const noexcept { return targets_.data(); }
+  // The source of each edge and its rank: the number of dangling nodes
+  // numbered below the source.
+  const NodeId* sources() const noexcept { return sources_.data(); }
+  const std::uint32_t* ranks() const noexcept { return ranks_.data(); }
   const std::vector<NodeId>& dangling() const noexcept { return dangling_; }
   // The rank of node j's first source, or the number of dangling nodes if
   // it has none.
@@ -218,11 +189,9 @@ class TargetBlocks {
 
  private:
   std::vector<std::size_t> target_begin_;
-  std::vector<std::size_t> group_begin_;
   std::vector<Target> targets_;
   std::vector<std::uint32_t> ranks_;
   std::vector<NodeId> sources_;
-  std::vector<Group> groups_;
   std::vector<NodeId> dangling_;  // ascending
   std::vector<std::uint32_t> first_rank_;
   static constexpr std::uint32_t kNoRank = 0xFFFFFFFFu;
@@ -299,32 +268,30 @@ void sweep_runs(const TargetBlocks& blocks, std::size_t b, std::size_t n, const 
   const NodeId* sources = blocks.sources();
   const std::size_t t_end = blocks.last_target(b);
   poller.tick(t_end - blocks.first_target(b));
-  // Edge by edge rather than group by group: most groups have one or two
-  // edges, and a loop per group would guess its end wrong half the time.
+  // Edge by edge rather than source by source: most sources have one or two
+  // edges into a block, and a loop per source would guess its end wrong
+  // half the time.
   for (std::size_t t = blocks.first_target(b); t < t_end; ++t) {
-    const double share = it.share[sources[t]];
+    // The node states of a block stay in the second-level cache, the tables
+    // often only in the third: each is asked for ahead of its turn, the
+    // table entry once the node state that selects its grid has arrived.
+    __builtin_prefetch(&partial[targets[t + kAhead]], 1);
+    const std::uint64_t grid_ahead = partial[targets[t + kAhead / 2]].bits >> 52;
+    const std::uint32_t rank_ahead = ranks[t + kAhead / 2];
+    __builtin_prefetch(&sums.entries(grid_ahead)[rank_ahead]);
+    // A share often carries the sum into the next binade (0x7FF being the
+    // largest biased exponent).
+    __builtin_prefetch(&sums.entries(std::min<std::uint64_t>(grid_ahead + 1, 0x7FF))[rank_ahead]);
+
     const std::uint32_t r = ranks[t];
-    {
-      // The node states of a block stay in the second-level cache, the
-      // tables often only in the third: each is asked for ahead of its
-      // turn, the table entry once the node state that selects its grid
-      // has arrived.
-      __builtin_prefetch(&partial[targets[t + kAhead]], 1);
-      {
-        const std::uint64_t grid = partial[targets[t + kAhead / 2]].bits >> 52;
-        const std::uint32_t rank = ranks[t + kAhead / 2];
-        __builtin_prefetch(&sums.entries(grid)[rank]);
-        // A share often carries the sum into the next binade.
-        __builtin_prefetch(&sums.entries(std::min<std::uint64_t>(grid + 1, 2047))[rank]);
-      }
-      Partial& p = partial[targets[t]];
-      const std::uint64_t bits = std::bit_cast<std::uint64_t>(std::bit_cast<double>(advance(p, r, sums)) + share);
-      // Taken whether or not the sum changed grid: if it did not, the entry
-      // at r is the cursor it already had; reading it costs less than
-      // guessing which case this is.
-      const BinadeSums::Entry& entry = sums.entries(bits >> 52)[r];
-      p = Partial{bits, entry.sum, r, static_cast<std::uint32_t>(entry.bound)};
-    }
+    Partial& p = partial[targets[t]];
+    const std::uint64_t bits =
+        std::bit_cast<std::uint64_t>(std::bit_cast<double>(advance(p, r, sums)) + it.share[sources[t]]);
+    // Taken whether or not the sum changed grid: if it did not, the entry at
+    // r is the cursor it already had; reading it costs less than guessing
+    // which case this is.
+    const BinadeSums::Entry& entry = sums.entries(bits >> 52)[r];
+    p = Partial{bits, entry.sum, r, static_cast<std::uint32_t>(entry.bound)};
   }
   poller.tick(size);
   for (std::size_t j = 0; j < size; ++j) {
@@ -352,14 +319,13 @@ void sweep_each(const TargetBlocks& blocks, std::size_t b, std::size_t n, const 
     return acc;
   };
   const TargetBlocks::Target* targets = blocks.targets();
-  std::size_t t = blocks.first_target(b);
-  for (const TargetBlocks::Group* g = blocks.groups_begin(b); g != blocks.groups_end(b); ++g) {
-    const double share = it.share[g->source];
-    poller.tick(g->end - t);
-    for (; t < g->end; ++t) {
-      Partial& p = partial[targets[t]];
-      p.bits = std::bit_cast<std::uint64_t>(advance_each(p, g->rank) + share);
-    }
+  const NodeId* sources = blocks.sources();
+  const std::uint32_t* ranks = blocks.ranks();
+  const std::size_t t_end = blocks.last_target(b);
+  poller.tick(t_end - blocks.first_target(b));
+  for (std::size_t t = blocks.first_target(b); t < t_end; ++t) {
+    Partial& p = partial[targets[t]];
+    p.bits = std::bit_cast<std::uint64_t>(advance_each(p, ranks[t]) + it.share[sources[t]]);
   }
   poller.tick(size);
   for (std::size_t j = 0; j < size; ++j) next[first_node + j] = advance_each(partial[j], it.dangling_count);
