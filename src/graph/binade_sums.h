@@ -29,8 +29,8 @@
 //
 // Callers keep an accumulator's place in its grid's table (a Cursor: the
 // prefix sum and the first stop at or after its position), so that a run is
-// checked and added with one read of the table, at the run's end; `sums` and
-// `binade_top` are public for that.
+// checked and added with one read of the table, at the run's end; `entries`
+// and `binade_top` are public for that.
 #pragma once
 
 #include <algorithm>
@@ -56,6 +56,13 @@ class BinadeSums {
     std::uint32_t bound = 0;
   };
 
+  // A table entry: the cursor at its position. Both halves share a cache
+  // line, so that taking a cursor costs one memory access.
+  struct Entry {
+    std::uint64_t sum;
+    std::uint64_t bound;
+  };
+
   // Runs this short are simply added when their grid has no table yet.
   static constexpr std::size_t kShortRun = 6;
 
@@ -68,14 +75,18 @@ class BinadeSums {
     values_ = values;
     count_ = count;
     ready_.fill(nullptr);
-    ready_sums_.fill(nullptr);
+    if (none_.size() != count + 1) none_.assign(count + 1, Entry{0, 0});
+    ready_entries_.fill(none_.data());
     plain_work_.fill(0);
     used_ = 0;
     next_victim_ = 0;
     if (slots_.empty()) {
       // Tables are built on demand, for the grids that the accumulators
       // actually pass through; their memory is bounded, the oldest table
-      // giving way once the bound is reached.
+      // giving way once the bound is reached. A cursor may outlive its
+      // table: it stays good for a later table of the same grid, which is
+      // the same table again, and until then the grid reads as one without
+      // a table.
       const std::size_t per_table = count + 1;
       slot_limit_ = std::clamp<std::size_t>((std::size_t{1} << 23) / per_table, 4, 64);
       // Tables are referred to by address: the slots never move.
@@ -83,16 +94,27 @@ class BinadeSums {
     }
   }
 
-  // The segment sums of the grid of a double whose bit pattern has this
-  // biased exponent, or nullptr if its table has not been built (or there is
-  // no grid: an infinity).
-  const std::uint64_t* sums(std::uint64_t biased) const noexcept { return ready_sums_[biased]; }
+  // The entries of the grid of a double >= 0 whose bit pattern has this
+  // biased exponent. A grid without a table (or no grid: an infinity) reads
+  // as a table of cursors that describe nothing (bound 0, sum 0), so that the
+  // callers may read an entry before they know whether the grid has a table;
+  // an entry of a real table has bound > its position.
+  const Entry* entries(std::uint64_t biased) const noexcept { return ready_entries_[biased]; }
 
   // The cursor at position k of the grid of a double whose bit pattern has
-  // this biased exponent, if that grid has a table.
+  // this biased exponent; bound 0 if that grid has no table.
   Cursor cursor(std::uint64_t biased, std::size_t k) const noexcept {
-    const Table* table = ready_[biased];
-    return table != nullptr ? Cursor{table->sums[k], table->bounds[k]} : Cursor{};
+    const Entry& e = ready_entries_[biased][k];
+    return Cursor{e.sum, static_cast<std::uint32_t>(e.bound)};
+  }
+
+  // Builds the table of the grid of a double >= 0 whose bit pattern has
+  // this biased exponent ahead of its first run, if it has none and one can
+  // be built without another giving way.
+  void prepare(std::uint64_t biased) {
+    if (biased < kBiasedLimit && ready_[biased] == nullptr && used_ < slot_limit_) {
+      build(static_cast<unsigned>(biased == 0 ? 0 : biased - 1));
+    }
   }
 
   // The top of the binade of a double >= 0 with this bit pattern, as a bit
@@ -123,13 +145,13 @@ class BinadeSums {
         }
         table = build(static_cast<unsigned>(grid));
       }
-      const std::uint64_t* sums = table->sums.data();
-      if (cursor.bound == 0) cursor = Cursor{sums[lo], table->bounds[lo]};
+      const Entry* sums = table->entries.data();
+      if (cursor.bound == 0) cursor = Cursor{sums[lo].sum, static_cast<std::uint32_t>(sums[lo].bound)};
       // The fast part ends at the first stop in the run, if any.
       const std::size_t end = std::min<std::size_t>(hi, cursor.bound - 1);
       const std::uint64_t p_lo = cursor.sum;
       const std::uint64_t top = (std::max<std::uint64_t>(biased, 1) + 1) << 52;
-      const std::uint64_t sum = sums[end] - p_lo;
+      const std::uint64_t sum = sums[end].sum - p_lo;
       if (bits + sum < top) {
         acc = std::bit_cast<double>(bits + sum);
         lo = end;
@@ -137,11 +159,11 @@ class BinadeSums {
           acc += values_[lo++];
           cursor.bound = 0;
         } else {
-          cursor.sum = sums[end];
+          cursor.sum = sums[end].sum;
         }
       } else {
         const std::size_t first = crossing(*table, lo, end, p_lo + (top - bits));
-        acc = std::bit_cast<double>(bits + (sums[first - 1] - p_lo));
+        acc = std::bit_cast<double>(bits + (sums[first - 1].sum - p_lo));
         acc += values_[first - 1];
         lo = first;
         cursor.bound = 0;
@@ -160,8 +182,7 @@ class BinadeSums {
   static constexpr std::size_t kBuildRatio = 8;
 
   struct Table {
-    std::vector<std::uint64_t> sums;
-    std::vector<std::uint32_t> bounds;
+    std::vector<Entry> entries;
     std::vector<std::uint64_t> coarse;  // every kCoarse-th sum
   };
   static constexpr std::size_t kNear = 4;
@@ -175,10 +196,10 @@ class BinadeSums {
   // is located among every kCoarse-th sum, which stay in the nearest
   // caches, and then among kCoarse entries.
   static std::size_t crossing(const Table& table, std::size_t lo, std::size_t end, std::uint64_t target) {
-    const std::uint64_t* sums = table.sums.data();
+    const Entry* sums = table.entries.data();
     const std::size_t near = std::min(end, lo + kNear);
     for (std::size_t k = lo + 1; k <= near; ++k) {
-      if (sums[k] >= target) return k;
+      if (sums[k].sum >= target) return k;
     }
     std::size_t first = near + 1;
     std::size_t last = end;
@@ -198,7 +219,7 @@ class BinadeSums {
       // sums[c_last * kCoarse] might be the first at or above target, unless
       // c_last is the last candidate and it is not.
       const std::size_t at = c_last << kCoarseShift;
-      if (sums[at] >= target) {
+      if (sums[at].sum >= target) {
         last = at;
         if (at >= kCoarse && at - kCoarse + 1 > first) first = at - kCoarse + 1;
       } else {
@@ -207,7 +228,7 @@ class BinadeSums {
     }
     while (first < last) {
       const std::size_t mid = first + (last - first) / 2;
-      if (sums[mid] >= target) {
+      if (sums[mid].sum >= target) {
         last = mid;
       } else {
         first = mid + 1;
@@ -229,26 +250,23 @@ class BinadeSums {
     } else {
       const std::size_t victim = next_victim_;
       next_victim_ = (next_victim_ + 1) % slots_.size();
-      publish(slot_grids_[victim], nullptr);
+      unpublish(slot_grids_[victim]);
       slot_grids_[victim] = grid;
       table = &slots_[victim];
     }
-    table->sums.resize(count_ + 1);
-    table->bounds.resize(count_ + 1);
-    std::uint64_t* sums = table->sums.data();
-    std::uint32_t* bounds = table->bounds.data();
+    table->entries.resize(count_ + 1);
+    Entry* entries = table->entries.data();
 
     // y / u = y * 2^(1074 - grid), as one or two exact multiplications.
     const int shift = 1074 - static_cast<int>(grid);
     const double scale_high = std::ldexp(1.0, std::min(shift, 1023));
     const double scale_low = std::ldexp(1.0, shift - std::min(shift, 1023));
-    const std::uint32_t no_stop = static_cast<std::uint32_t>(count_ + 1);
+    const std::uint64_t no_stop = count_ + 1;
 
     // Forward: the segment sums, stops marked by bound = their position + 1.
     std::uint64_t segment = 0;
     for (std::size_t k = 0; k < count_; ++k) {
-      sums[k] = segment;
-      bounds[k] = no_stop;
+      entries[k] = Entry{segment, no_stop};
       const double q = (values_[k] * scale_high) * scale_low;
       std::uint64_t r = kSaturated;
       if (q < 0x1p53) {
@@ -256,52 +274,60 @@ class BinadeSums {
         // and they are stops whichever way they round.
         const double whole = q < 0x1p52 ? (q + 0x1p52) - 0x1p52 : q;
         if (std::fabs(q - whole) == 0.5) {
-          bounds[k] = static_cast<std::uint32_t>(k + 1);
+          entries[k].bound = k + 1;
           segment = 0;
           continue;
         }
         r = static_cast<std::uint64_t>(whole);
       }
       if (segment + r >= kSegmentLimit) {
-        bounds[k] = static_cast<std::uint32_t>(k + 1);
+        entries[k].bound = k + 1;
         segment = 0;
         continue;
       }
       segment += r;
     }
-    sums[count_] = segment;
-    bounds[count_] = no_stop;
+    entries[count_] = Entry{segment, no_stop};
     // Backward: every position learns the first stop at or after it.
-    std::uint32_t bound = no_stop;
+    std::uint64_t bound = no_stop;
     for (std::size_t k = count_; k-- > 0;) {
-      if (bounds[k] != no_stop) bound = bounds[k];
-      bounds[k] = bound;
+      if (entries[k].bound != no_stop) bound = entries[k].bound;
+      entries[k].bound = bound;
     }
     table->coarse.resize((count_ >> kCoarseShift) + 1);
-    for (std::size_t c = 0; c < table->coarse.size(); ++c) table->coarse[c] = sums[c << kCoarseShift];
+    for (std::size_t c = 0; c < table->coarse.size(); ++c) table->coarse[c] = entries[c << kCoarseShift].sum;
     publish(grid, table);
     return table;
   }
 
   // Grid 0 serves the biased exponents 0 and 1, grid g > 0 the exponent g + 1.
   void publish(unsigned grid, const Table* table) {
-    const std::uint64_t* sums = table != nullptr ? table->sums.data() : nullptr;
     ready_[grid + 1] = table;
-    ready_sums_[grid + 1] = sums;
+    ready_entries_[grid + 1] = table->entries.data();
     if (grid == 0) {
       ready_[0] = table;
-      ready_sums_[0] = sums;
+      ready_entries_[0] = table->entries.data();
+    }
+  }
+
+  void unpublish(unsigned grid) {
+    ready_[grid + 1] = nullptr;
+    ready_entries_[grid + 1] = none_.data();
+    if (grid == 0) {
+      ready_[0] = nullptr;
+      ready_entries_[0] = none_.data();
     }
   }
 
   const double* values_ = nullptr;
   std::size_t count_ = 0;
   std::array<const Table*, kBiasedLimit + 1> ready_{};  // by biased exponent
-  std::array<const std::uint64_t*, kBiasedLimit + 1> ready_sums_{};  // their sums
+  std::array<const Entry*, kBiasedLimit + 1> ready_entries_{};  // their entries, or none_
+  std::vector<Entry> none_;  // the entries of every grid without a table
   std::array<std::size_t, kGrids> plain_work_{};        // by grid
   std::vector<Table> slots_;
-  std::vector<unsigned> slot_grids_;
   std::size_t slot_limit_ = 0;
+  std::vector<unsigned> slot_grids_;
   std::size_t used_ = 0;  // slots holding a table of the current values
   std::size_t next_victim_ = 0;
 };

@@ -26,10 +26,13 @@
 // sum as a bit pattern together with a cursor into the table of its grid
 // (the prefix sum at its position and the first stop ahead of it), so that
 // the usual run, one without a stop that stays in its binade, costs one
-// table read and an integer addition; after an edge share the cursor is
-// kept as long as the sum has not changed binade. Consecutive sources with
-// no dangling node between them have the same rank, and a node reached by
-// several of them runs nothing in between.
+// table read and an integer addition; after an edge share the cursor is read
+// afresh at the share's rank, one read without a branch whether or not the
+// sum changed binade. Every node starts where its first source finds it (the
+// head term at that source's rank), so no edge asks whether its node was
+// reached before. The block is walked edge by edge (most sources have one or
+// two edges into a block), and the node states and table entries of the
+// edges a few places ahead are prefetched.
 #include "graph/pagerank.h"
 
 #include "graph/binade_sums.h"
@@ -110,14 +113,14 @@ ScoreMap pagerank_literal(EdgeList edges, double alpha, std::uint64_t max_iter) 
 
 namespace {
 
-// The edges grouped by blocks of receiving nodes; within a block, by source
-// in ascending order, each source's edges into the block forming one group
-// (parallel edges repeat their target). Walking a block's groups in order is
-// the push loop restricted to the block: every node of the block sees its
+// The edges by blocks of receiving nodes; within a block, by source in
+// ascending order (parallel edges repeat their target), each edge with its
+// source and that source's rank. Walking a block's edges in order is the
+// push loop restricted to the block: every node of the block sees its
 // sources in ascending order, and the working state of the block's nodes
 // stays in cache while the tables and the shares are read front to back.
-// The order of the targets inside a group does not matter: each of them
-// takes the group's share once per edge, independently of the others.
+// The order of one source's targets does not matter: each of them takes
+// the share once per edge, independently of the others.
 class TargetBlocks {
  public:
   // Targets are stored relative to their block, in 16 bits.
@@ -125,12 +128,9 @@ class TargetBlocks {
   static constexpr std::size_t kBlock = std::size_t{1} << kBlockShift;
   using Target = std::uint16_t;
   static_assert(kBlockShift <= 16);
-
-  struct Group {
-    NodeId source;
-    std::uint32_t rank;  // the number of dangling nodes numbered below source
-    std::uint32_t end;   // one past its last target in targets()
-  };
+  // targets() and ranks() may be read this far past the last edge (they
+  // read 0 there).
+  static constexpr std::size_t kLookahead = 16;
 
   TargetBlocks(const Graph& graph, const std::vector<std::size_t>& out_degree) {
     const std::size_t n = graph.node_count();
@@ -145,27 +145,13 @@ class TargetBlocks {
     }
     const std::size_t blocks = (n + kBlock - 1) >> kBlockShift;
     std::vector<std::size_t> target_fill(blocks + 1, 0);
-    std::vector<std::size_t> group_fill(blocks + 1, 0);
-    std::vector<NodeId> last(blocks, kNoNode);
-    for (NodeId i = 0; i < n; ++i) {
-      for (EdgeId e = start[i]; e < start[i + 1]; ++e) {
-        const std::size_t b = by_source[e] >> kBlockShift;
-        ++target_fill[b + 1];
-        if (last[b] != i) {
-          last[b] = i;
-          ++group_fill[b + 1];
-        }
-      }
-    }
-    for (std::size_t b = 0; b < blocks; ++b) {
-      target_fill[b + 1] += target_fill[b];
-      group_fill[b + 1] += group_fill[b];
-    }
+    for (const NodeId j : by_source) ++target_fill[(j >> kBlockShift) + 1];
+    for (std::size_t b = 0; b < blocks; ++b) target_fill[b + 1] += target_fill[b];
     target_begin_.assign(target_fill.begin(), target_fill.end());
-    group_begin_.assign(group_fill.begin(), group_fill.end());
-    targets_.resize(m);
-    groups_.resize(group_begin_[blocks]);
-    std::fill(last.begin(), last.end(), kNoNode);
+    targets_.resize(m + kLookahead);
+    ranks_.resize(m + kLookahead);
+    sources_.resize(m);
+    first_rank_.assign(n, kNoRank);
     std::uint32_t rank = 0;
     for (NodeId i = 0; i < n; ++i) {
       if (out_degree[i] == 0) {
@@ -175,35 +161,46 @@ class TargetBlocks {
       }
       for (EdgeId e = start[i]; e < start[i + 1]; ++e) {
         const NodeId j = by_source[e];
+        if (first_rank_[j] == kNoRank) first_rank_[j] = rank;
         const std::size_t b = j >> kBlockShift;
-        if (last[b] != i) {
-          last[b] = i;
-          groups_[group_fill[b]++] = Group{i, rank, 0};
-        }
+        ranks_[target_fill[b]] = rank;
+        sources_[target_fill[b]] = i;
         targets_[target_fill[b]++] = static_cast<Target>(j & (kBlock - 1));
-        groups_[group_fill[b] - 1].end = static_cast<std::uint32_t>(target_fill[b]);
       }
+    }
+    for (std::uint32_t& r : first_rank_) {
+      if (r == kNoRank) r = rank;
     }
   }
 
-  std::size_t block_count() const noexcept { return group_begin_.size() - 1; }
-  const Group* groups_begin(std::size_t b) const noexcept { return groups_.data() + group_begin_[b]; }
-  const Group* groups_end(std::size_t b) const noexcept { return groups_.data() + group_begin_[b + 1]; }
+  std::size_t block_count() const noexcept { return target_begin_.size() - 1; }
+  // Block b's edges are first_target(b) .. last_target(b) - 1.
   std::size_t first_target(std::size_t b) const noexcept { return target_begin_[b]; }
+  std::size_t last_target(std::size_t b) const noexcept { return target_begin_[b + 1]; }
   const Target* targets() const noexcept { return targets_.data(); }
+  // The source of each edge and its rank: the number of dangling nodes
+  // numbered below the source.
+  const NodeId* sources() const noexcept { return sources_.data(); }
+  const std::uint32_t* ranks() const noexcept { return ranks_.data(); }
   const std::vector<NodeId>& dangling() const noexcept { return dangling_; }
+  // The rank of node j's first source, or the number of dangling nodes if
+  // it has none.
+  const std::uint32_t* first_rank() const noexcept { return first_rank_.data(); }
 
  private:
   std::vector<std::size_t> target_begin_;
-  std::vector<std::size_t> group_begin_;
   std::vector<Target> targets_;
-  std::vector<Group> groups_;
+  std::vector<std::uint32_t> ranks_;
+  std::vector<NodeId> sources_;
   std::vector<NodeId> dangling_;  // ascending
+  std::vector<std::uint32_t> first_rank_;
+  static constexpr std::uint32_t kNoRank = 0xFFFFFFFFu;
 };
 
 // A node's sum while its block is swept: the additions so far (as a bit
 // pattern), the number of dangling shares among them, and the cursor of the
-// sum at that position in its grid's table. A node not yet reached has
+// sum at that position in its grid's table (bound 0 if it has none). The
+// sweep that adds one share at a time marks a node not yet reached by
 // position kUntouched, which no rank reaches (there are fewer than 2^32 - 1
 // dangling nodes, as some node has an edge).
 struct Partial {
@@ -224,65 +221,81 @@ struct Iteration {
   std::uint32_t dangling_count;
 };
 
-// Brings p to position r (r >= its position): its dangling shares of ranks
-// position..r-1 added, or for an untouched node, head[r]. The common case is
-// one table read: no stop before r and no crossing of the binade top. On
-// return the cursor describes p at r, or has bound 0.
-inline void advance(Partial& p, std::uint32_t r, const Iteration& it, BinadeSums& sums) {
-  if (p.position == r) return;
-  if (r < p.bound) {
-    const std::uint64_t* table = sums.sums(p.bits >> 52);
-    if (table != nullptr) {
-      const std::uint64_t at_r = table[r];
-      const std::uint64_t added = at_r - p.sum;
-      if (p.bits + added < BinadeSums::binade_top(p.bits)) {
-        p = Partial{p.bits + added, at_r, r, p.bound};
-        return;
-      }
-    }
-  }
-  double acc;
+// The rest of `advance`: the run taken share by share through its stops and
+// binade crossings, or by one read of the table on a cursor that was not
+// kept.
+[[gnu::noinline]] std::uint64_t advance_far(const Partial& p, std::uint32_t r, BinadeSums& sums) {
   BinadeSums::Cursor cursor{p.sum, p.bound};
-  if (p.position == kUntouched) {
-    acc = it.head[r];
-    cursor.bound = 0;
-  } else {
-    acc = sums.add_run(std::bit_cast<double>(p.bits), p.position, r, cursor);
+  return std::bit_cast<std::uint64_t>(sums.add_run(std::bit_cast<double>(p.bits), p.position, r, cursor));
+}
+
+// Brings p to position r (r >= its position), its dangling shares of ranks
+// position..r-1 added, and returns its sum there. The common case is one
+// table read: a cursor that describes p, a table for its grid (which the
+// cursor may have outlived), no stop before r and no crossing of the binade
+// top. If p's cursor describes p, p.bound > p.position, so a node already at
+// r takes that path too, adding nothing. The cursor p is left with is not to
+// be used again.
+inline std::uint64_t advance(const Partial& p, std::uint32_t r, BinadeSums& sums) {
+  const std::uint64_t bits = p.bits;
+  const BinadeSums::Entry& entry = sums.entries(bits >> 52)[r];
+  if (r < std::min<std::uint64_t>(p.bound, entry.bound)) [[likely]] {
+    const std::uint64_t moved = bits + (entry.sum - p.sum);
+    if (moved < BinadeSums::binade_top(bits)) [[likely]] return moved;
   }
-  p = Partial{std::bit_cast<std::uint64_t>(acc), cursor.sum, r, cursor.bound};
+  return advance_far(p, r, sums);
 }
 
 // One iteration over one block by run sums, in the defining order for each
 // node: teleport, then for each source in ascending order its edge shares
-// or, for a dangling source, its dangling share.
+// or, for a dangling source, its dangling share. Every node starts where
+// its first source finds it, at the head term of that source's rank, so
+// that no addition has to ask whether its node was reached before.
 void sweep_runs(const TargetBlocks& blocks, std::size_t b, std::size_t n, const Iteration& it, Partial* partial,
                 double* next, BinadeSums& sums, Poller& poller) {
   const std::size_t first_node = b << TargetBlocks::kBlockShift;
   const std::size_t size = std::min(n - first_node, TargetBlocks::kBlock);
-  for (std::size_t j = 0; j < size; ++j) partial[j] = Partial{0, 0, kUntouched, 0};
+  const std::uint32_t* first_rank = blocks.first_rank() + first_node;
+  for (std::size_t j = 0; j < size; ++j) {
+    const std::uint32_t r = first_rank[j];
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(it.head[r]);
+    const BinadeSums::Cursor cursor = sums.cursor(bits >> 52, r);
+    partial[j] = Partial{bits, cursor.sum, r, cursor.bound};
+  }
   const TargetBlocks::Target* targets = blocks.targets();
-  std::size_t t = blocks.first_target(b);
-  for (const TargetBlocks::Group* g = blocks.groups_begin(b); g != blocks.groups_end(b); ++g) {
-    const double share = it.share[g->source];
-    const std::uint32_t r = g->rank;
-    poller.tick(g->end - t);
-    for (; t < g->end; ++t) {
-      Partial& p = partial[targets[t]];
-      advance(p, r, it, sums);
-      const std::uint64_t before = p.bits;
-      p.bits = std::bit_cast<std::uint64_t>(std::bit_cast<double>(before) + share);
-      // The cursor stays valid while the sum keeps its grid.
-      if (((p.bits ^ before) >> 52) != 0 || p.bound == 0) {
-        const BinadeSums::Cursor cursor = sums.cursor(p.bits >> 52, r);
-        p.sum = cursor.sum;
-        p.bound = cursor.bound;
-      }
-    }
+  const std::uint32_t* ranks = blocks.ranks();
+  constexpr std::size_t kAhead = TargetBlocks::kLookahead;
+  const NodeId* sources = blocks.sources();
+  const std::size_t t_end = blocks.last_target(b);
+  poller.tick(t_end - blocks.first_target(b));
+  // Edge by edge rather than source by source: most sources have one or two
+  // edges into a block, and a loop per source would guess its end wrong
+  // half the time.
+  for (std::size_t t = blocks.first_target(b); t < t_end; ++t) {
+    // The node states of a block stay in the second-level cache, the tables
+    // often only in the third: each is asked for ahead of its turn, the
+    // table entry once the node state that selects its grid has arrived.
+    __builtin_prefetch(&partial[targets[t + kAhead]], 1);
+    const std::uint64_t grid_ahead = partial[targets[t + kAhead / 2]].bits >> 52;
+    const std::uint32_t rank_ahead = ranks[t + kAhead / 2];
+    __builtin_prefetch(&sums.entries(grid_ahead)[rank_ahead]);
+    // A share often carries the sum into the next binade (0x7FF being the
+    // largest biased exponent).
+    __builtin_prefetch(&sums.entries(std::min<std::uint64_t>(grid_ahead + 1, 0x7FF))[rank_ahead]);
+
+    const std::uint32_t r = ranks[t];
+    Partial& p = partial[targets[t]];
+    const std::uint64_t bits =
+        std::bit_cast<std::uint64_t>(std::bit_cast<double>(advance(p, r, sums)) + it.share[sources[t]]);
+    // Taken whether or not the sum changed grid: if it did not, the entry at
+    // r is the cursor it already had; reading it costs less than guessing
+    // which case this is.
+    const BinadeSums::Entry& entry = sums.entries(bits >> 52)[r];
+    p = Partial{bits, entry.sum, r, static_cast<std::uint32_t>(entry.bound)};
   }
   poller.tick(size);
   for (std::size_t j = 0; j < size; ++j) {
-    advance(partial[j], it.dangling_count, it, sums);
-    next[first_node + j] = std::bit_cast<double>(partial[j].bits);
+    next[first_node + j] = std::bit_cast<double>(advance(partial[j], it.dangling_count, sums));
   }
 }
 
@@ -306,14 +319,13 @@ void sweep_each(const TargetBlocks& blocks, std::size_t b, std::size_t n, const 
     return acc;
   };
   const TargetBlocks::Target* targets = blocks.targets();
-  std::size_t t = blocks.first_target(b);
-  for (const TargetBlocks::Group* g = blocks.groups_begin(b); g != blocks.groups_end(b); ++g) {
-    const double share = it.share[g->source];
-    poller.tick(g->end - t);
-    for (; t < g->end; ++t) {
-      Partial& p = partial[targets[t]];
-      p.bits = std::bit_cast<std::uint64_t>(advance_each(p, g->rank) + share);
-    }
+  const NodeId* sources = blocks.sources();
+  const std::uint32_t* ranks = blocks.ranks();
+  const std::size_t t_end = blocks.last_target(b);
+  poller.tick(t_end - blocks.first_target(b));
+  for (std::size_t t = blocks.first_target(b); t < t_end; ++t) {
+    Partial& p = partial[targets[t]];
+    p.bits = std::bit_cast<std::uint64_t>(advance_each(p, ranks[t]) + it.share[sources[t]]);
   }
   poller.tick(size);
   for (std::size_t j = 0; j < size; ++j) next[first_node + j] = advance_each(partial[j], it.dangling_count);
@@ -365,6 +377,10 @@ ScoreMap pagerank_impl(EdgeList edges, double alpha, std::uint64_t max_iter) {
 
     if (fast) {
       sums.restart(dangling_share.data(), dangling_count);
+      // Every node starts on the head term; the grids that it passes
+      // through get their tables first, so that a node's first edge finds
+      // its cursor.
+      for (std::size_t k = 0; k <= dangling_count; ++k) sums.prepare(std::bit_cast<std::uint64_t>(head[k]) >> 52);
       for (std::size_t b = 0; b < blocks.block_count(); ++b) {
         sweep_runs(blocks, b, n, it, partial.data(), next.data(), sums, poller);
       }
