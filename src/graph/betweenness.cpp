@@ -154,6 +154,7 @@ class Brandes {
 ScoreMap betweenness_on_graph(Graph graph, bool normalized, std::optional<std::vector<NodeId>> sources) {
   const std::size_t n = graph.node_count();
   if (n == 0) return {};
+  graph.drop_name_index();  // names are only read back, never looked up
 
   Brandes brandes(graph);
   if (sources) {

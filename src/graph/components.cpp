@@ -98,6 +98,7 @@ Components component_search(const Graph& graph) {
 
 Components strongly_connected_impl(EdgeList edges) {
   Graph graph = build_graph(std::move(edges));
+  graph.drop_name_index();  // names are only read back, never looked up
   const Components all = component_search(graph);
 
   struct Span {

@@ -98,6 +98,9 @@ class Graph {
     first_in_ = {};
   }
 
+  // Frees the name lookup, keeping the names, for a core that looks none up.
+  void drop_name_index() noexcept { names_.drop_index(); }
+
   // Hands the names over to a result that outlives the graph.
   NameTable take_names() && noexcept;
 

@@ -67,6 +67,8 @@ struct PowerIteration {
     // Counting over the edge array gives the lengths of the outgoing lists
     // without walking them.
     for (const Edge& e : graph.edges()) ++out_degree[e.source];
+    // Nothing here looks a name up: only the names themselves are needed.
+    graph.drop_name_index();
   }
 
   ScoreMap finish() && {
@@ -132,7 +134,9 @@ class TargetBlocks {
   // read 0 there).
   static constexpr std::size_t kLookahead = 16;
 
-  TargetBlocks(const Graph& graph, const std::vector<std::size_t>& out_degree) {
+  // Takes all it needs of the graph's edges and frees them before building
+  // its own arrays, so that the two layouts are never held at once.
+  TargetBlocks(Graph& graph, const std::vector<std::size_t>& out_degree) {
     const std::size_t n = graph.node_count();
     const std::size_t m = graph.edge_count();
     // The targets by source, counting sort over the edge array.
@@ -143,6 +147,7 @@ class TargetBlocks {
       std::vector<EdgeId> fill(start.begin(), start.end() - 1);
       for (const Edge& e : graph.edges()) by_source[fill[e.source]++] = e.target;
     }
+    graph.drop_adjacency();
     const std::size_t blocks = (n + kBlock - 1) >> kBlockShift;
     std::vector<std::size_t> target_fill(blocks + 1, 0);
     for (const NodeId j : by_source) ++target_fill[(j >> kBlockShift) + 1];
@@ -338,10 +343,10 @@ ScoreMap pagerank_impl(EdgeList edges, double alpha, std::uint64_t max_iter) {
   if (state.n == 0) return {};
   auto& [graph, n, count, score, next, out_degree, teleport] = state;
 
-  const TargetBlocks blocks(graph, out_degree);
-  // The blocks hold all that the iterations read of the graph.
+  // The blocks hold all that the iterations read of the graph, which they
+  // free once they have it.
   const std::size_t edge_count = graph.edge_count();
-  graph.drop_adjacency();
+  const TargetBlocks blocks(graph, out_degree);
   const std::vector<NodeId>& dangling = blocks.dangling();
   const std::size_t dangling_count = dangling.size();
   // share[i]: what node i adds along each of its edges; dangling_share[k]:
