@@ -11,26 +11,42 @@
 //     fl(acc + y) = acc + u * round(y / u)
 //
 // whenever y / u is not exactly halfway between two integers (only then does
-// round-half-even look at acc) and the result stays below 2^53 * u, the top
-// of the binade. A run of such additions is therefore an integer sum: with
-// r_k = round(y_k / u) and prefix sums P over the run, the result is
-// (A + P[hi] - P[lo]) * u, computed on the integers of the bit pattern (the
-// bit pattern of A * u is (g << 52) + A, so adding to the integer sum adds to
-// the bit pattern). The halfway cases are marked as stops and taken by a
-// true floating-point addition. An element whose r alone reaches 2^53 is
-// counted as 2^53: whichever run reaches it leaves the binade there or
-// before. The element at which the integer sum first reaches the top of the
-// binade is found by a search and taken by a true addition, after which acc
-// is on another grid and the run goes on with that grid's table.
+// round-half-even look at acc) and the result stays below the top of the
+// binade. A run of such additions is therefore an integer sum: with
+// r_k = round(y_k / u) and T the prefix sums of r over all values, the run
+// over lo..hi-1 gives acc + (T[hi] - T[lo]) * u, computed on the integers of
+// the bit pattern (the bit pattern of acc is (g << 52) + A up to the
+// subnormal case, so adding to A adds to the bit pattern).
+//
+// A table holds T for one grid, one 64-bit word per position, and needs no
+// other field: every value that a run cannot simply sum is given the weight
+// 2^52, at least the room any accumulator has left in its binade (a bit
+// pattern is below the top of its binade by at most 2^52). A halfway value
+// and a value whose r alone reaches 2^52 are such values. So a run whose sum
+// stays below the room contains none of them and stays in its binade; any
+// other run contains the element at which the sum first reaches the room,
+// and that element, found by a search over the table, is taken by a true
+// floating-point addition, after which acc may be on another grid and the
+// run goes on with that grid's table.
 //
 // y / u is exact in binary floating point (u is a power of two) except where
 // it underflows, and then it is below 2^-1022: it rounds to 0 and is no tie,
-// as the true quotient would. Where it overflows it is far above 2^53.
+// as the true quotient would. Where it overflows it is far above 2^52.
 //
-// Callers keep an accumulator's place in its grid's table (a Cursor: the
-// prefix sum and the first stop at or after its position), so that a run is
-// checked and added with one read of the table, at the run's end; `entries`
-// and `binade_top` are public for that.
+// Accumulators carry a cursor: the word T[p] of their grid's table at their
+// position p. A run to r then costs one read, T[r] - cursor. Positions with
+// equal words are interchangeable (the values between them have weight 0 and
+// leave acc as it is), so a cursor needs no position. Three kinds of word
+// share that one subtraction, and every mix of them but the one a run may
+// simply add comes out far above any room:
+//   - a sum, at most kLimit (2^62);
+//   - past the limit, kPast - k: the prefix sums exceed 2^62 from there on,
+//     and runs from there are added one at a time (at that size every
+//     accumulator of the grid leaves its binade within a few values);
+//   - no table for the grid, kNone - k.
+// The last two carry their position k, and two of them of the same kind
+// differ by the run's length, so that a run of length 0 costs nothing and
+// any longer one is taken by `advance`.
 #pragma once
 
 #include <algorithm>
@@ -45,27 +61,6 @@ namespace lhg {
 
 class BinadeSums {
  public:
-  // An accumulator's place in the table of its grid at its position k:
-  // sum, the sum of r over the current segment before k (a segment ends at
-  // each stop, so sums are only differenced inside one), and bound, one past
-  // the first stop at or after k. A run from k to hi < bound adds
-  // sums[hi] - sum, and leaves the bound as it is. Bound 0 marks a cursor
-  // that describes nothing (no run is below it).
-  struct Cursor {
-    std::uint64_t sum = 0;
-    std::uint32_t bound = 0;
-  };
-
-  // A table entry: the cursor at its position. Both halves share a cache
-  // line, so that taking a cursor costs one memory access.
-  struct Entry {
-    std::uint64_t sum;
-    std::uint64_t bound;
-  };
-
-  // Runs this short are simply added when their grid has no table yet.
-  static constexpr std::size_t kShortRun = 6;
-
   BinadeSums() = default;
 
   // New values, all finite and >= 0 (or -0), indexed 0..count-1 (count below
@@ -74,9 +69,12 @@ class BinadeSums {
   void restart(const double* values, std::size_t count) {
     values_ = values;
     count_ = count;
-    ready_.fill(nullptr);
-    if (none_.size() != count + 1) none_.assign(count + 1, Entry{0, 0});
-    ready_entries_.fill(none_.data());
+    if (none_.size() != count + 1) {
+      none_.resize(count + 1);
+      for (std::size_t k = 0; k <= count; ++k) none_[k] = kNone - k;
+    }
+    table_.fill(nullptr);
+    entries_.fill(none_.data());
     plain_work_.fill(0);
     used_ = 0;
     next_victim_ = 0;
@@ -84,159 +82,154 @@ class BinadeSums {
       // Tables are built on demand, for the grids that the accumulators
       // actually pass through; their memory is bounded, the oldest table
       // giving way once the bound is reached. A cursor may outlive its
-      // table: it stays good for a later table of the same grid, which is
-      // the same table again, and until then the grid reads as one without
-      // a table.
-      const std::size_t per_table = count + 1;
-      slot_limit_ = std::clamp<std::size_t>((std::size_t{1} << 23) / per_table, 4, 64);
+      // table: the table built again for its grid is the same table.
+      slot_limit_ = std::clamp<std::size_t>((std::size_t{1} << 24) / (count + 1), 4, 64);
       // Tables are referred to by address: the slots never move.
       slots_.reserve(slot_limit_);
     }
   }
 
-  // The entries of the grid of a double >= 0 whose bit pattern has this
-  // biased exponent. A grid without a table (or no grid: an infinity) reads
-  // as a table of cursors that describe nothing (bound 0, sum 0), so that the
-  // callers may read an entry before they know whether the grid has a table;
-  // an entry of a real table has bound > its position.
-  const Entry* entries(std::uint64_t biased) const noexcept { return ready_entries_[biased]; }
-
-  // The cursor at position k of the grid of a double whose bit pattern has
-  // this biased exponent; bound 0 if that grid has no table.
-  Cursor cursor(std::uint64_t biased, std::size_t k) const noexcept {
-    const Entry& e = ready_entries_[biased][k];
-    return Cursor{e.sum, static_cast<std::uint32_t>(e.bound)};
-  }
-
-  // Builds the table of the grid of a double >= 0 whose bit pattern has
-  // this biased exponent ahead of its first run, if it has none and one can
-  // be built without another giving way.
-  void prepare(std::uint64_t biased) {
-    if (biased < kBiasedLimit && ready_[biased] == nullptr && used_ < slot_limit_) {
-      build(static_cast<unsigned>(biased == 0 ? 0 : biased - 1));
-    }
-  }
+  // The words of the grid of a double >= 0 whose bit pattern has this
+  // biased exponent (up to 2047: infinities have no table).
+  const std::uint64_t* entries(std::uint64_t biased) const noexcept { return entries_[biased]; }
 
   // The top of the binade of a double >= 0 with this bit pattern, as a bit
   // pattern; for zero and subnormals it is one binade too low, which only
   // makes the callers' check stricter.
   static std::uint64_t binade_top(std::uint64_t bits) noexcept { return ((bits >> 52) + 1) << 52; }
 
-  // acc followed by the additions of values[lo], ..., values[hi - 1], in
-  // that order, each rounded as a floating-point addition would round it.
-  // acc must be a double >= 0 (not -0). On entry `cursor` describes acc at
-  // lo if its bound is not 0; on return it describes the result at hi, or
-  // has bound 0.
-  [[gnu::noinline]] double add_run(double acc, std::size_t lo, std::size_t hi, Cursor& cursor) {
-    while (lo < hi) {
-      const std::uint64_t bits = std::bit_cast<std::uint64_t>(acc);
-      const std::uint64_t biased = bits >> 52;
-      const Table* table = biased < kBiasedLimit ? ready_[biased] : nullptr;
-      if (table == nullptr) {
-        // Past the top binade (an infinity) there is no grid to sum on. A
-        // table costs about count_ additions to build: runs are added one
-        // by one until that much work has been spent on the grid.
-        const std::size_t grid = biased == 0 ? 0 : biased - 1;
-        if (biased >= kBiasedLimit || hi - lo <= kShortRun || plain_work_[grid] + (hi - lo) <= count_ / kBuildRatio) {
-          if (biased < kBiasedLimit) plain_work_[grid] += hi - lo;
-          for (; lo < hi; ++lo) acc += values_[lo];
-          cursor.bound = 0;
-          return acc;
-        }
-        table = build(static_cast<unsigned>(grid));
-      }
-      const Entry* sums = table->entries.data();
-      if (cursor.bound == 0) cursor = Cursor{sums[lo].sum, static_cast<std::uint32_t>(sums[lo].bound)};
-      // The fast part ends at the first stop in the run, if any.
-      const std::size_t end = std::min<std::size_t>(hi, cursor.bound - 1);
-      const std::uint64_t p_lo = cursor.sum;
-      const std::uint64_t top = (std::max<std::uint64_t>(biased, 1) + 1) << 52;
-      const std::uint64_t sum = sums[end].sum - p_lo;
-      if (bits + sum < top) {
-        acc = std::bit_cast<double>(bits + sum);
-        lo = end;
-        if (end < hi) {
-          acc += values_[lo++];
-          cursor.bound = 0;
-        } else {
-          cursor.sum = sums[end].sum;
-        }
-      } else {
-        const std::size_t first = crossing(*table, lo, end, p_lo + (top - bits));
-        acc = std::bit_cast<double>(bits + (sums[first - 1].sum - p_lo));
-        acc += values_[first - 1];
-        lo = first;
-        cursor.bound = 0;
-      }
+  // Builds the table of the grid of a double >= 0 whose bit pattern has
+  // this biased exponent ahead of its first run, if it has none and one can
+  // be built without another giving way.
+  void prepare(std::uint64_t biased) {
+    if (biased < kBiasedLimit && table_[biased] == nullptr && used_ < slot_limit_) build(grid_of(biased));
+  }
+
+  // The accumulator with bit pattern `bits` (a double >= 0, not -0) and the
+  // cursor `cursor` at position p <= r, followed by the additions of
+  // values[p], ..., values[r - 1] in that order, each rounded as a
+  // floating-point addition would round it; returns the result's bit
+  // pattern. The caller has tried the run as one read and found that it
+  // cannot simply be added.
+  [[gnu::noinline]] std::uint64_t advance(std::uint64_t bits, std::uint64_t cursor, std::size_t r) {
+    // p is known when the cursor carries it; a sum leaves it unknown, and
+    // then the search below starts at 0 (no earlier position has a sum above
+    // the cursor's, so the search cannot stop before p).
+    std::size_t p = kUnknown;
+    if (cursor > kLimit) {
+      p = static_cast<std::size_t>(cursor > kNone ? kPast - cursor : kNone - cursor);
     }
-    return acc;
+    for (;;) {
+      if (p == r) return bits;
+      const std::uint64_t biased = bits >> 52;
+      if (biased >= kBiasedLimit) return bits;  // an infinity stays one
+      const unsigned grid = grid_of(biased);
+      const Table* table = table_[biased];
+      if (table == nullptr) {
+        // A table costs about count_ additions to build: runs are added one
+        // by one until that much work has been spent on the grid. A sum
+        // cursor belongs to a table given way to, built again here.
+        if (p != kUnknown && (r - p <= kShortRun || plain_work_[grid] + (r - p) <= count_ / kBuildRatio)) {
+          plain_work_[grid] += r - p;
+          p = add_in_binade(bits, p, r);
+          continue;
+        }
+        table = build(grid);
+      }
+      const std::uint64_t* sums = table->entries.data();
+      if (p != kUnknown) {
+        cursor = sums[p];
+        if (cursor > kLimit) {
+          p = add_in_binade(bits, p, r);
+          continue;
+        }
+      }
+      const std::uint64_t top = (std::max<std::uint64_t>(biased, 1) + 1) << 52;
+      const std::uint64_t target = cursor + (top - bits);
+      if (sums[r] < target) return bits + (sums[r] - cursor);
+      // The element before the first word at or above target either leaves
+      // the binade or must be rounded by a true addition.
+      const std::size_t k = first_at_least(*table, p == kUnknown ? 0 : p + 1, r, target);
+      bits += sums[k - 1] - cursor;
+      bits = std::bit_cast<std::uint64_t>(std::bit_cast<double>(bits) + values_[k - 1]);
+      p = k;
+    }
   }
 
  private:
   static constexpr std::size_t kBiasedLimit = 2047;  // infinities and NaN have no grid
   static constexpr std::size_t kGrids = kBiasedLimit - 1;
-  static constexpr std::uint64_t kSaturated = std::uint64_t{1} << 53;
-  // A segment is cut before its sum reaches this; any difference of two
-  // sums of one segment stays exact, and a run over a cut leaves its binade.
-  static constexpr std::uint64_t kSegmentLimit = std::uint64_t{1} << 63;
+  static constexpr std::uint64_t kLimit = std::uint64_t{1} << 62;
+  static constexpr std::uint64_t kPast = (std::uint64_t{1} << 63) + (std::uint64_t{1} << 62);
+  static constexpr std::uint64_t kNone = std::uint64_t{1} << 63;
+  static constexpr std::uint64_t kHeavy = std::uint64_t{1} << 52;
+  static constexpr std::size_t kUnknown = ~std::size_t{0};
+  // Runs this short are simply added when their grid has no table yet.
+  static constexpr std::size_t kShortRun = 6;
   static constexpr std::size_t kBuildRatio = 8;
-
-  struct Table {
-    std::vector<Entry> entries;
-    std::vector<std::uint64_t> coarse;  // every kCoarse-th sum
-  };
-  static constexpr std::size_t kNear = 4;
-  static constexpr std::size_t kCoarseShift = 6;
+  // Every kCoarse-th word, for the search: small enough to stay in the
+  // nearest caches.
+  static constexpr std::size_t kCoarseShift = 4;
   static constexpr std::size_t kCoarse = std::size_t{1} << kCoarseShift;
 
-  // The first k in (lo, end] with sums[k] >= target, sums being ascending
-  // there and sums[end] >= target; values[k - 1] crosses the binade top.
-  // An accumulator that has just left a low binade crosses the next one
-  // soon, so the entries next to lo are tried first; otherwise the crossing
-  // is located among every kCoarse-th sum, which stay in the nearest
-  // caches, and then among kCoarse entries.
-  static std::size_t crossing(const Table& table, std::size_t lo, std::size_t end, std::uint64_t target) {
-    const Entry* sums = table.entries.data();
-    const std::size_t near = std::min(end, lo + kNear);
-    for (std::size_t k = lo + 1; k <= near; ++k) {
-      if (sums[k].sum >= target) return k;
+  struct Table {
+    std::vector<std::uint64_t> entries;
+    std::vector<std::uint64_t> coarse;
+  };
+
+  // Grid 0 serves the biased exponents 0 and 1, grid g > 0 the exponent g + 1.
+  static unsigned grid_of(std::uint64_t biased) noexcept { return static_cast<unsigned>(biased == 0 ? 0 : biased - 1); }
+
+  // Adds values[p], values[p + 1], ... one at a time while the sum stays in
+  // its binade, up to r; returns the position reached.
+  std::size_t add_in_binade(std::uint64_t& bits, std::size_t p, std::size_t r) const {
+    const std::uint64_t biased = bits >> 52;
+    while (p < r) {
+      bits = std::bit_cast<std::uint64_t>(std::bit_cast<double>(bits) + values_[p++]);
+      if ((bits >> 52) != biased) break;
     }
-    std::size_t first = near + 1;
-    std::size_t last = end;
-    const std::uint64_t* coarse = table.coarse.data();
-    std::size_t c_first = (first + kCoarse - 1) >> kCoarseShift;
-    std::size_t c_last = last >> kCoarseShift;
-    if (c_first < c_last) {
-      // coarse[c] = sums[c * kCoarse], within [first, last] for c in [c_first, c_last].
-      while (c_first < c_last) {
-        const std::size_t mid = c_first + (c_last - c_first) / 2;
-        if (coarse[mid] >= target) {
-          c_last = mid;
-        } else {
-          c_first = mid + 1;
-        }
-      }
-      // sums[c_last * kCoarse] might be the first at or above target, unless
-      // c_last is the last candidate and it is not.
-      const std::size_t at = c_last << kCoarseShift;
-      if (sums[at].sum >= target) {
-        last = at;
-        if (at >= kCoarse && at - kCoarse + 1 > first) first = at - kCoarse + 1;
-      } else {
-        first = at + 1;
-      }
-    }
-    while (first < last) {
-      const std::size_t mid = first + (last - first) / 2;
-      if (sums[mid].sum >= target) {
-        last = mid;
-      } else {
-        first = mid + 1;
-      }
-    }
-    return first;
+    return p;
   }
 
+  // The first k in [lo, hi] with sums[k] >= target, given sums[hi] >= target.
+  // Words are not ascending (positions past the limit count down), but all
+  // of those lie above any target, so the predicate is. An accumulator that
+  // has just left a low binade leaves the next one soon, so the words next
+  // to lo are tried first; otherwise the search narrows the range among the
+  // coarse words, then reads at most kCoarse words.
+  static std::size_t first_at_least(const Table& table, std::size_t lo, std::size_t hi, std::uint64_t target) {
+    const std::uint64_t* sums = table.entries.data();
+    const std::size_t near = std::min(hi, lo + 3);
+    for (std::size_t k = lo; k < near; ++k) {
+      if (sums[k] >= target) return k;
+    }
+    lo = near;
+    // The coarse words at c * kCoarse in [lo, hi]: c in [c_lo, c_hi).
+    const std::size_t c_lo = (lo + kCoarse - 1) >> kCoarseShift;
+    const std::size_t c_hi = (hi >> kCoarseShift) + 1;
+    if (c_lo < c_hi) {
+      const std::uint64_t* coarse = table.coarse.data();
+      std::size_t first = c_lo;
+      std::size_t len = c_hi - c_lo;
+      while (len > 1) {
+        const std::size_t half = len / 2;
+        first = coarse[first + half - 1] < target ? first + half : first;
+        len -= half;
+      }
+      if (coarse[first] < target) ++first;
+      if (first < c_hi) {
+        // The answer is at first * kCoarse or among the words just before.
+        if (first > c_lo) lo = (first << kCoarseShift) - kCoarse + 1;
+        hi = first << kCoarseShift;
+      } else {
+        lo = ((c_hi - 1) << kCoarseShift) + 1;
+      }
+    }
+    for (std::size_t k = lo; k < hi; ++k) {
+      if (sums[k] >= target) return k;
+    }
+    return hi;
+  }
 
   [[gnu::noinline]] const Table* build(unsigned grid) {
     Table* table;
@@ -255,76 +248,62 @@ class BinadeSums {
       table = &slots_[victim];
     }
     table->entries.resize(count_ + 1);
-    Entry* entries = table->entries.data();
+    std::uint64_t* sums = table->entries.data();
 
     // y / u = y * 2^(1074 - grid), as one or two exact multiplications.
     const int shift = 1074 - static_cast<int>(grid);
     const double scale_high = std::ldexp(1.0, std::min(shift, 1023));
     const double scale_low = std::ldexp(1.0, shift - std::min(shift, 1023));
-    const std::uint64_t no_stop = count_ + 1;
-
-    // Forward: the segment sums, stops marked by bound = their position + 1.
-    std::uint64_t segment = 0;
-    for (std::size_t k = 0; k < count_; ++k) {
-      entries[k] = Entry{segment, no_stop};
+    std::uint64_t total = 0;
+    std::size_t k = 0;
+    for (; k < count_; ++k) {
+      sums[k] = total;
       const double q = (values_[k] * scale_high) * scale_low;
-      std::uint64_t r = kSaturated;
-      if (q < 0x1p53) {
+      std::uint64_t r = kHeavy;
+      if (q < 0x1p52) {
         // Round to nearest by the magic constant; only ties are in doubt,
-        // and they are stops whichever way they round.
-        const double whole = q < 0x1p52 ? (q + 0x1p52) - 0x1p52 : q;
-        if (std::fabs(q - whole) == 0.5) {
-          entries[k].bound = k + 1;
-          segment = 0;
-          continue;
-        }
-        r = static_cast<std::uint64_t>(whole);
+        // and they are heavy whichever way they round.
+        const double whole = (q + 0x1p52) - 0x1p52;
+        if (std::fabs(q - whole) != 0.5) r = static_cast<std::uint64_t>(whole);
       }
-      if (segment + r >= kSegmentLimit) {
-        entries[k].bound = k + 1;
-        segment = 0;
-        continue;
-      }
-      segment += r;
+      total += r;
+      if (total > kLimit) break;
     }
-    entries[count_] = Entry{segment, no_stop};
-    // Backward: every position learns the first stop at or after it.
-    std::uint64_t bound = no_stop;
-    for (std::size_t k = count_; k-- > 0;) {
-      if (entries[k].bound != no_stop) bound = entries[k].bound;
-      entries[k].bound = bound;
+    if (k == count_) {
+      sums[count_] = total;
+    } else {
+      for (++k; k <= count_; ++k) sums[k] = kPast - k;
     }
     table->coarse.resize((count_ >> kCoarseShift) + 1);
-    for (std::size_t c = 0; c < table->coarse.size(); ++c) table->coarse[c] = entries[c << kCoarseShift].sum;
+    for (std::size_t c = 0; c < table->coarse.size(); ++c) table->coarse[c] = sums[c << kCoarseShift];
     publish(grid, table);
     return table;
   }
 
-  // Grid 0 serves the biased exponents 0 and 1, grid g > 0 the exponent g + 1.
   void publish(unsigned grid, const Table* table) {
-    ready_[grid + 1] = table;
-    ready_entries_[grid + 1] = table->entries.data();
+    table_[grid + 1] = table;
+    entries_[grid + 1] = table->entries.data();
     if (grid == 0) {
-      ready_[0] = table;
-      ready_entries_[0] = table->entries.data();
+      table_[0] = table;
+      entries_[0] = table->entries.data();
     }
   }
 
   void unpublish(unsigned grid) {
-    ready_[grid + 1] = nullptr;
-    ready_entries_[grid + 1] = none_.data();
+    table_[grid + 1] = nullptr;
+    entries_[grid + 1] = none_.data();
     if (grid == 0) {
-      ready_[0] = nullptr;
-      ready_entries_[0] = none_.data();
+      table_[0] = nullptr;
+      entries_[0] = none_.data();
     }
   }
 
   const double* values_ = nullptr;
   std::size_t count_ = 0;
-  std::array<const Table*, kBiasedLimit + 1> ready_{};  // by biased exponent
-  std::array<const Entry*, kBiasedLimit + 1> ready_entries_{};  // their entries, or none_
-  std::vector<Entry> none_;  // the entries of every grid without a table
-  std::array<std::size_t, kGrids> plain_work_{};        // by grid
+  std::array<const Table*, kBiasedLimit + 1> table_{};            // by biased exponent
+  std::array<const std::uint64_t*, kBiasedLimit + 1> entries_{};  // their words, or none_
+  std::vector<std::uint64_t> none_;  // the words of every grid without a table
+  std::array<std::size_t, kGrids> plain_work_{};  // by grid
   std::vector<Table> slots_;
   std::size_t slot_limit_ = 0;
   std::vector<unsigned> slot_grids_;

@@ -24,15 +24,14 @@
 // source within a block, so that the nodes' running sums stay in cache while
 // the shares and the run tables are read front to back. Each node keeps its
 // sum as a bit pattern together with a cursor into the table of its grid
-// (the prefix sum at its position and the first stop ahead of it), so that
-// the usual run, one without a stop that stays in its binade, costs one
-// table read and an integer addition; after an edge share the cursor is read
-// afresh at the share's rank, one read without a branch whether or not the
-// sum changed binade. Every node starts where its first source finds it (the
-// head term at that source's rank), so no edge asks whether its node was
-// reached before. The block is walked edge by edge (most sources have one or
-// two edges into a block), and the node states and table entries of the
-// edges a few places ahead are prefetched.
+// (the prefix sum at its position), so that the usual run, one that holds
+// nothing to round by hand and stays in its binade, costs one table read and
+// an integer addition; after an edge share the cursor is read afresh at the
+// share's rank, one read without a branch whether or not the sum changed
+// binade. Every node starts where its first source finds it (the head term
+// at that source's rank), so no edge asks whether its node was reached
+// before. The block is walked edge by edge (most sources have one or two
+// edges into a block).
 #include "graph/pagerank.h"
 
 #include "graph/binade_sums.h"
@@ -130,9 +129,6 @@ class TargetBlocks {
   static constexpr std::size_t kBlock = std::size_t{1} << kBlockShift;
   using Target = std::uint16_t;
   static_assert(kBlockShift <= 16);
-  // targets() and ranks() may be read this far past the last edge (they
-  // read 0 there).
-  static constexpr std::size_t kLookahead = 16;
 
   // Takes all it needs of the graph's edges and frees them before building
   // its own arrays, so that the two layouts are never held at once.
@@ -153,8 +149,8 @@ class TargetBlocks {
     for (const NodeId j : by_source) ++target_fill[(j >> kBlockShift) + 1];
     for (std::size_t b = 0; b < blocks; ++b) target_fill[b + 1] += target_fill[b];
     target_begin_.assign(target_fill.begin(), target_fill.end());
-    targets_.resize(m + kLookahead);
-    ranks_.resize(m + kLookahead);
+    targets_.resize(m);
+    ranks_.resize(m);
     sources_.resize(m);
     first_rank_.assign(n, kNoRank);
     std::uint32_t rank = 0;
@@ -202,17 +198,21 @@ class TargetBlocks {
   static constexpr std::uint32_t kNoRank = 0xFFFFFFFFu;
 };
 
-// A node's sum while its block is swept: the additions so far (as a bit
-// pattern), the number of dangling shares among them, and the cursor of the
-// sum at that position in its grid's table (bound 0 if it has none). The
-// sweep that adds one share at a time marks a node not yet reached by
-// position kUntouched, which no rank reaches (there are fewer than 2^32 - 1
-// dangling nodes, as some node has an edge).
+// A node's sum while its block is swept: the additions so far, as a bit
+// pattern, and its cursor in the table of its grid at the position of its
+// last addition (see binade_sums.h).
 struct Partial {
   std::uint64_t bits;
-  std::uint64_t sum;
+  std::uint64_t cursor;
+};
+
+// The same for the sweep that adds one share at a time: the position is the
+// number of dangling shares added so far, kUntouched for a node not yet
+// reached (no rank reaches it: there are fewer than 2^32 - 1 dangling nodes,
+// as some node has an edge).
+struct Single {
+  std::uint64_t bits;
   std::uint32_t position;
-  std::uint32_t bound;
 };
 constexpr std::uint32_t kUntouched = 0xFFFFFFFFu;
 
@@ -226,29 +226,13 @@ struct Iteration {
   std::uint32_t dangling_count;
 };
 
-// The rest of `advance`: the run taken share by share through its stops and
-// binade crossings, or by one read of the table on a cursor that was not
-// kept.
-[[gnu::noinline]] std::uint64_t advance_far(const Partial& p, std::uint32_t r, BinadeSums& sums) {
-  BinadeSums::Cursor cursor{p.sum, p.bound};
-  return std::bit_cast<std::uint64_t>(sums.add_run(std::bit_cast<double>(p.bits), p.position, r, cursor));
-}
-
-// Brings p to position r (r >= its position), its dangling shares of ranks
-// position..r-1 added, and returns its sum there. The common case is one
-// table read: a cursor that describes p, a table for its grid (which the
-// cursor may have outlived), no stop before r and no crossing of the binade
-// top. If p's cursor describes p, p.bound > p.position, so a node already at
-// r takes that path too, adding nothing. The cursor p is left with is not to
-// be used again.
+// The sum brought to position r (r >= its position), its dangling shares up
+// to rank r - 1 added. The common case is one read of the table: a run that
+// holds nothing to round by hand and stays in its binade.
 inline std::uint64_t advance(const Partial& p, std::uint32_t r, BinadeSums& sums) {
-  const std::uint64_t bits = p.bits;
-  const BinadeSums::Entry& entry = sums.entries(bits >> 52)[r];
-  if (r < std::min<std::uint64_t>(p.bound, entry.bound)) [[likely]] {
-    const std::uint64_t moved = bits + (entry.sum - p.sum);
-    if (moved < BinadeSums::binade_top(bits)) [[likely]] return moved;
-  }
-  return advance_far(p, r, sums);
+  const std::uint64_t run = sums.entries(p.bits >> 52)[r] - p.cursor;
+  if (run < BinadeSums::binade_top(p.bits) - p.bits) [[likely]] return p.bits + run;
+  return sums.advance(p.bits, p.cursor, r);
 }
 
 // One iteration over one block by run sums, in the defining order for each
@@ -264,12 +248,10 @@ void sweep_runs(const TargetBlocks& blocks, std::size_t b, std::size_t n, const 
   for (std::size_t j = 0; j < size; ++j) {
     const std::uint32_t r = first_rank[j];
     const std::uint64_t bits = std::bit_cast<std::uint64_t>(it.head[r]);
-    const BinadeSums::Cursor cursor = sums.cursor(bits >> 52, r);
-    partial[j] = Partial{bits, cursor.sum, r, cursor.bound};
+    partial[j] = Partial{bits, sums.entries(bits >> 52)[r]};
   }
   const TargetBlocks::Target* targets = blocks.targets();
   const std::uint32_t* ranks = blocks.ranks();
-  constexpr std::size_t kAhead = TargetBlocks::kLookahead;
   const NodeId* sources = blocks.sources();
   const std::size_t t_end = blocks.last_target(b);
   poller.tick(t_end - blocks.first_target(b));
@@ -277,26 +259,13 @@ void sweep_runs(const TargetBlocks& blocks, std::size_t b, std::size_t n, const 
   // edges into a block, and a loop per source would guess its end wrong
   // half the time.
   for (std::size_t t = blocks.first_target(b); t < t_end; ++t) {
-    // The node states of a block stay in the second-level cache, the tables
-    // often only in the third: each is asked for ahead of its turn, the
-    // table entry once the node state that selects its grid has arrived.
-    __builtin_prefetch(&partial[targets[t + kAhead]], 1);
-    const std::uint64_t grid_ahead = partial[targets[t + kAhead / 2]].bits >> 52;
-    const std::uint32_t rank_ahead = ranks[t + kAhead / 2];
-    __builtin_prefetch(&sums.entries(grid_ahead)[rank_ahead]);
-    // A share often carries the sum into the next binade (0x7FF being the
-    // largest biased exponent).
-    __builtin_prefetch(&sums.entries(std::min<std::uint64_t>(grid_ahead + 1, 0x7FF))[rank_ahead]);
-
     const std::uint32_t r = ranks[t];
     Partial& p = partial[targets[t]];
     const std::uint64_t bits =
         std::bit_cast<std::uint64_t>(std::bit_cast<double>(advance(p, r, sums)) + it.share[sources[t]]);
-    // Taken whether or not the sum changed grid: if it did not, the entry at
-    // r is the cursor it already had; reading it costs less than guessing
-    // which case this is.
-    const BinadeSums::Entry& entry = sums.entries(bits >> 52)[r];
-    p = Partial{bits, entry.sum, r, static_cast<std::uint32_t>(entry.bound)};
+    // The cursor at r, read whether or not the share changed the grid: if
+    // it did not, this is the word the run has just read.
+    p = Partial{bits, sums.entries(bits >> 52)[r]};
   }
   poller.tick(size);
   for (std::size_t j = 0; j < size; ++j) {
@@ -306,12 +275,12 @@ void sweep_runs(const TargetBlocks& blocks, std::size_t b, std::size_t n, const 
 
 // The same sweep with every addition on its own, for iterations outside the
 // premises of the run sums.
-void sweep_each(const TargetBlocks& blocks, std::size_t b, std::size_t n, const Iteration& it, Partial* partial,
+void sweep_each(const TargetBlocks& blocks, std::size_t b, std::size_t n, const Iteration& it, Single* partial,
                 double* next, Poller& poller) {
   const std::size_t first_node = b << TargetBlocks::kBlockShift;
   const std::size_t size = std::min(n - first_node, TargetBlocks::kBlock);
   for (std::size_t j = 0; j < size; ++j) partial[j].position = kUntouched;
-  auto advance_each = [&](Partial& p, std::uint32_t r) {
+  auto advance_each = [&](Single& p, std::uint32_t r) {
     double acc;
     if (p.position == kUntouched) {
       acc = it.head[r];
@@ -329,7 +298,7 @@ void sweep_each(const TargetBlocks& blocks, std::size_t b, std::size_t n, const 
   const std::size_t t_end = blocks.last_target(b);
   poller.tick(t_end - blocks.first_target(b));
   for (std::size_t t = blocks.first_target(b); t < t_end; ++t) {
-    Partial& p = partial[targets[t]];
+    Single& p = partial[targets[t]];
     p.bits = std::bit_cast<std::uint64_t>(advance_each(p, ranks[t]) + it.share[sources[t]]);
   }
   poller.tick(size);
@@ -355,6 +324,7 @@ ScoreMap pagerank_impl(EdgeList edges, double alpha, std::uint64_t max_iter) {
   std::vector<double> dangling_share(dangling_count);
   std::vector<double> head(dangling_count + 1);
   std::vector<Partial> partial(std::min(n, TargetBlocks::kBlock));
+  std::vector<Single> single(std::min(n, TargetBlocks::kBlock));
   BinadeSums sums;
   const Iteration it{head.data(), share.data(), dangling_share.data(), static_cast<std::uint32_t>(dangling_count)};
 
@@ -391,7 +361,7 @@ ScoreMap pagerank_impl(EdgeList edges, double alpha, std::uint64_t max_iter) {
       }
     } else {
       for (std::size_t b = 0; b < blocks.block_count(); ++b) {
-        sweep_each(blocks, b, n, it, partial.data(), next.data(), poller);
+        sweep_each(blocks, b, n, it, single.data(), next.data(), poller);
       }
     }
     score.swap(next);
