@@ -19,8 +19,16 @@ testing = pytest.importorskip("_lanternhollow_graph_testing")
 DEBIAN_DATA = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "..", "shared", "data")
 
 
-def assert_matches_literal(edges, alpha, max_iter):
-    got = lg.pagerank(edges, alpha, max_iter)
+def assert_matches_literal(edges, alpha, max_iter, tables=None):
+    """pagerank against the literal order; with `tables`, the run sums
+    limited to that many tables at once, each built on its grid's first run
+    (0: the usual number), so that small graphs reach what only large ones
+    reach otherwise: every run through a table, tables given way to and
+    built again within an iteration."""
+    if tables is None:
+        got = lg.pagerank(edges, alpha, max_iter)
+    else:
+        got = testing.pagerank_with_tables(edges, alpha, max_iter, tables)
     expected = testing.pagerank_literal(edges, alpha, max_iter)
     assert got.keys() == expected.keys()
     for name, value in expected.items():
@@ -75,6 +83,19 @@ def test_alpha_outside_the_unit_interval(seed, n, alpha, max_iter):
     assert_matches_literal(random_graph(seed, n, 0.3, n), alpha, max_iter)
 
 
+@settings(max_examples=150)
+@given(
+    seed=st.integers(0, 2**32),
+    n=st.integers(1, 400),
+    source_share=st.sampled_from([0.05, 0.3, 0.7]),
+    alpha=fast_alphas,
+    max_iter=st.integers(1, 12),
+    tables=st.sampled_from([0, 1, 2, 3]),
+)
+def test_tables_given_way_to(seed, n, source_share, alpha, max_iter, tables):
+    assert_matches_literal(random_graph(seed, n, source_share, 2 * n), alpha, max_iter, tables)
+
+
 def power_of_two_graph(k, seed):
     """2**k nodes, out-degrees powers of two, most nodes dangling: with alpha
     0.5 every share is a short dyadic fraction, so halfway cases abound."""
@@ -110,6 +131,16 @@ def star_and_chains(n_leaves, chain_length, chains):
 @pytest.mark.parametrize("alpha", [1.0, 0.999, 0.5, 0.01, 1e-12])
 def test_scores_over_many_binades(alpha):
     assert_matches_literal(star_and_chains(300, 120, 4), alpha, 30)
+    # Far more grids than tables: each iteration builds and drops them.
+    assert_matches_literal(star_and_chains(300, 120, 4), alpha, 10, tables=2)
+
+
+@pytest.mark.parametrize("k", [9, 12])
+def test_dyadic_shares_with_few_tables(k):
+    # Halfway cases by the thousand, past the point where a grid's sums
+    # would leave 64 bits.
+    for alpha in [0.5, 1.0]:
+        assert_matches_literal(power_of_two_graph(k, k), alpha, 8, tables=1)
 
 
 def test_single_huge_dangling_share():

@@ -63,6 +63,15 @@ class BinadeSums {
  public:
   BinadeSums() = default;
 
+  // At most `tables` tables at once (0: sized by the value count), and, if
+  // `at_once`, a grid's table built on its first run rather than after the
+  // runs it would pay for. Only tests shrink these, to reach the turnover of
+  // tables and the runs of grids without one; call before the first restart.
+  void set_budget(std::size_t tables, bool at_once) noexcept {
+    requested_slots_ = std::min(tables, kGrids);  // no more tables than grids
+    at_once_ = at_once;
+  }
+
   // New values, all finite and >= 0 (or -0), indexed 0..count-1 (count below
   // 2^32 - 1); the object reads them until the next `restart`. Every table
   // built so far is stale.
@@ -83,7 +92,8 @@ class BinadeSums {
       // actually pass through; their memory is bounded, the oldest table
       // giving way once the bound is reached. A cursor may outlive its
       // table: the table built again for its grid is the same table.
-      slot_limit_ = std::clamp<std::size_t>((std::size_t{1} << 24) / (count + 1), 4, 64);
+      slot_limit_ = requested_slots_ != 0 ? requested_slots_
+                                          : std::clamp<std::size_t>((std::size_t{1} << 24) / (count + 1), 4, 64);
       // Tables are referred to by address: the slots never move.
       slots_.reserve(slot_limit_);
     }
@@ -129,7 +139,8 @@ class BinadeSums {
         // A table costs about count_ additions to build: runs are added one
         // by one until that much work has been spent on the grid. A sum
         // cursor belongs to a table given way to, built again here.
-        if (p != kUnknown && (r - p <= kShortRun || plain_work_[grid] + (r - p) <= count_ / kBuildRatio)) {
+        if (p != kUnknown && !at_once_ &&
+            (r - p <= kShortRun || plain_work_[grid] + (r - p) <= count_ / kBuildRatio)) {
           plain_work_[grid] += r - p;
           p = add_in_binade(bits, p, r);
           continue;
@@ -309,6 +320,8 @@ class BinadeSums {
   std::vector<unsigned> slot_grids_;
   std::size_t used_ = 0;  // slots holding a table of the current values
   std::size_t next_victim_ = 0;
+  std::size_t requested_slots_ = 0;
+  bool at_once_ = false;
 };
 
 }  // namespace lhg

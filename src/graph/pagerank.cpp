@@ -305,9 +305,8 @@ void sweep_each(const TargetBlocks& blocks, std::size_t b, std::size_t n, const 
   for (std::size_t j = 0; j < size; ++j) next[first_node + j] = advance_each(partial[j], it.dangling_count);
 }
 
-}  // namespace
-
-ScoreMap pagerank_impl(EdgeList edges, double alpha, std::uint64_t max_iter) {
+// pagerank_impl with the given (fresh) tables of run sums.
+ScoreMap iterate(EdgeList edges, double alpha, std::uint64_t max_iter, BinadeSums sums) {
   PowerIteration state(std::move(edges), alpha);
   if (state.n == 0) return {};
   auto& [graph, n, count, score, next, out_degree, teleport] = state;
@@ -325,7 +324,6 @@ ScoreMap pagerank_impl(EdgeList edges, double alpha, std::uint64_t max_iter) {
   std::vector<double> head(dangling_count + 1);
   std::vector<Partial> partial(std::min(n, TargetBlocks::kBlock));
   std::vector<Single> single(std::min(n, TargetBlocks::kBlock));
-  BinadeSums sums;
   const Iteration it{head.data(), share.data(), dangling_share.data(), static_cast<std::uint32_t>(dangling_count)};
 
   // For alpha in [0, 1] the teleport term and every share are >= 0, which is
@@ -367,6 +365,18 @@ ScoreMap pagerank_impl(EdgeList edges, double alpha, std::uint64_t max_iter) {
     score.swap(next);
   }
   return std::move(state).finish();
+}
+
+}  // namespace
+
+ScoreMap pagerank_impl(EdgeList edges, double alpha, std::uint64_t max_iter) {
+  return iterate(std::move(edges), alpha, max_iter, BinadeSums());
+}
+
+ScoreMap pagerank_impl(EdgeList edges, double alpha, std::uint64_t max_iter, std::size_t tables) {
+  BinadeSums sums;
+  sums.set_budget(tables, true);
+  return iterate(std::move(edges), alpha, max_iter, std::move(sums));
 }
 
 }  // namespace lhg

@@ -27,6 +27,23 @@ PyObject* pagerank_literal(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
   });
 }
 
+// pagerank with at most `tables` tables of run sums at once, each built on
+// its grid's first run: the turnover of tables that only graphs far larger
+// than a test's cause.
+constexpr const char* kPagerankTablesParams[] = {"edges", "alpha", "max_iter", "tables"};
+constexpr Signature kPagerankTables{"pagerank_with_tables", kPagerankTablesParams, 4, 4};
+
+PyObject* pagerank_with_tables(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&] {
+    const auto arg = bind<4>(kPagerankTables, args, nargs, kwnames);
+    EdgeList edges = convert("edges", arg[0], to_edge_list);
+    const double alpha = convert("alpha", arg[1], to_double);
+    const std::uint64_t max_iter = convert("max_iter", arg[2], to_u64);
+    const std::uint64_t tables = convert("tables", arg[3], to_u64);
+    return score_map_to_dict(lhg::pagerank_impl(std::move(edges), alpha, max_iter, static_cast<std::size_t>(tables)));
+  });
+}
+
 // The internal-failure paths, which ordinary input cannot reach: the store's
 // index limit, a Python object that cannot be created while a result is
 // built, a failed store into a result dict, and a PanicException raised by
@@ -78,6 +95,10 @@ PyMethodDef g_functions[] = {
      METH_FASTCALL | METH_KEYWORDS,
      "pagerank_literal(edges, alpha, max_iter)\n--\n\n"
      "PageRank with every dangling share added node by node, as the reference for pagerank."},
+    {"pagerank_with_tables", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(pagerank_with_tables)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "pagerank_with_tables(edges, alpha, max_iter, tables)\n--\n\n"
+     "pagerank with at most `tables` tables of run sums at once (0: as many as usual), each built at once."},
     {nullptr, nullptr, 0, nullptr},
 };
 
