@@ -3,7 +3,9 @@
 // so the public module never carries them.
 #include <Python.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "graph/pagerank.h"
 #include "graph/reachability.h"
@@ -14,16 +16,29 @@
 namespace lhg::py {
 namespace {
 
+// Both PageRank variants take the public function's three arguments first,
+// converted in its order.
+struct PagerankArgs {
+  EdgeList edges;
+  double alpha;
+  std::uint64_t max_iter;
+};
+
+template <std::size_t N>
+PagerankArgs convert_pagerank_args(const BoundArgs<N>& arg) {
+  EdgeList edges = convert("edges", arg[0], to_edge_list);
+  const double alpha = convert("alpha", arg[1], to_double);
+  const std::uint64_t max_iter = convert("max_iter", arg[2], to_u64);
+  return PagerankArgs{std::move(edges), alpha, max_iter};
+}
+
 constexpr const char* kPagerankLiteralParams[] = {"edges", "alpha", "max_iter"};
 constexpr Signature kPagerankLiteral{"pagerank_literal", kPagerankLiteralParams, 3, 3};
 
 PyObject* pagerank_literal(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&] {
-    const auto arg = bind<3>(kPagerankLiteral, args, nargs, kwnames);
-    EdgeList edges = convert("edges", arg[0], to_edge_list);
-    const double alpha = convert("alpha", arg[1], to_double);
-    const std::uint64_t max_iter = convert("max_iter", arg[2], to_u64);
-    return score_map_to_dict(lhg::pagerank_literal(std::move(edges), alpha, max_iter));
+    PagerankArgs a = convert_pagerank_args(bind<3>(kPagerankLiteral, args, nargs, kwnames));
+    return score_map_to_dict(lhg::pagerank_literal(std::move(a.edges), a.alpha, a.max_iter));
   });
 }
 
@@ -36,11 +51,9 @@ constexpr Signature kPagerankTables{"pagerank_with_tables", kPagerankTablesParam
 PyObject* pagerank_with_tables(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&] {
     const auto arg = bind<4>(kPagerankTables, args, nargs, kwnames);
-    EdgeList edges = convert("edges", arg[0], to_edge_list);
-    const double alpha = convert("alpha", arg[1], to_double);
-    const std::uint64_t max_iter = convert("max_iter", arg[2], to_u64);
-    const std::uint64_t tables = convert("tables", arg[3], to_u64);
-    return score_map_to_dict(lhg::pagerank_impl(std::move(edges), alpha, max_iter, static_cast<std::size_t>(tables)));
+    PagerankArgs a = convert_pagerank_args(arg);
+    const auto tables = static_cast<std::size_t>(convert("tables", arg[3], to_u64));
+    return score_map_to_dict(lhg::pagerank_impl(std::move(a.edges), a.alpha, a.max_iter, tables));
   });
 }
 
