@@ -205,16 +205,19 @@ class BinadeSums {
   // The first k in [lo, hi] with sums[k] >= target, given sums[hi] >= target.
   // Words are not ascending (positions past the limit count down), but all
   // of those lie above any target, so the predicate is. An accumulator that
-  // has just left a low binade leaves the next one soon, so the words next
-  // to lo are tried first; otherwise the search narrows the range among the
-  // coarse words, then reads at most kCoarse words.
+  // has just left a low binade leaves the next one soon, so when its
+  // position is known (lo > 0) the words next to it are tried first; then
+  // the search narrows the range among the coarse words and reads at most
+  // kCoarse words.
   static std::size_t first_at_least(const Table& table, std::size_t lo, std::size_t hi, std::uint64_t target) {
     const std::uint64_t* sums = table.entries.data();
-    const std::size_t near = std::min(hi, lo + 3);
-    for (std::size_t k = lo; k < near; ++k) {
-      if (sums[k] >= target) return k;
+    if (lo > 0) {
+      const std::size_t near = std::min(hi, lo + 3);
+      for (std::size_t k = lo; k < near; ++k) {
+        if (sums[k] >= target) return k;
+      }
+      lo = near;
     }
-    lo = near;
     // The coarse words at c * kCoarse in [lo, hi]: c in [c_lo, c_hi).
     const std::size_t c_lo = (lo + kCoarse - 1) >> kCoarseShift;
     const std::size_t c_hi = (hi >> kCoarseShift) + 1;
