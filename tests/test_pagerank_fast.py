@@ -184,3 +184,87 @@ def test_debian_graph():
     from bench.data import debian_edges
 
     assert_matches_literal(debian_edges(), 0.85, 5)
+
+
+def test_subnormal_sums_with_a_normal_dangling_share():
+    # alpha 1 leaves no teleport term, so sums start from what drains away:
+    # after ~900 iterations j's sum is subnormal while B's dangling share is
+    # still normal. That share must not be summed as the smallest normal.
+    edges = [("i", "j")] + [("i", "W")] * 15 + [("j", "X"), ("W", "X"), ("X", "Y"), ("Y", "X"), ("Z", "B")]
+    assert lg.pagerank(edges, 1.0, 897)["j"].hex() == "0x1.92b56169f8b0ap-1020"
+    for max_iter in [890, 897, 898, 899, 1000, 1100]:
+        assert_matches_literal(edges, 1.0, max_iter)
+        assert_matches_literal(edges, 1.0, max_iter, tables=1)
+
+
+def draining_graph(seed, n, cycle, dangling, fan):
+    """Random trees that all lead into a small sink cycle, some nodes with
+    `fan` out-edges, and dangling nodes fed by nodes of their own or by the
+    trees: with alpha 1 every score outside the cycle falls towards zero at
+    its own rate, into the subnormals, while some dangling shares are still
+    normal."""
+    rng = random.Random(seed)
+    ring = [f"c{i}" for i in range(cycle)]
+    edges = [(ring[i], ring[(i + 1) % cycle]) for i in range(cycle)]
+    names = list(ring)
+    for i in range(n):
+        v = f"t{i}"
+        for _ in range(rng.choice([1, 2, 3, fan])):
+            edges.append((v, rng.choice(names)))
+        names.append(v)
+    for i in range(dangling):
+        edges.append((f"z{i}" if rng.random() < 0.5 else rng.choice(names), f"d{i}"))
+    rng.shuffle(edges)
+    return edges
+
+
+SMALLEST_NORMAL = 2.2250738585072014e-308
+
+
+def first_subnormal_iteration(edges, limit=4000):
+    """The first iteration count at which some score is subnormal or zero,
+    or None."""
+
+    def reached(k):
+        return any(v < SMALLEST_NORMAL for v in testing.pagerank_literal(edges, 1.0, k).values())
+
+    if not reached(limit):
+        return None
+    lo, hi = 0, limit
+    while lo < hi:
+        mid = (lo + hi) // 2
+        lo, hi = (lo, mid) if reached(mid) else (mid + 1, hi)
+    return lo
+
+
+@settings(max_examples=15)
+@given(
+    seed=st.integers(0, 2**32),
+    n=st.integers(1, 30),
+    cycle=st.integers(1, 4),
+    dangling=st.integers(1, 5),
+    fan=st.sampled_from([8, 16, 32]),
+)
+def test_mass_draining_into_a_sink_cycle(seed, n, cycle, dangling, fan):
+    # Every iteration count across the stretch where sums enter the
+    # subnormals, with the usual tables and with one table built at once.
+    edges = draining_graph(seed, n, cycle, dangling, fan)
+    first = first_subnormal_iteration(edges)
+    if first is None:
+        return
+    for max_iter in range(max(0, first - 5), first + 40):
+        assert_matches_literal(edges, 1.0, max_iter)
+        assert_matches_literal(edges, 1.0, max_iter, tables=1)
+
+
+@settings(max_examples=40)
+@given(
+    seed=st.integers(0, 2**32),
+    n=st.integers(1, 80),
+    alpha=st.sampled_from([5e-324, 1e-310, 2.2250738585072014e-308, 1e-300, 2**-1000, 1e-160]),
+    max_iter=st.integers(1, 40),
+    tables=st.sampled_from([None, 1, 2]),
+)
+def test_tiny_alphas(seed, n, alpha, max_iter, tables):
+    # Shares far below the teleport term, many of them subnormal or zero.
+    assert_matches_literal(random_graph(seed, n, 0.3, 2 * n), alpha, max_iter, tables)

@@ -20,8 +20,15 @@
 //
 // A table holds T for one grid, one 64-bit word per position, and needs no
 // other field: every value that a run cannot simply sum is given the weight
-// 2^52, at least the room any accumulator has left in its binade (a bit
-// pattern is below the top of its binade by at most 2^52). A halfway value
+// 2^52, at least the room any accumulator has left in its binade. The room
+// is always taken to the top of the accumulator's binade, (biased + 1) << 52
+// as a bit pattern, so it is at most 2^52 on every grid: from 1 up to 2^52
+// for the subnormals and zero (whose "binade" ends at the smallest normal,
+// although their grid, grid 0, goes on through biased exponent 1), and
+// likewise for the topmost binade, whose top is the pattern of infinity. A
+// sum that reaches the room is always taken by the search below, so an
+// accumulator moves from the subnormals to biased exponent 1, and from the
+// topmost binade to infinity, only by a true addition. A halfway value
 // and a value whose r alone reaches 2^52 are such values. So a run whose sum
 // stays below the room contains none of them and stays in its binade; any
 // other run contains the element at which the sum first reaches the room,
@@ -104,9 +111,22 @@ class BinadeSums {
   const std::uint64_t* entries(std::uint64_t biased) const noexcept { return entries_[biased]; }
 
   // The top of the binade of a double >= 0 with this bit pattern, as a bit
-  // pattern; for zero and subnormals it is one binade too low, which only
-  // makes the callers' check stricter.
+  // pattern: for zero and the subnormals, the smallest normal. The room
+  // top - bits is then at most 2^52, the heavy weight, on every grid.
   static std::uint64_t binade_top(std::uint64_t bits) noexcept { return ((bits >> 52) + 1) << 52; }
+
+  // The cursor of an accumulator with bit pattern `bits` at position p.
+  std::uint64_t cursor(std::uint64_t bits, std::size_t p) const noexcept { return entries(bits >> 52)[p]; }
+
+  // The accumulator with bit pattern `bits` and cursor `cursor` at position
+  // p <= r brought to position r: values[p], ..., values[r - 1] added in
+  // that order. The common case is one table read, a run that holds nothing
+  // to round by hand and stays in its binade.
+  std::uint64_t run(std::uint64_t bits, std::uint64_t cursor, std::size_t r) {
+    const std::uint64_t sum = entries(bits >> 52)[r] - cursor;
+    if (sum < binade_top(bits) - bits) [[likely]] return bits + sum;
+    return advance(bits, cursor, r);
+  }
 
   // Builds the table of the grid of a double >= 0 whose bit pattern has
   // this biased exponent ahead of its first run, if it has none and one can
@@ -155,8 +175,10 @@ class BinadeSums {
           continue;
         }
       }
-      const std::uint64_t top = (std::max<std::uint64_t>(biased, 1) + 1) << 52;
-      const std::uint64_t target = cursor + (top - bits);
+      // The room is measured to the top of the accumulator's binade, never
+      // of its grid: grid 0 spans two binades, and a subnormal accumulator
+      // would have up to 2^53 of room there, more than a heavy weight.
+      const std::uint64_t target = cursor + (binade_top(bits) - bits);
       if (sums[r] < target) return bits + (sums[r] - cursor);
       // The element before the first word at or above target either leaves
       // the binade or must be rounded by a true addition.

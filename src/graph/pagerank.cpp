@@ -226,15 +226,6 @@ struct Iteration {
   std::uint32_t dangling_count;
 };
 
-// The sum brought to position r (r >= its position), its dangling shares up
-// to rank r - 1 added. The common case is one read of the table: a run that
-// holds nothing to round by hand and stays in its binade.
-inline std::uint64_t advance(const Partial& p, std::uint32_t r, BinadeSums& sums) {
-  const std::uint64_t run = sums.entries(p.bits >> 52)[r] - p.cursor;
-  if (run < BinadeSums::binade_top(p.bits) - p.bits) [[likely]] return p.bits + run;
-  return sums.advance(p.bits, p.cursor, r);
-}
-
 // One iteration over one block by run sums, in the defining order for each
 // node: teleport, then for each source in ascending order its edge shares
 // or, for a dangling source, its dangling share. Every node starts where
@@ -248,7 +239,7 @@ void sweep_runs(const TargetBlocks& blocks, std::size_t b, std::size_t n, const 
   for (std::size_t j = 0; j < size; ++j) {
     const std::uint32_t r = first_rank[j];
     const std::uint64_t bits = std::bit_cast<std::uint64_t>(it.head[r]);
-    partial[j] = Partial{bits, sums.entries(bits >> 52)[r]};
+    partial[j] = Partial{bits, sums.cursor(bits, r)};
   }
   const TargetBlocks::Target* targets = blocks.targets();
   const std::uint32_t* ranks = blocks.ranks();
@@ -262,14 +253,14 @@ void sweep_runs(const TargetBlocks& blocks, std::size_t b, std::size_t n, const 
     const std::uint32_t r = ranks[t];
     Partial& p = partial[targets[t]];
     const std::uint64_t bits =
-        std::bit_cast<std::uint64_t>(std::bit_cast<double>(advance(p, r, sums)) + it.share[sources[t]]);
+        std::bit_cast<std::uint64_t>(std::bit_cast<double>(sums.run(p.bits, p.cursor, r)) + it.share[sources[t]]);
     // The cursor at r, read whether or not the share changed the grid: if
     // it did not, this is the word the run has just read.
-    p = Partial{bits, sums.entries(bits >> 52)[r]};
+    p = Partial{bits, sums.cursor(bits, r)};
   }
   poller.tick(size);
   for (std::size_t j = 0; j < size; ++j) {
-    next[first_node + j] = std::bit_cast<double>(advance(partial[j], it.dangling_count, sums));
+    next[first_node + j] = std::bit_cast<double>(sums.run(partial[j].bits, partial[j].cursor, it.dangling_count));
   }
 }
 

@@ -3,10 +3,14 @@
 // so the public module never carries them.
 #include <Python.h>
 
+#include <bit>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
+#include <vector>
 
+#include "graph/binade_sums.h"
 #include "graph/pagerank.h"
 #include "graph/reachability.h"
 #include "module/binding.h"
@@ -54,6 +58,72 @@ PyObject* pagerank_with_tables(PyObject*, PyObject* const* args, Py_ssize_t narg
     PagerankArgs a = convert_pagerank_args(arg);
     const auto tables = static_cast<std::size_t>(convert("tables", arg[3], to_u64));
     return score_map_to_dict(lhg::pagerank_impl(std::move(a.edges), a.alpha, a.max_iter, tables));
+  });
+}
+
+// One accumulator taken through BinadeSums as PageRank takes a node: from
+// `start` at position 0, each event (r, y) brings it to position r by the
+// run sums and then adds y by a true addition; finally it is brought to the
+// end. `values` are the run's values (finite, >= 0 or -0), `tables` and
+// `at_once` the budget of BinadeSums::set_budget. Returns the final sum.
+constexpr const char* kBinadeRunsParams[] = {"values", "start", "events", "tables", "at_once"};
+constexpr Signature kBinadeRuns{"binade_runs", kBinadeRunsParams, 5, 5};
+
+std::vector<double> to_doubles(PyObject* obj) {
+  Ref fast = check(PySequence_Fast(obj, "expected a sequence of floats"));
+  std::vector<double> out;
+  for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(fast.get()); ++i) {
+    out.push_back(to_double(PySequence_Fast_GET_ITEM(fast.get(), i)));
+  }
+  return out;
+}
+
+PyObject* binade_runs(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    const auto arg = bind<5>(kBinadeRuns, args, nargs, kwnames);
+    const std::vector<double> values = convert("values", arg[0], to_doubles);
+    const double start = convert("start", arg[1], to_double);
+    std::vector<std::pair<std::size_t, double>> events;
+    {
+      Ref fast = check(PySequence_Fast(arg[2], "expected a sequence of (position, value) pairs"));
+      for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(fast.get()); ++i) {
+        PyObject* pair = PySequence_Fast_GET_ITEM(fast.get(), i);
+        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2) cannot_convert(pair, "(int, float)");
+        events.emplace_back(static_cast<std::size_t>(to_u64(PyTuple_GET_ITEM(pair, 0))),
+                            to_double(PyTuple_GET_ITEM(pair, 1)));
+      }
+    }
+    const auto tables = static_cast<std::size_t>(convert("tables", arg[3], to_u64));
+    const bool at_once = convert("at_once", arg[4], to_bool);
+    std::size_t last = 0;
+    for (const auto& [r, y] : events) {
+      if (r < last || r > values.size() || !(y >= 0.0) || !(y < HUGE_VAL)) {
+        PyErr_SetString(PyExc_ValueError, "events need ascending positions up to len(values) and finite y >= 0");
+        return nullptr;
+      }
+      last = r;
+    }
+    for (const double v : values) {
+      if (!(v >= 0.0) || !(v < HUGE_VAL)) {
+        PyErr_SetString(PyExc_ValueError, "values must be finite and >= 0");
+        return nullptr;
+      }
+    }
+    if (!(start >= 0.0) || std::signbit(start)) {
+      PyErr_SetString(PyExc_ValueError, "start must be >= +0");
+      return nullptr;
+    }
+    BinadeSums sums;
+    sums.set_budget(tables, at_once);
+    sums.restart(values.data(), values.size());
+    std::uint64_t bits = std::bit_cast<std::uint64_t>(start);
+    std::uint64_t cursor = sums.cursor(bits, 0);
+    for (const auto& [r, y] : events) {
+      bits = std::bit_cast<std::uint64_t>(std::bit_cast<double>(sums.run(bits, cursor, r)) + y);
+      cursor = sums.cursor(bits, r);
+    }
+    bits = sums.run(bits, cursor, values.size());
+    return PyFloat_FromDouble(std::bit_cast<double>(bits));
   });
 }
 
@@ -112,6 +182,10 @@ PyMethodDef g_functions[] = {
      METH_FASTCALL | METH_KEYWORDS,
      "pagerank_with_tables(edges, alpha, max_iter, tables)\n--\n\n"
      "pagerank with at most `tables` tables of run sums at once (0: as many as usual), each built at once."},
+    {"binade_runs", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(binade_runs)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "binade_runs(values, start, events, tables, at_once)\n--\n\n"
+     "One accumulator through the run sums of `values`, with true additions at the events."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,0 +1,129 @@
+"""The run sums under PageRank, taken on their own: one accumulator brought
+through a sequence of values a run at a time, with true additions between
+runs, against the same additions made one by one. The values are drawn from
+the ends of the double range, where the premises of the integer grid are
+tightest: zero and negative zero, subnormals and the smallest normals (grid
+0 spans both), halfway cases, and values next to the largest double, where a
+sum overflows to infinity."""
+
+import math
+import struct
+
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+testing = pytest.importorskip("_lanternhollow_graph_testing")
+
+MAX = 1.7976931348623157e308
+TINY = 5e-324
+MIN_NORMAL = 2.2250738585072014e-308
+
+
+def bits_to_float(b):
+    return struct.unpack("<d", struct.pack("<Q", b))[0]
+
+
+def one_by_one(values, start, events):
+    acc = start
+    p = 0
+    for r, y in events:
+        for k in range(p, r):
+            acc += values[k]
+        acc += y
+        p = r
+    for k in range(p, len(values)):
+        acc += values[k]
+    return acc
+
+
+def same_bits(a, b):
+    return struct.pack("<d", a) == struct.pack("<d", b)
+
+
+def check(values, start, events, tables, at_once):
+    got = testing.binade_runs(values, start, events, tables, at_once)
+    expected = one_by_one(values, start, events)
+    assert same_bits(got, expected), (got.hex(), expected.hex() if math.isfinite(expected) else expected)
+
+
+def near(x, spread):
+    """Doubles within `spread` steps of x (>= 0)."""
+    b = struct.unpack("<Q", struct.pack("<d", x))[0]
+    return st.integers(max(0, b - spread), min(0x7FEFFFFFFFFFFFFF, b + spread)).map(bits_to_float)
+
+
+def ladder(base):
+    """base times small dyadic and odd factors: long runs of ties and of
+    values just above and below the spacing of a grid."""
+    return st.builds(lambda k, e: k * base * 2.0**e, st.integers(0, 9), st.integers(-3, 3)).filter(math.isfinite)
+
+
+LOW = st.one_of(
+    st.sampled_from([0.0, -0.0, TINY, 2 * TINY, MIN_NORMAL, MIN_NORMAL / 2, 2 * MIN_NORMAL, 4 * MIN_NORMAL]),
+    near(MIN_NORMAL, 1 << 20),
+    near(0.0, 1 << 10),
+    st.integers(0, (1 << 53) - 1).map(lambda m: m * TINY),
+    ladder(MIN_NORMAL),
+    ladder(TINY),
+)
+HIGH = st.one_of(
+    st.sampled_from([0.0, -0.0, MAX, MAX / 2, 2.0**1023, 2.0**1022, 2.0**970, 2.0**969, 3 * 2.0**969]),
+    near(MAX, 1 << 12),
+    near(2.0**1023, 1 << 12),
+    near(2.0**970, 8),
+    ladder(2.0**969),
+)
+ORDINARY = st.one_of(st.floats(0.0, 4.0), ladder(2.0**-60), near(1.0, 64), st.just(0.0), st.just(-0.0))
+
+
+def scenario(values_st, start_st):
+    @st.composite
+    def build(draw):
+        values = draw(st.lists(values_st, min_size=0, max_size=60))
+        start = abs(draw(start_st))
+        n_events = draw(st.integers(0, 6))
+        positions = sorted(draw(st.lists(st.integers(0, len(values)), min_size=n_events, max_size=n_events)))
+        events = [(r, abs(draw(values_st))) for r in positions]
+        return values, start, events
+
+    return build()
+
+
+budgets = st.sampled_from([(1, True), (2, True), (3, True), (0, True), (0, False), (1, False)])
+
+
+@given(case=scenario(LOW, LOW), budget=budgets)
+def test_subnormals_and_smallest_normals(case, budget):
+    check(*case, *budget)
+
+
+@given(case=scenario(HIGH, HIGH), budget=budgets)
+def test_next_to_the_largest_double(case, budget):
+    check(*case, *budget)
+
+
+@settings(max_examples=150)
+@given(case=scenario(st.one_of(LOW, HIGH, ORDINARY), st.one_of(LOW, HIGH, ORDINARY)), budget=budgets)
+def test_values_from_every_range(case, budget):
+    check(*case, *budget)
+
+
+@pytest.mark.parametrize("tables,at_once", [(1, True), (0, True), (0, False)])
+def test_a_normal_value_inside_a_subnormal_run(tables, at_once):
+    # A subnormal accumulator has more room left in its grid than a heavy
+    # value's weight; the value must still be added as itself.
+    for start in [0.0, TINY, MIN_NORMAL / 3]:
+        for heavy in [MIN_NORMAL, MIN_NORMAL * 1.5, 1e-300, 1.0]:
+            values = [TINY] * 5 + [heavy] + [TINY] * 5
+            check(values, start, [], tables, at_once)
+            check(values, start, [(2, TINY)], tables, at_once)
+
+
+@pytest.mark.parametrize("tables,at_once", [(1, True), (0, True)])
+def test_overflow_to_infinity(tables, at_once):
+    top_step = 2.0**970  # half the spacing below 2**1024: a tie at the top
+    for values in ([MAX / 4] * 6, [top_step] * 4, [top_step / 2] * 9, [MAX, MAX]):
+        for start in [MAX, MAX - 2.0**971, 2.0**1023, 0.0]:
+            check(values, start, [], tables, at_once)
+            check(values, start, [(1, top_step)], tables, at_once)
