@@ -41,28 +41,37 @@ std::size_t begin_sequence(PyObject* obj) {
 
 // Calls f(item) for each item of a sequence, in iteration order. Exact lists
 // and tuples are indexed directly: our conversions run no Python code, so
-// this sees what their iterators would, with the bounds checked at each step
-// in case a signal handler changes the list. A very long conversion answers
-// Ctrl-C like the analyses do.
+// this sees what their iterators would. A very long conversion answers
+// Ctrl-C like the analyses do, and the check runs signal handlers, which may
+// run any Python code, other threads' included: a list may shrink, grow or
+// be replaced item by item there. So the list's length is read again after
+// every check, right before the item is taken, and the item is held by a
+// reference of our own while it is converted (its last other reference may
+// go while f runs the caller's finalisers). A list that shrank ends early,
+// as its iterator would. The sequence itself is held too, whoever else lets
+// it go.
 template <class F>
-void for_each_item(PyObject* seq, F&& f) {
+void for_each_item(PyObject* seq_arg, F&& f) {
   constexpr Py_ssize_t kItemsPerCheck = 1 << 16;
-  if (PyList_CheckExact(seq)) {
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(seq); ++i) {
+  const Ref seq = Ref::borrow(seq_arg);
+  if (PyList_CheckExact(seq.get())) {
+    for (Py_ssize_t i = 0;; ++i) {
       if (i % kItemsPerCheck == kItemsPerCheck - 1) check_interrupt();
-      Ref item = Ref::borrow(PyList_GET_ITEM(seq, i));
+      if (i >= PyList_GET_SIZE(seq.get())) break;
+      const Ref item = Ref::borrow(PyList_GET_ITEM(seq.get(), i));
       f(item.get());
     }
     return;
   }
-  if (PyTuple_CheckExact(seq)) {
-    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(seq); ++i) {
+  if (PyTuple_CheckExact(seq.get())) {
+    // A tuple's items cannot change, and the tuple holds them.
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(seq.get()); ++i) {
       if (i % kItemsPerCheck == kItemsPerCheck - 1) check_interrupt();
-      f(PyTuple_GET_ITEM(seq, i));
+      f(PyTuple_GET_ITEM(seq.get(), i));
     }
     return;
   }
-  Ref it = check(PyObject_GetIter(seq));
+  Ref it = check(PyObject_GetIter(seq.get()));
   for (Py_ssize_t i = 0; Ref item = Ref::steal(PyIter_Next(it.get())); ++i) {
     if (i % kItemsPerCheck == kItemsPerCheck - 1) check_interrupt();
     f(item.get());
