@@ -44,9 +44,14 @@ Successors pack_successors(const Graph& graph) {
   Successors out;
   out.begin.resize(n + 1);
   out.target.reserve(graph.edge_count());
+  Poller poller;
   for (NodeId v = 0; v < n; ++v) {
+    poller.tick();
     out.begin[v] = static_cast<std::uint32_t>(out.target.size());
-    graph.for_each_successor(v, [&](NodeId w) { out.target.push_back(w); });
+    graph.for_each_successor(v, [&](NodeId w) {
+      poller.tick();
+      out.target.push_back(w);
+    });
   }
   out.begin[n] = static_cast<std::uint32_t>(out.target.size());
   return out;
@@ -56,7 +61,11 @@ Successors pack_successors(const Graph& graph) {
 std::vector<std::uint32_t> predecessor_slots(const Graph& graph) {
   const std::size_t n = graph.node_count();
   std::vector<std::uint32_t> begin(n + 1, 0);
-  for (const Edge& e : graph.edges()) ++begin[e.target + 1];
+  Poller poller;
+  for (const Edge& e : graph.edges()) {
+    poller.tick();
+    ++begin[e.target + 1];
+  }
   for (std::size_t v = 0; v < n; ++v) begin[v + 1] += begin[v];
   return begin;
 }
@@ -84,7 +93,6 @@ class Brandes {
 
   void add_source(NodeId s) {
     const std::size_t reached = search(s);
-    poller_.tick(reached + walked_);
     accumulate(s, reached);
     for (std::size_t i = 0; i < reached; ++i) {
       const NodeId w = order_[i];
@@ -101,10 +109,11 @@ class Brandes {
     state_[s].dist = 0;
     order_[0] = s;
     std::size_t tail = 1;
-    walked_ = 0;
     for (std::size_t head = 0; head < tail; ++head) {
       const NodeId v = order_[head];
-      walked_ += succ_.begin[v + 1] - succ_.begin[v];
+      // One search can take tens of milliseconds on a large graph: it polls
+      // as it goes, counting the accumulation's work along with its own.
+      poller_.tick(2 + 2 * (succ_.begin[v + 1] - succ_.begin[v]));
       // A self loop never lies on a shortest path, so v's own count stays
       // fixed while its edges are walked.
       const PathCount sigma_v = state_[v].sigma;
@@ -145,7 +154,6 @@ class Brandes {
   std::vector<NodeState> state_;
   std::vector<NodeId> order_;
   std::vector<Score> score_;
-  std::size_t walked_ = 0;  // edges the last search walked
   Poller poller_;
 };
 

@@ -1,6 +1,7 @@
 #include "graph/graph.h"
 
 #include "graph/failure.h"
+#include "graph/interrupt.h"
 
 namespace lhg {
 
@@ -18,7 +19,9 @@ Graph::Graph(EdgeList&& list)
       edges_(std::move(list.edges_)) {
   // Each edge becomes the head of its source's outgoing list and its target's
   // incoming list; for a self loop both heads belong to the one node.
+  Poller poller;
   for (std::size_t k = 0; k < edges_.size(); ++k) {
+    poller.tick();
     Edge& e = edges_[k];
     e.next_out = first_out_[e.source];
     e.next_in = first_in_[e.target];

@@ -21,8 +21,10 @@ void check_interrupt();
 
 class Poller {
  public:
-  // About a millisecond of the cheapest work (an edge walked, an addition).
-  static constexpr std::int64_t kUnitsPerCheck = std::int64_t{1} << 20;
+  // A unit is an edge walked, a node visited or an addition. 2^16 of them
+  // take well under a millisecond in cache and a few milliseconds when
+  // every one misses it; a check costs a few nanoseconds.
+  static constexpr std::int64_t kUnitsPerCheck = std::int64_t{1} << 16;
 
   // Records `units` of work done; runs the check when enough has gathered.
   void tick(std::uint64_t units = 1) {

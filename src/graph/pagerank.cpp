@@ -65,7 +65,11 @@ struct PowerIteration {
         teleport((1.0 - alpha) / count) {
     // Counting over the edge array gives the lengths of the outgoing lists
     // without walking them.
-    for (const Edge& e : graph.edges()) ++out_degree[e.source];
+    Poller poller;
+    for (const Edge& e : graph.edges()) {
+      poller.tick();
+      ++out_degree[e.source];
+    }
     // Nothing here looks a name up: only the names themselves are needed.
     graph.drop_name_index();
   }
@@ -135,18 +139,26 @@ class TargetBlocks {
   TargetBlocks(Graph& graph, const std::vector<std::size_t>& out_degree) {
     const std::size_t n = graph.node_count();
     const std::size_t m = graph.edge_count();
+    // A handful of passes over the edges: each polls as the iterations do.
+    Poller poller;
     // The targets by source, counting sort over the edge array.
     std::vector<EdgeId> start(n + 1, 0);
     for (NodeId i = 0; i < n; ++i) start[i + 1] = start[i] + static_cast<EdgeId>(out_degree[i]);
     std::vector<NodeId> by_source(m);
     {
       std::vector<EdgeId> fill(start.begin(), start.end() - 1);
-      for (const Edge& e : graph.edges()) by_source[fill[e.source]++] = e.target;
+      for (const Edge& e : graph.edges()) {
+        poller.tick();
+        by_source[fill[e.source]++] = e.target;
+      }
     }
     graph.drop_adjacency();
     const std::size_t blocks = (n + kBlock - 1) >> kBlockShift;
     std::vector<std::size_t> target_fill(blocks + 1, 0);
-    for (const NodeId j : by_source) ++target_fill[(j >> kBlockShift) + 1];
+    for (const NodeId j : by_source) {
+      poller.tick();
+      ++target_fill[(j >> kBlockShift) + 1];
+    }
     for (std::size_t b = 0; b < blocks; ++b) target_fill[b + 1] += target_fill[b];
     target_begin_.assign(target_fill.begin(), target_fill.end());
     targets_.resize(m);
@@ -155,6 +167,7 @@ class TargetBlocks {
     first_rank_.assign(n, kNoRank);
     std::uint32_t rank = 0;
     for (NodeId i = 0; i < n; ++i) {
+      poller.tick(1 + out_degree[i]);
       if (out_degree[i] == 0) {
         dangling_.push_back(i);
         ++rank;
@@ -197,6 +210,9 @@ class TargetBlocks {
   std::vector<std::uint32_t> first_rank_;
   static constexpr std::uint32_t kNoRank = 0xFFFFFFFFu;
 };
+
+// The edges of a block between two polls.
+constexpr std::size_t kEdgesPerPoll = std::size_t{1} << 14;
 
 // A node's sum while its block is swept: the additions so far, as a bit
 // pattern, and its cursor in the table of its grid at the position of its
@@ -245,18 +261,21 @@ void sweep_runs(const TargetBlocks& blocks, std::size_t b, std::size_t n, const 
   const std::uint32_t* ranks = blocks.ranks();
   const NodeId* sources = blocks.sources();
   const std::size_t t_end = blocks.last_target(b);
-  poller.tick(t_end - blocks.first_target(b));
   // Edge by edge rather than source by source: most sources have one or two
   // edges into a block, and a loop per source would guess its end wrong
-  // half the time.
-  for (std::size_t t = blocks.first_target(b); t < t_end; ++t) {
-    const std::uint32_t r = ranks[t];
-    Partial& p = partial[targets[t]];
-    const std::uint64_t bits =
-        std::bit_cast<std::uint64_t>(std::bit_cast<double>(sums.run(p.bits, p.cursor, r)) + it.share[sources[t]]);
-    // The cursor at r, read whether or not the share changed the grid: if
-    // it did not, this is the word the run has just read.
-    p = Partial{bits, sums.cursor(bits, r)};
+  // half the time. A block can hold most of the edges: it polls per chunk.
+  for (std::size_t t = blocks.first_target(b); t < t_end;) {
+    const std::size_t chunk_end = std::min(t_end, t + kEdgesPerPoll);
+    poller.tick(chunk_end - t);
+    for (; t < chunk_end; ++t) {
+      const std::uint32_t r = ranks[t];
+      Partial& p = partial[targets[t]];
+      const std::uint64_t bits =
+          std::bit_cast<std::uint64_t>(std::bit_cast<double>(sums.run(p.bits, p.cursor, r)) + it.share[sources[t]]);
+      // The cursor at r, read whether or not the share changed the grid: if
+      // it did not, this is the word the run has just read.
+      p = Partial{bits, sums.cursor(bits, r)};
+    }
   }
   poller.tick(size);
   for (std::size_t j = 0; j < size; ++j) {
@@ -287,8 +306,8 @@ void sweep_each(const TargetBlocks& blocks, std::size_t b, std::size_t n, const 
   const NodeId* sources = blocks.sources();
   const std::uint32_t* ranks = blocks.ranks();
   const std::size_t t_end = blocks.last_target(b);
-  poller.tick(t_end - blocks.first_target(b));
   for (std::size_t t = blocks.first_target(b); t < t_end; ++t) {
+    poller.tick();
     Single& p = partial[targets[t]];
     p.bits = std::bit_cast<std::uint64_t>(advance_each(p, ranks[t]) + it.share[sources[t]]);
   }

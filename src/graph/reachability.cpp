@@ -55,6 +55,7 @@ void search(const Graph& graph, Discovered& discovered, NodeId s, Depth max_dept
   discovered.next_search();
   discovered.mark(s);
   auto visit = [&](NodeId u) {
+    poller.tick();
     if (discovered.mark(u)) found.push_back(u);
   };
   std::size_t head = found.size();

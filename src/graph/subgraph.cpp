@@ -21,7 +21,9 @@ SubgraphResult subgraph_impl(EdgeList edges, NameList seed_nodes, Depth max_dept
   // position[v] is v's place in the node list, kNoNode while v is undiscovered;
   // it is the discovered set and, later, the renumbering of the kept edges.
   std::vector<std::uint32_t> position(graph.node_count(), kNoNode);
+  Poller poller;
   auto discover = [&](NodeId v) {
+    poller.tick();
     if (position[v] != kNoNode) return;
     position[v] = static_cast<std::uint32_t>(result.nodes.size());
     result.nodes.push_back(v);
@@ -34,7 +36,6 @@ SubgraphResult subgraph_impl(EdgeList edges, NameList seed_nodes, Depth max_dept
 
   // nodes[head, end) are the members at depth d; d + 1 cannot wrap.
   std::size_t head = 0;
-  Poller poller;
   for (Depth d = 0; d < max_depth && head < result.nodes.size(); ++d) {
     const std::size_t end = result.nodes.size();
     for (; head < end; ++head) {
@@ -48,6 +49,7 @@ SubgraphResult subgraph_impl(EdgeList edges, NameList seed_nodes, Depth max_dept
   // Every edge between members, walked or not: edges among seeds, edges back
   // from the last level, self loops and each copy of a parallel edge.
   for (const Edge& e : graph.edges()) {
+    poller.tick();
     const std::uint32_t s = position[e.source];
     const std::uint32_t t = position[e.target];
     if (s != kNoNode && t != kNoNode) result.edges.emplace_back(s, t);

@@ -9,6 +9,10 @@
 namespace lhg::py {
 namespace {
 
+// Creating a result object costs about as much as a few dozen units of a
+// core's work (interrupt.h).
+constexpr std::uint64_t kUnitsPerObject = 16;
+
 // A reported length is only a capacity hint: a lying __len__ (or a range of
 // 10**16 items) must not reserve memory that the items never fill.
 constexpr std::size_t kMaxReserve = std::size_t{1} << 20;
@@ -52,7 +56,8 @@ std::size_t begin_sequence(PyObject* obj) {
 // it go.
 template <class F>
 void for_each_item(PyObject* seq_arg, F&& f) {
-  constexpr Py_ssize_t kItemsPerCheck = 1 << 16;
+  // About a millisecond of items between checks.
+  constexpr Py_ssize_t kItemsPerCheck = 1 << 12;
   const Ref seq = Ref::borrow(seq_arg);
   if (PyList_CheckExact(seq.get())) {
     for (Py_ssize_t i = 0;; ++i) {
@@ -188,16 +193,41 @@ Ref name_to_str(std::string_view name) {
 
 namespace {
 
+// A result list made at its final length and filled by slot. Building a
+// large result polls for Ctrl-C, and the signal handlers that the poll runs
+// may run any Python code, the garbage collector's included: the list stays
+// out of the collector's sight until every slot is filled, so that nothing
+// can reach it with empty slots. Dropped unfinished, it frees the items it
+// holds and skips the empty slots.
+class SlotList {
+ public:
+  explicit SlotList(std::size_t size) : list_(created(PyList_New(static_cast<Py_ssize_t>(size)))) {
+    PyObject_GC_UnTrack(list_.get());
+  }
+  void set(std::size_t i, Ref item) noexcept {
+    PyList_SET_ITEM(list_.get(), static_cast<Py_ssize_t>(i), item.release());
+  }
+  PyObject* get(std::size_t i) const noexcept { return PyList_GET_ITEM(list_.get(), static_cast<Py_ssize_t>(i)); }
+  Ref finish() && noexcept {
+    PyObject_GC_Track(list_.get());
+    return std::move(list_);
+  }
+
+ private:
+  Ref list_;
+};
+
 // Stores name -> depth into `dict` for one search's nodes: found[begin, ...)
 // cut at the given level ends, the first level at depth 1. One int serves a
 // whole level.
 void store_depths(PyObject* dict, const NameTable& names, const std::vector<NodeId>& found, std::size_t begin,
-                  std::span<const std::size_t> level_end) {
+                  std::span<const std::size_t> level_end, Poller& poller) {
   for (std::size_t level = 0; level < level_end.size(); ++level) {
     const std::size_t end = level_end[level];
     if (begin == end) continue;
     Ref depth = created(PyLong_FromUnsignedLongLong(level + 1));
     for (std::size_t i = begin; i < end; ++i) {
+      poller.tick(kUnitsPerObject);
       Ref key = name_to_str(names.name(found[i]));
       if (PyDict_SetItem(dict, key.get(), depth.get()) < 0) dict_store_failed();
     }
@@ -209,19 +239,22 @@ void store_depths(PyObject* dict, const NameTable& names, const std::vector<Node
 
 PyObject* depth_map_to_dict(DepthMap depths) {
   Ref dict = created(PyDict_New());
-  store_depths(dict.get(), depths.names, depths.found, 0, depths.level_end);
+  Poller poller;
+  store_depths(dict.get(), depths.names, depths.found, 0, depths.level_end, poller);
   return dict.release();
 }
 
 PyObject* batch_to_dict(BatchDepths batch) {
   Ref outer = created(PyDict_New());
   const std::span<const std::size_t> all_levels(batch.level_end);
+  Poller poller;
   for (std::size_t k = 0; k < batch.keys.size(); ++k) {
+    poller.tick(kUnitsPerObject);
     Ref key = name_to_str(batch.starts[batch.keys[k]]);
     Ref inner = created(PyDict_New());
     const std::size_t first = batch.level_begin[k];
     store_depths(inner.get(), batch.names, batch.found, batch.found_begin[k],
-                 all_levels.subspan(first, batch.level_begin[k + 1] - first));
+                 all_levels.subspan(first, batch.level_begin[k + 1] - first), poller);
     if (PyDict_SetItem(outer.get(), key.get(), inner.get()) < 0) dict_store_failed();
   }
   return outer.release();
@@ -229,7 +262,9 @@ PyObject* batch_to_dict(BatchDepths batch) {
 
 PyObject* score_map_to_dict(ScoreMap scores) {
   Ref dict = created(PyDict_New());
+  Poller poller;
   for (std::size_t v = 0; v < scores.scores.size(); ++v) {
+    poller.tick(kUnitsPerObject);
     Ref key = name_to_str(scores.names.name(static_cast<NodeId>(v)));
     Ref value = created(PyFloat_FromDouble(scores.scores[v]));
     if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) dict_store_failed();
@@ -238,44 +273,48 @@ PyObject* score_map_to_dict(ScoreMap scores) {
 }
 
 PyObject* subgraph_to_tuple(SubgraphResult sub) {
-  // The lists are made at their final length and filled by slot; a list
-  // released half filled frees the items it holds and skips the empty slots.
-  Ref nodes = created(PyList_New(static_cast<Py_ssize_t>(sub.nodes.size())));
+  Poller poller;
+  SlotList nodes(sub.nodes.size());
   for (std::size_t i = 0; i < sub.nodes.size(); ++i) {
-    PyList_SET_ITEM(nodes.get(), static_cast<Py_ssize_t>(i), name_to_str(sub.names.name(sub.nodes[i])).release());
+    poller.tick(kUnitsPerObject);
+    nodes.set(i, name_to_str(sub.names.name(sub.nodes[i])));
   }
   // Each member's str is made once, for the node list, and shared by the
   // edge tuples: strs are immutable, and a name can stand in many edges.
-  Ref edges = created(PyList_New(static_cast<Py_ssize_t>(sub.edges.size())));
+  SlotList edges(sub.edges.size());
   for (std::size_t k = 0; k < sub.edges.size(); ++k) {
+    poller.tick(kUnitsPerObject);
     const auto [source, target] = sub.edges[k];
     Ref pair = created(PyTuple_New(2));
-    PyTuple_SET_ITEM(pair.get(), 0, Py_NewRef(PyList_GET_ITEM(nodes.get(), source)));
-    PyTuple_SET_ITEM(pair.get(), 1, Py_NewRef(PyList_GET_ITEM(nodes.get(), target)));
-    PyList_SET_ITEM(edges.get(), static_cast<Py_ssize_t>(k), pair.release());
+    PyTuple_SET_ITEM(pair.get(), 0, Py_NewRef(nodes.get(source)));
+    PyTuple_SET_ITEM(pair.get(), 1, Py_NewRef(nodes.get(target)));
+    // A tuple of two strs can be part of no cycle, and the collector would
+    // untrack it at its first look; untracked now, millions of them cost the
+    // next collection nothing.
+    PyObject_GC_UnTrack(pair.get());
+    edges.set(k, std::move(pair));
   }
   Ref result = created(PyTuple_New(2));
-  PyTuple_SET_ITEM(result.get(), 0, nodes.release());
-  PyTuple_SET_ITEM(result.get(), 1, edges.release());
+  PyTuple_SET_ITEM(result.get(), 0, std::move(nodes).finish().release());
+  PyTuple_SET_ITEM(result.get(), 1, std::move(edges).finish().release());
   return result.release();
 }
 
 PyObject* components_to_list(Components components) {
-  // Every list is created at its final length and filled by slot; a list
-  // released half-filled drops only the slots already set.
-  Ref outer = created(PyList_New(static_cast<Py_ssize_t>(components.size())));
+  Poller poller;
+  SlotList outer(components.size());
   std::size_t begin = 0;
   for (std::size_t c = 0; c < components.size(); ++c) {
     const std::size_t end = components.ends[c];
-    Ref inner = created(PyList_New(static_cast<Py_ssize_t>(end - begin)));
+    SlotList inner(end - begin);
     for (std::size_t k = begin; k < end; ++k) {
-      PyList_SET_ITEM(inner.get(), static_cast<Py_ssize_t>(k - begin),
-                      name_to_str(components.names.name(components.members[k])).release());
+      poller.tick(kUnitsPerObject);
+      inner.set(k - begin, name_to_str(components.names.name(components.members[k])));
     }
-    PyList_SET_ITEM(outer.get(), static_cast<Py_ssize_t>(c), inner.release());
+    outer.set(c, std::move(inner).finish());
     begin = end;
   }
-  return outer.release();
+  return std::move(outer).finish().release();
 }
 
 }  // namespace lhg::py

@@ -1,0 +1,79 @@
+"""A signal handler that raises can end a call at any stage: while the
+arguments are converted, while the graph is built, inside an analysis, and
+while a large result is built. Wherever it lands, the exception reaches the
+caller, nothing half built escapes, and the next call gives the same answer
+as before."""
+
+import gc
+import random
+import signal
+import time
+
+import pytest
+
+import lanternhollow_graph as lg
+
+MAX = 2**64 - 1
+
+
+class Stop(BaseException):
+    pass
+
+
+def graph(n=25_000, seed=3):
+    rng = random.Random(seed)
+    names = [f"m{i}" for i in range(n)]
+    edges = [(names[i], names[rng.randrange(i)]) for i in range(1, n) for _ in range(3)]
+    edges += [(names[rng.randrange(n)], names[rng.randrange(n)]) for _ in range(n // 4)]
+    return names, edges
+
+
+NAMES, EDGES = graph()
+STARTS = NAMES[-60:] + NAMES[:40]
+CALLS = {
+    "pagerank": lambda: lg.pagerank(EDGES, 0.85, 20),
+    "strongly_connected": lambda: lg.strongly_connected(EDGES),
+    "ancestors_at_depth": lambda: lg.ancestors_at_depth(EDGES, NAMES[0], MAX),
+    "descendants_at_depth": lambda: lg.descendants_at_depth(EDGES, NAMES[-1], MAX),
+    "betweenness": lambda: lg.betweenness(EDGES[:20_000]),
+    "sampled_betweenness": lambda: lg.sampled_betweenness(EDGES, 20, 7),
+    "batch_ancestors": lambda: lg.batch_ancestors(EDGES, STARTS, MAX),
+    "batch_descendants": lambda: lg.batch_descendants(EDGES, STARTS, MAX),
+    "subgraph": lambda: lg.subgraph(EDGES, STARTS, 3),
+}
+
+
+def interrupted_at(call, delay):
+    def handler(signum, frame):
+        raise Stop
+
+    previous = signal.signal(signal.SIGALRM, handler)
+    try:
+        signal.setitimer(signal.ITIMER_REAL, delay)
+        try:
+            call()
+            # The call may have won the race: let the signal land here.
+            time.sleep(delay + 0.05)
+        except Stop:
+            return True
+        return False
+    except Stop:
+        return False
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+
+
+@pytest.mark.skipif(not hasattr(signal, "setitimer"), reason="needs interval timers")
+@pytest.mark.parametrize("name", list(CALLS))
+def test_interrupted_at_every_stage(name):
+    call = CALLS[name]
+    t0 = time.perf_counter()
+    expected = call()
+    span = time.perf_counter() - t0
+    stopped = 0
+    for k in range(8):
+        stopped += interrupted_at(call, span * (k + 0.5) / 8)
+        gc.collect()
+    assert stopped > 0
+    assert call() == expected
