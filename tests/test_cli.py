@@ -72,11 +72,13 @@ def test_standard_input_plain_and_gzipped(tmp_path):
     from_gzip_stdin = json.loads(ok(run("-", "--json", stdin=packed)))
     (tmp_path / "edges.gz").write_bytes(packed)
     from_gzip_file = json.loads(ok(run(str(tmp_path / "edges.gz"), "--json")))
-    for other in (from_gzip_stdin, from_gzip_file):
+    # Windows line ends and a byte-order mark change nothing.
+    windows = json.loads(ok(run("-", "--json", stdin=b"\xef\xbb\xbf" + path.read_bytes().replace(b"\n", b"\r\n"))))
+    for other in (from_gzip_stdin, from_gzip_file, windows):
         del other["graph"]["source"]
     expected = json.loads(from_file)
     del expected["graph"]["source"]
-    assert from_gzip_stdin == expected == from_gzip_file
+    assert from_gzip_stdin == expected == from_gzip_file == windows
 
 
 def test_json_carries_every_analysis_exactly(tmp_path):
@@ -156,6 +158,7 @@ BAD_INPUT = [
     (lambda tmp: [bad(tmp, "e.tsv", "web\tapp\n"), "--focus", "wbe"], "unknown focus: 'wbe' is not a name"),
     (lambda tmp: [bad(tmp, "e.tsv", "a\tb\n"), "--top", "-1"], "must not be negative"),
     (lambda tmp: [bad(tmp, "e.tsv", "a\tb\n"), "--depth", "two"], "not a whole number"),
+    (lambda tmp: [bad(tmp, "e.tsv", "a\tb\n"), "--depth", str(2**64)], "too large"),
     (lambda tmp: [bad(tmp, "e.tsv", "a\tb\n"), "--stdlib"], "either an edge-list FILE or --stdlib"),
     (lambda tmp: [], "either an edge-list FILE or --stdlib"),
     (lambda tmp: [bad(tmp, "e.tsv", "a\tb\n"), "--dot", str(tmp)], "is not a file name"),

@@ -50,6 +50,8 @@ def _count(text):
         raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
     if value < 0:
         raise argparse.ArgumentTypeError(f"must not be negative: {text}")
+    if value >= 2**64:
+        raise argparse.ArgumentTypeError(f"too large: {text}")
     return value
 
 

@@ -47,6 +47,8 @@ def _parse(raw, label):
                 text = line.decode("utf-8")
             except UnicodeDecodeError:
                 raise InputError(f"{label}, line {number}: not valid UTF-8 text") from None
+            if number == 1:
+                text = text.removeprefix("\ufeff")
             text = text.rstrip("\r\n")
             if not text.strip() or text.startswith("#"):
                 continue
