@@ -37,8 +37,8 @@ def ok(result):
 
 
 def test_console_script_is_declared():
-    (script,) = importlib.metadata.entry_points(group="console_scripts", name="lanternhollow-graph")
-    assert script.value == "lanternhollow_graph_cli:main"
+    scripts = importlib.metadata.entry_points(group="console_scripts", name="lanternhollow-graph")
+    assert scripts and all(script.value == "lanternhollow_graph_cli:main" for script in scripts)
     installed = os.path.join(os.path.dirname(sys.executable), "lanternhollow-graph")
     if os.path.exists(installed):
         assert subprocess.run([installed, "--help"], capture_output=True, timeout=60).returncode == 0
