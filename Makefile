@@ -1,4 +1,6 @@
-# make demo          - build (if needed) and run the demo
+# make demo          - build (if needed) and run the lanternhollow-graph command
+#                      on this Python's standard library (DEMO_ARGS="FILE
+#                      --focus NAME" for an edge list); draws neighbourhood.svg
 # make test          - build (if needed) and run the whole test suite, then
 #                      check the type stubs against the built module
 # make build         - build and install the module into the virtual environment
@@ -40,8 +42,9 @@ typecheck: build
 	$(VPY) -m mypy.stubtest lanternhollow_graph
 	$(VPY) -m mypy --strict examples/typed_usage.py
 
+DEMO_ARGS ?= --stdlib
 demo: build
-	$(VPY) examples/demo.py $(DEMO_ARGS)
+	$(VENV)/bin/lanternhollow-graph $(DEMO_ARGS) --dot neighbourhood.dot --svg neighbourhood.svg
 
 # The wheel as users get it: an sdist, a wheel built from it in isolation
 # with the default options, and the suite run against that wheel installed

@@ -1,0 +1,5 @@
+import sys
+
+from .command import main
+
+sys.exit(main())
