@@ -11,7 +11,9 @@
 //   - each node's predecessors in the order they were recorded, each adding
 //     (delta[w] + 1) * (sigma[v] / sigma[w]) to delta[v]: quotient, product,
 //     then the sum;
-//   - a node's own delta joins its score after its predecessor loop;
+//   - a node's own delta joins its score once per source, in source order
+//     (after the accumulation, which leaves it as it was after its
+//     predecessor loop);
 //   - one factor (normalisation times sample scale) applied once at the end.
 //
 // The per-source state is allocated once per call and only the entries a
@@ -23,10 +25,17 @@
 // overflows, and entries keep the order in which they were appended.
 #include "graph/betweenness.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 #include "graph/failure.h"
 #include "graph/interrupt.h"
+#include "graph/parallel.h"
 
 namespace lhg {
 namespace {
@@ -79,32 +88,47 @@ struct NodeState {
   std::uint32_t pred_end = 0;  // one past w's last predecessor entry
 };
 
-class Brandes {
+// What every search reads and none writes.
+struct Layout {
+  explicit Layout(const Graph& graph) : succ(pack_successors(graph)), pred_begin(predecessor_slots(graph)) {}
+  Successors succ;
+  std::vector<std::uint32_t> pred_begin;
+};
+
+// The per-source state of one thread's searches, allocated once.
+class Searcher {
  public:
-  explicit Brandes(const Graph& graph)
-      : succ_(pack_successors(graph)),
-        pred_begin_(predecessor_slots(graph)),
-        pred_(graph.edge_count()),
-        state_(graph.node_count()),
-        order_(graph.node_count()),
-        score_(graph.node_count(), 0.0) {
-    for (std::size_t v = 0; v < state_.size(); ++v) state_[v].pred_end = pred_begin_[v];
+  Searcher(const Layout& layout, std::size_t node_count, std::size_t edge_count)
+      : layout_(layout), pred_(edge_count), state_(node_count), order_(node_count) {
+    for (std::size_t v = 0; v < state_.size(); ++v) state_[v].pred_end = layout_.pred_begin[v];
   }
 
-  void add_source(NodeId s) {
-    const std::size_t reached = search(s);
-    accumulate(s, reached);
+  // The search and the accumulation from s; returns how many nodes s
+  // reaches. Their dependencies wait in the state until `drain`.
+  std::size_t run(NodeId s, Poller& poller) {
+    const std::size_t reached = search(s, poller);
+    accumulate(reached);
+    return reached;
+  }
+
+  // Calls f(w, delta) for every node w != s that the last search reached,
+  // and resets what that search touched. A node's delta is final once it
+  // has been taken from the stack (its successors on shortest paths were
+  // taken before it), and each node gets one addition per source, so its
+  // score may take the addition here instead of in the stack loop.
+  template <class F>
+  void drain(NodeId s, std::size_t reached, F&& f) {
     for (std::size_t i = 0; i < reached; ++i) {
       const NodeId w = order_[i];
-      state_[w] = NodeState{0.0, 0.0, kUnreached, pred_begin_[w]};
+      if (w != s) f(w, state_[w].delta);
+      state_[w] = NodeState{0.0, 0.0, kUnreached, layout_.pred_begin[w]};
     }
   }
 
-  std::vector<Score> take_scores() && { return std::move(score_); }
-
  private:
   // Fills order_ with the nodes s reaches, in queue order; returns how many.
-  std::size_t search(NodeId s) {
+  std::size_t search(NodeId s, Poller& poller) {
+    const Successors& succ = layout_.succ;
     state_[s].sigma = 1.0;
     state_[s].dist = 0;
     order_[0] = s;
@@ -113,13 +137,13 @@ class Brandes {
       const NodeId v = order_[head];
       // One search can take tens of milliseconds on a large graph: it polls
       // as it goes, counting the accumulation's work along with its own.
-      poller_.tick(2 + 2 * (succ_.begin[v + 1] - succ_.begin[v]));
+      poller.tick(2 + 2 * (succ.begin[v + 1] - succ.begin[v]));
       // A self loop never lies on a shortest path, so v's own count stays
       // fixed while its edges are walked.
       const PathCount sigma_v = state_[v].sigma;
       const std::uint32_t next = state_[v].dist + 1;
-      for (std::uint32_t e = succ_.begin[v]; e < succ_.begin[v + 1]; ++e) {
-        const NodeId w = succ_.target[e];
+      for (std::uint32_t e = succ.begin[v]; e < succ.begin[v + 1]; ++e) {
+        const NodeId w = succ.target[e];
         NodeState& sw = state_[w];
         if (sw.dist == kUnreached) {
           sw.dist = next;
@@ -134,44 +158,138 @@ class Brandes {
     return tail;
   }
 
-  void accumulate(NodeId s, std::size_t reached) {
+  void accumulate(std::size_t reached) {
     for (std::size_t i = reached; i-- > 0;) {
       const NodeId w = order_[i];
       // w is never its own predecessor, so its delta holds still in the loop.
       const NodeState& sw = state_[w];
       const Score weight = sw.delta + 1.0;
-      for (std::uint32_t p = pred_begin_[w]; p < sw.pred_end; ++p) {
+      for (std::uint32_t p = layout_.pred_begin[w]; p < sw.pred_end; ++p) {
         NodeState& sv = state_[pred_[p]];
         sv.delta = weight * (sv.sigma / sw.sigma) + sv.delta;
       }
-      if (w != s) score_[w] = sw.delta + score_[w];
     }
   }
 
-  Successors succ_;
-  std::vector<std::uint32_t> pred_begin_;
+  const Layout& layout_;
   std::vector<NodeId> pred_;
   std::vector<NodeState> state_;
   std::vector<NodeId> order_;
-  std::vector<Score> score_;
-  Poller poller_;
 };
+
+// One source's dependencies, waiting for their turn to join the scores.
+struct Pending {
+  std::vector<NodeId> nodes;
+  std::vector<Score> deltas;
+  std::atomic<bool> ready{false};
+};
+
+// The sources' searches on several threads. Each thread takes the next
+// source from a counter, runs its search and accumulation on a state of its
+// own and leaves the dependencies in a ring of `window` slots; the slots
+// join the scores strictly in source order, by whichever thread finds the
+// next one ready and the merge free. A thread waits for a free slot only
+// when it has run `window` sources ahead of the merge. So every score takes
+// the same additions in the same order as on one thread.
+void accumulate_in_parallel(const Layout& layout, const Graph& graph, std::size_t source_count,
+                            const NodeId* sources, unsigned workers, std::vector<Score>& score) {
+  const std::size_t n = graph.node_count();
+  std::size_t window = parallel_tuning().betweenness_window;
+  if (window == 0) {
+    // The slots hold at most 12 bytes per node each: about 64 MiB in all,
+    // but never fewer than two slots per thread.
+    constexpr std::size_t kBudget = std::size_t{64} << 20;
+    window = std::clamp<std::size_t>(kBudget / (12 * n + 1), 2 * workers, 256);
+  }
+  std::unique_ptr<Pending[]> ring(new Pending[window]);
+  std::vector<std::unique_ptr<Searcher>> searchers(workers);
+  std::atomic<std::size_t> next{0};
+  std::atomic<std::size_t> merged{0};
+  std::mutex merging;
+
+  auto merge_ready = [&] {
+    const std::unique_lock<std::mutex> lock(merging, std::try_to_lock);
+    if (!lock.owns_lock()) return;
+    std::size_t k = merged.load(std::memory_order_relaxed);
+    while (k < source_count && ring[k % window].ready.load(std::memory_order_acquire)) {
+      Pending& slot = ring[k % window];
+      for (std::size_t j = 0; j < slot.nodes.size(); ++j) {
+        const NodeId w = slot.nodes[j];
+        score[w] = slot.deltas[j] + score[w];
+      }
+      slot.ready.store(false, std::memory_order_relaxed);
+      merged.store(++k, std::memory_order_release);
+    }
+  };
+
+  run_workers(workers, [&](unsigned w) {
+    searchers[w] = std::make_unique<Searcher>(layout, n, graph.edge_count());
+    Searcher& searcher = *searchers[w];
+    Poller poller;
+    for (;;) {
+      const std::size_t i = next.fetch_add(1, std::memory_order_relaxed);
+      if (i >= source_count) break;
+      while (i >= merged.load(std::memory_order_acquire) + window) {
+        merge_ready();
+        check_interrupt();
+        std::this_thread::yield();
+      }
+      const NodeId s = sources != nullptr ? sources[i] : static_cast<NodeId>(i);
+      const std::size_t reached = searcher.run(s, poller);
+      Pending& slot = ring[i % window];
+      slot.nodes.clear();
+      slot.deltas.clear();
+      searcher.drain(s, reached, [&](NodeId v, Score delta) {
+        slot.nodes.push_back(v);
+        slot.deltas.push_back(delta);
+      });
+      slot.ready.store(true, std::memory_order_release);
+      merge_ready();
+    }
+  });
+  // Every slot is ready now; the last ones may still wait for their turn.
+  merge_ready();
+  if (merged.load() != source_count) throw InternalFailure("betweenness sources left unmerged");
+}
+
+// Saturating: the work of all searches, in poller units.
+std::size_t search_work(std::size_t sources, const Graph& graph) {
+  const std::size_t per_source = 1 + graph.node_count() + graph.edge_count();
+  return sources > SIZE_MAX / per_source ? SIZE_MAX : sources * per_source;
+}
 
 }  // namespace
 
-ScoreMap betweenness_on_graph(Graph graph, bool normalized, std::optional<std::vector<NodeId>> sources) {
+ScoreMap betweenness_on_graph(Graph graph, bool normalized, std::optional<std::vector<NodeId>> sources,
+                              Threads threads) {
   const std::size_t n = graph.node_count();
   if (n == 0) return {};
   graph.drop_name_index();  // names are only read back, never looked up
-
-  Brandes brandes(graph);
   if (sources) {
     for (const NodeId s : *sources) {
       if (s >= n) throw InternalFailure("betweenness source outside the graph");
-      brandes.add_source(s);
     }
-  } else {
-    for (NodeId s = 0; s < n; ++s) brandes.add_source(s);
+  }
+  const std::size_t source_count = sources ? sources->size() : n;
+  const NodeId* source_list = sources ? sources->data() : nullptr;
+
+  std::vector<Score> score(n, 0.0);
+  {
+    const Layout layout(graph);
+    const unsigned workers =
+        static_cast<unsigned>(std::min<std::size_t>(workers_for(threads, search_work(source_count, graph)),
+                                                     std::max<std::size_t>(source_count, 1)));
+    if (workers <= 1) {
+      Searcher searcher(layout, n, graph.edge_count());
+      Poller poller;
+      for (std::size_t i = 0; i < source_count; ++i) {
+        const NodeId s = source_list != nullptr ? source_list[i] : static_cast<NodeId>(i);
+        const std::size_t reached = searcher.run(s, poller);
+        searcher.drain(s, reached, [&](NodeId w, Score delta) { score[w] = delta + score[w]; });
+      }
+    } else {
+      accumulate_in_parallel(layout, graph, source_count, source_list, workers, score);
+    }
   }
 
   const double count = static_cast<double>(n);
@@ -181,21 +299,22 @@ ScoreMap betweenness_on_graph(Graph graph, bool normalized, std::optional<std::v
   const double factor = norm * sample_scale;
 
   ScoreMap result;
-  result.scores = std::move(brandes).take_scores();
-  for (Score& score : result.scores) score = score * factor;
+  result.scores = std::move(score);
+  for (Score& value : result.scores) value = value * factor;
   result.names = std::move(graph).take_names();
   return result;
 }
 
-ScoreMap betweenness_impl(EdgeList edges, bool normalized) {
-  return betweenness_on_graph(build_graph(std::move(edges)), normalized);
+ScoreMap betweenness_impl(EdgeList edges, bool normalized, Threads threads) {
+  return betweenness_on_graph(build_graph(std::move(edges)), normalized, std::nullopt, threads);
 }
 
-ScoreMap sampled_betweenness_impl(EdgeList edges, std::uint64_t sample_size, std::uint64_t seed, bool normalized) {
+ScoreMap sampled_betweenness_impl(EdgeList edges, std::uint64_t sample_size, std::uint64_t seed, bool normalized,
+                                  Threads threads) {
   Graph graph = build_graph(std::move(edges));
   const std::size_t n = graph.node_count();
   if (n == 0) return {};
-  if (sample_size >= n) return betweenness_on_graph(std::move(graph), normalized);
+  if (sample_size >= n) return betweenness_on_graph(std::move(graph), normalized, std::nullopt, threads);
 
   // Fisher-Yates from the back, driven by a 64-bit linear congruential
   // generator (multiplier 0x5851F42D4C957F2D, increment 1) seeded with `seed`
@@ -211,7 +330,7 @@ ScoreMap sampled_betweenness_impl(EdgeList edges, std::uint64_t sample_size, std
     std::swap(order[i], order[j]);
   }
   order.resize(sample_size);
-  return betweenness_on_graph(std::move(graph), normalized, std::move(order));
+  return betweenness_on_graph(std::move(graph), normalized, std::move(order), threads);
 }
 
 }  // namespace lhg

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "graph/graph.h"
+#include "graph/parallel.h"
 #include "graph/scores.h"
 #include "graph/types.h"
 
@@ -17,10 +18,15 @@ namespace lhg {
 // or be empty, and must hold only node numbers below node_count(). Scores are
 // scaled once at the end by the normalisation times node_count() / (sources
 // given), the latter only for a non-empty given list.
+//
+// On more than one thread the sources' searches run at once and their
+// dependencies join the scores in source order, so the bits are those of
+// one thread.
 ScoreMap betweenness_on_graph(Graph graph, bool normalized,
-                              std::optional<std::vector<NodeId>> sources = std::nullopt);
+                              std::optional<std::vector<NodeId>> sources = std::nullopt, Threads threads = Threads{});
 
-ScoreMap betweenness_impl(EdgeList edges, bool normalized);
-ScoreMap sampled_betweenness_impl(EdgeList edges, std::uint64_t sample_size, std::uint64_t seed, bool normalized);
+ScoreMap betweenness_impl(EdgeList edges, bool normalized, Threads threads = Threads{});
+ScoreMap sampled_betweenness_impl(EdgeList edges, std::uint64_t sample_size, std::uint64_t seed, bool normalized,
+                                  Threads threads = Threads{});
 
 }  // namespace lhg

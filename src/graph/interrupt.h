@@ -6,6 +6,11 @@
 // check that wants the call to stop throws, and the exception unwinds through
 // the core, whose state is all owned by RAII containers. Results of calls
 // that are not stopped are untouched: polling reads no data of the analysis.
+//
+// A thread may run a check of its own instead (`ThreadCheck`): a call that
+// releases the interpreter lock polls through one that takes the lock back
+// briefly, and worker threads, which may never touch the interpreter, poll a
+// stop flag.
 #pragma once
 
 #include <cstdint>
@@ -14,10 +19,29 @@ namespace lhg {
 
 using InterruptCheck = void (*)();
 
-// Installs the check that pollers run; nullptr removes it.
+// Installs the process-wide check that pollers run; nullptr removes it. It
+// runs on threads that hold the interpreter lock.
 void set_interrupt_check(InterruptCheck check) noexcept;
-// Runs the installed check, if any.
+// Runs the calling thread's check, or else the process-wide one, if any.
 void check_interrupt();
+
+// While it lives, the calling thread's pollers run check(context) instead of
+// the check that was in force before, which `previous` runs.
+class ThreadCheck {
+ public:
+  using Function = void (*)(void* context);
+  ThreadCheck(Function check, void* context) noexcept;
+  ~ThreadCheck();
+  ThreadCheck(const ThreadCheck&) = delete;
+  ThreadCheck& operator=(const ThreadCheck&) = delete;
+
+  // The check that this one replaced.
+  void previous() const;
+
+ private:
+  Function saved_check_;
+  void* saved_context_;
+};
 
 class Poller {
  public:

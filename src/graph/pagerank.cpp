@@ -36,8 +36,10 @@
 
 #include "graph/binade_sums.h"
 #include "graph/interrupt.h"
+#include "graph/parallel.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -128,15 +130,13 @@ namespace {
 // the share once per edge, independently of the others.
 class TargetBlocks {
  public:
-  // Targets are stored relative to their block, in 16 bits.
-  static constexpr std::size_t kBlockShift = 13;
-  static constexpr std::size_t kBlock = std::size_t{1} << kBlockShift;
+  // Targets are stored relative to their block, in 16 bits; blocks hold
+  // 2^shift nodes (shift at most 16).
   using Target = std::uint16_t;
-  static_assert(kBlockShift <= 16);
 
   // Takes all it needs of the graph's edges and frees them before building
   // its own arrays, so that the two layouts are never held at once.
-  TargetBlocks(Graph& graph, const std::vector<std::size_t>& out_degree) {
+  TargetBlocks(Graph& graph, const std::vector<std::size_t>& out_degree, unsigned shift) : shift_(shift) {
     const std::size_t n = graph.node_count();
     const std::size_t m = graph.edge_count();
     // A handful of passes over the edges: each polls as the iterations do.
@@ -153,11 +153,11 @@ class TargetBlocks {
       }
     }
     graph.drop_adjacency();
-    const std::size_t blocks = (n + kBlock - 1) >> kBlockShift;
+    const std::size_t blocks = (n + block_size() - 1) >> shift_;
     std::vector<std::size_t> target_fill(blocks + 1, 0);
     for (const NodeId j : by_source) {
       poller.tick();
-      ++target_fill[(j >> kBlockShift) + 1];
+      ++target_fill[(j >> shift_) + 1];
     }
     for (std::size_t b = 0; b < blocks; ++b) target_fill[b + 1] += target_fill[b];
     target_begin_.assign(target_fill.begin(), target_fill.end());
@@ -176,10 +176,10 @@ class TargetBlocks {
       for (EdgeId e = start[i]; e < start[i + 1]; ++e) {
         const NodeId j = by_source[e];
         if (first_rank_[j] == kNoRank) first_rank_[j] = rank;
-        const std::size_t b = j >> kBlockShift;
+        const std::size_t b = j >> shift_;
         ranks_[target_fill[b]] = rank;
         sources_[target_fill[b]] = i;
-        targets_[target_fill[b]++] = static_cast<Target>(j & (kBlock - 1));
+        targets_[target_fill[b]++] = static_cast<Target>(j & (block_size() - 1));
       }
     }
     for (std::uint32_t& r : first_rank_) {
@@ -188,6 +188,10 @@ class TargetBlocks {
   }
 
   std::size_t block_count() const noexcept { return target_begin_.size() - 1; }
+  std::size_t block_size() const noexcept { return std::size_t{1} << shift_; }
+  // Block b's nodes are first_node(b) .. first_node(b) + nodes_in(b, n) - 1.
+  std::size_t first_node(std::size_t b) const noexcept { return b << shift_; }
+  std::size_t nodes_in(std::size_t b, std::size_t n) const noexcept { return std::min(n - first_node(b), block_size()); }
   // Block b's edges are first_target(b) .. last_target(b) - 1.
   std::size_t first_target(std::size_t b) const noexcept { return target_begin_[b]; }
   std::size_t last_target(std::size_t b) const noexcept { return target_begin_[b + 1]; }
@@ -202,6 +206,7 @@ class TargetBlocks {
   const std::uint32_t* first_rank() const noexcept { return first_rank_.data(); }
 
  private:
+  unsigned shift_;
   std::vector<std::size_t> target_begin_;
   std::vector<Target> targets_;
   std::vector<std::uint32_t> ranks_;
@@ -249,8 +254,8 @@ struct Iteration {
 // that no addition has to ask whether its node was reached before.
 void sweep_runs(const TargetBlocks& blocks, std::size_t b, std::size_t n, const Iteration& it, Partial* partial,
                 double* next, BinadeSums& sums, Poller& poller) {
-  const std::size_t first_node = b << TargetBlocks::kBlockShift;
-  const std::size_t size = std::min(n - first_node, TargetBlocks::kBlock);
+  const std::size_t first_node = blocks.first_node(b);
+  const std::size_t size = blocks.nodes_in(b, n);
   const std::uint32_t* first_rank = blocks.first_rank() + first_node;
   for (std::size_t j = 0; j < size; ++j) {
     const std::uint32_t r = first_rank[j];
@@ -287,8 +292,8 @@ void sweep_runs(const TargetBlocks& blocks, std::size_t b, std::size_t n, const 
 // premises of the run sums.
 void sweep_each(const TargetBlocks& blocks, std::size_t b, std::size_t n, const Iteration& it, Single* partial,
                 double* next, Poller& poller) {
-  const std::size_t first_node = b << TargetBlocks::kBlockShift;
-  const std::size_t size = std::min(n - first_node, TargetBlocks::kBlock);
+  const std::size_t first_node = blocks.first_node(b);
+  const std::size_t size = blocks.nodes_in(b, n);
   for (std::size_t j = 0; j < size; ++j) partial[j].position = kUntouched;
   auto advance_each = [&](Single& p, std::uint32_t r) {
     double acc;
@@ -315,8 +320,21 @@ void sweep_each(const TargetBlocks& blocks, std::size_t b, std::size_t n, const 
   for (std::size_t j = 0; j < size; ++j) next[first_node + j] = advance_each(partial[j], it.dangling_count);
 }
 
-// pagerank_impl with the given (fresh) tables of run sums.
-ScoreMap iterate(EdgeList edges, double alpha, std::uint64_t max_iter, BinadeSums sums) {
+// What one thread needs to sweep blocks: its own tables of run sums (a
+// table is built lazily by the sweep that first needs it, so tables are
+// never shared between threads) and its own per-block working state.
+struct Sweeper {
+  Sweeper(const BinadeSums& fresh, std::size_t block) : sums(fresh), partial(block), single(block) {}
+  BinadeSums sums;
+  std::vector<Partial> partial;
+  std::vector<Single> single;
+};
+
+// pagerank_impl with the given (fresh) tables of run sums, on up to
+// threads.count threads. A block's nodes take all their additions within
+// the block's sweep, in their defining order, so which thread sweeps which
+// block changes no bit.
+ScoreMap iterate(EdgeList edges, double alpha, std::uint64_t max_iter, const BinadeSums& fresh, Threads threads) {
   PowerIteration state(std::move(edges), alpha);
   if (state.n == 0) return {};
   auto& [graph, n, count, score, next, out_degree, teleport] = state;
@@ -324,7 +342,7 @@ ScoreMap iterate(EdgeList edges, double alpha, std::uint64_t max_iter, BinadeSum
   // The blocks hold all that the iterations read of the graph, which they
   // free once they have it.
   const std::size_t edge_count = graph.edge_count();
-  const TargetBlocks blocks(graph, out_degree);
+  const TargetBlocks blocks(graph, out_degree, parallel_tuning().pagerank_block_shift);
   const std::vector<NodeId>& dangling = blocks.dangling();
   const std::size_t dangling_count = dangling.size();
   // share[i]: what node i adds along each of its edges; dangling_share[k]:
@@ -332,9 +350,12 @@ ScoreMap iterate(EdgeList edges, double alpha, std::uint64_t max_iter, BinadeSum
   std::vector<double> share(n);
   std::vector<double> dangling_share(dangling_count);
   std::vector<double> head(dangling_count + 1);
-  std::vector<Partial> partial(std::min(n, TargetBlocks::kBlock));
-  std::vector<Single> single(std::min(n, TargetBlocks::kBlock));
   const Iteration it{head.data(), share.data(), dangling_share.data(), static_cast<std::uint32_t>(dangling_count)};
+
+  const auto workers = static_cast<unsigned>(std::min<std::size_t>(workers_for(threads, n + edge_count), blocks.block_count()));
+  std::vector<Sweeper> sweepers;
+  sweepers.reserve(workers);
+  for (unsigned w = 0; w < workers; ++w) sweepers.emplace_back(fresh, std::min(n, blocks.block_size()));
 
   // For alpha in [0, 1] the teleport term and every share are >= 0, which is
   // what the run sums need; any other alpha takes the additions one by one.
@@ -358,20 +379,27 @@ ScoreMap iterate(EdgeList edges, double alpha, std::uint64_t max_iter, BinadeSum
     head[0] = teleport;
     for (std::size_t k = 0; k < dangling_count; ++k) head[k + 1] = head[k] + dangling_share[k];
 
-    if (fast) {
-      sums.restart(dangling_share.data(), dangling_count);
-      // Every node starts on the head term; the grids that it passes
-      // through get their tables first, so that a node's first edge finds
-      // its cursor.
-      for (std::size_t k = 0; k <= dangling_count; ++k) sums.prepare(std::bit_cast<std::uint64_t>(head[k]) >> 52);
-      for (std::size_t b = 0; b < blocks.block_count(); ++b) {
-        sweep_runs(blocks, b, n, it, partial.data(), next.data(), sums, poller);
+    std::atomic<std::size_t> next_block{0};
+    run_workers(workers, [&](unsigned w) {
+      Sweeper& sweeper = sweepers[w];
+      Poller worker_poller;
+      if (fast) {
+        sweeper.sums.restart(dangling_share.data(), dangling_count);
+        // Every node starts on the head term; the grids that it passes
+        // through get their tables first, so that a node's first edge finds
+        // its cursor.
+        for (std::size_t k = 0; k <= dangling_count; ++k) {
+          sweeper.sums.prepare(std::bit_cast<std::uint64_t>(head[k]) >> 52);
+        }
       }
-    } else {
-      for (std::size_t b = 0; b < blocks.block_count(); ++b) {
-        sweep_each(blocks, b, n, it, single.data(), next.data(), poller);
+      for (std::size_t b; (b = next_block.fetch_add(1, std::memory_order_relaxed)) < blocks.block_count();) {
+        if (fast) {
+          sweep_runs(blocks, b, n, it, sweeper.partial.data(), next.data(), sweeper.sums, worker_poller);
+        } else {
+          sweep_each(blocks, b, n, it, sweeper.single.data(), next.data(), worker_poller);
+        }
       }
-    }
+    });
     score.swap(next);
   }
   return std::move(state).finish();
@@ -380,13 +408,17 @@ ScoreMap iterate(EdgeList edges, double alpha, std::uint64_t max_iter, BinadeSum
 }  // namespace
 
 ScoreMap pagerank_impl(EdgeList edges, double alpha, std::uint64_t max_iter) {
-  return iterate(std::move(edges), alpha, max_iter, BinadeSums());
+  return iterate(std::move(edges), alpha, max_iter, BinadeSums(), Threads{});
 }
 
-ScoreMap pagerank_impl(EdgeList edges, double alpha, std::uint64_t max_iter, std::size_t tables) {
+ScoreMap pagerank_impl(EdgeList edges, double alpha, std::uint64_t max_iter, Threads threads) {
+  return iterate(std::move(edges), alpha, max_iter, BinadeSums(), threads);
+}
+
+ScoreMap pagerank_impl(EdgeList edges, double alpha, std::uint64_t max_iter, std::size_t tables, Threads threads) {
   BinadeSums sums;
   sums.set_budget(tables, true);
-  return iterate(std::move(edges), alpha, max_iter, std::move(sums));
+  return iterate(std::move(edges), alpha, max_iter, sums, threads);
 }
 
 }  // namespace lhg

@@ -1,5 +1,6 @@
 #include "graph/betweenness.h"
 #include "module/binding.h"
+#include "module/concurrent.h"
 #include "module/convert.h"
 #include "module/functions.h"
 
@@ -21,7 +22,8 @@ PyObject* betweenness(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
     const auto arg = bind<2>(kBetweenness, args, nargs, kwnames);
     EdgeList edges = convert("edges", arg[0], to_edge_list);
     const bool normalized = arg[1] ? convert("normalized", arg[1], to_bool) : true;
-    return score_map_to_dict(betweenness_impl(std::move(edges), normalized));
+    return score_map_to_dict(
+        run_core([&](Threads threads) { return betweenness_impl(std::move(edges), normalized, threads); }));
   });
 }
 
@@ -32,7 +34,9 @@ PyObject* sampled_betweenness(PyObject*, PyObject* const* args, Py_ssize_t nargs
     const std::uint64_t sample_size = arg[1] ? convert("sample_size", arg[1], to_u64) : kDefaultSampleSize;
     const std::uint64_t seed = arg[2] ? convert("seed", arg[2], to_u64) : kDefaultSeed;
     const bool normalized = arg[3] ? convert("normalized", arg[3], to_bool) : true;
-    return score_map_to_dict(sampled_betweenness_impl(std::move(edges), sample_size, seed, normalized));
+    return score_map_to_dict(run_core([&](Threads threads) {
+      return sampled_betweenness_impl(std::move(edges), sample_size, seed, normalized, threads);
+    }));
   });
 }
 

@@ -1,5 +1,6 @@
 #include "graph/components.h"
 #include "module/binding.h"
+#include "module/concurrent.h"
 #include "module/convert.h"
 #include "module/functions.h"
 
@@ -15,7 +16,7 @@ PyObject* strongly_connected(PyObject*, PyObject* const* args, Py_ssize_t nargs,
   return guarded([&] {
     const auto arg = bind<1>(kStronglyConnected, args, nargs, kwnames);
     EdgeList edges = convert("edges", arg[0], to_edge_list);
-    return components_to_list(strongly_connected_impl(std::move(edges)));
+    return components_to_list(run_core([&](Threads) { return strongly_connected_impl(std::move(edges)); }));
   });
 }
 

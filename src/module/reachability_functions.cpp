@@ -1,5 +1,6 @@
 #include "graph/reachability.h"
 #include "module/binding.h"
+#include "module/concurrent.h"
 #include "module/convert.h"
 #include "module/functions.h"
 
@@ -23,7 +24,8 @@ PyObject* ancestors_at_depth(PyObject*, PyObject* const* args, Py_ssize_t nargs,
     EdgeList edges = convert("edges", arg[0], to_edge_list);
     const OwnedName target = convert("target", arg[1], to_node_name);
     const Depth max_depth = convert("max_depth", arg[2], to_u64);
-    return depth_map_to_dict(ancestors_at_depth_impl(std::move(edges), target.key(), max_depth));
+    return depth_map_to_dict(
+        run_core([&](Threads) { return ancestors_at_depth_impl(std::move(edges), target.key(), max_depth); }));
   });
 }
 
@@ -33,7 +35,8 @@ PyObject* descendants_at_depth(PyObject*, PyObject* const* args, Py_ssize_t narg
     EdgeList edges = convert("edges", arg[0], to_edge_list);
     const OwnedName source = convert("source", arg[1], to_node_name);
     const Depth max_depth = convert("max_depth", arg[2], to_u64);
-    return depth_map_to_dict(descendants_at_depth_impl(std::move(edges), source.key(), max_depth));
+    return depth_map_to_dict(
+        run_core([&](Threads) { return descendants_at_depth_impl(std::move(edges), source.key(), max_depth); }));
   });
 }
 
@@ -43,7 +46,8 @@ PyObject* batch_ancestors(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
     EdgeList edges = convert("edges", arg[0], to_edge_list);
     NameList targets = convert("targets", arg[1], to_name_list);
     const Depth max_depth = convert("max_depth", arg[2], to_u64);
-    return batch_to_dict(batch_ancestors_impl(std::move(edges), std::move(targets), max_depth));
+    return batch_to_dict(run_core(
+        [&](Threads) { return batch_ancestors_impl(std::move(edges), std::move(targets), max_depth); }));
   });
 }
 
@@ -53,7 +57,8 @@ PyObject* batch_descendants(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
     EdgeList edges = convert("edges", arg[0], to_edge_list);
     NameList sources = convert("sources", arg[1], to_name_list);
     const Depth max_depth = convert("max_depth", arg[2], to_u64);
-    return batch_to_dict(batch_descendants_impl(std::move(edges), std::move(sources), max_depth));
+    return batch_to_dict(run_core(
+        [&](Threads) { return batch_descendants_impl(std::move(edges), std::move(sources), max_depth); }));
   });
 }
 

@@ -1,5 +1,6 @@
 #include "graph/subgraph.h"
 #include "module/binding.h"
+#include "module/concurrent.h"
 #include "module/convert.h"
 #include "module/functions.h"
 
@@ -22,8 +23,9 @@ PyObject* subgraph(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     const Depth max_depth = arg[2] != nullptr ? convert("max_depth", arg[2], to_u64) : kDefaultMaxDepth;
     const bool include_incoming = arg[3] != nullptr ? convert("include_incoming", arg[3], to_bool) : true;
     const bool include_outgoing = arg[4] != nullptr ? convert("include_outgoing", arg[4], to_bool) : true;
-    return subgraph_to_tuple(
-        subgraph_impl(std::move(edges), std::move(seed_nodes), max_depth, include_incoming, include_outgoing));
+    return subgraph_to_tuple(run_core([&](Threads) {
+      return subgraph_impl(std::move(edges), std::move(seed_nodes), max_depth, include_incoming, include_outgoing);
+    }));
   });
 }
 

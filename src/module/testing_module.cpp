@@ -12,10 +12,13 @@
 
 #include "graph/binade_sums.h"
 #include "graph/pagerank.h"
+#include "graph/parallel.h"
 #include "graph/reachability.h"
 #include "module/binding.h"
 #include "module/convert.h"
+#include "module/concurrent.h"
 #include "module/errors.h"
+#include "module/functions.h"
 
 namespace lhg::py {
 namespace {
@@ -57,7 +60,9 @@ PyObject* pagerank_with_tables(PyObject*, PyObject* const* args, Py_ssize_t narg
     const auto arg = bind<4>(kPagerankTables, args, nargs, kwnames);
     PagerankArgs a = convert_pagerank_args(arg);
     const auto tables = static_cast<std::size_t>(convert("tables", arg[3], to_u64));
-    return score_map_to_dict(lhg::pagerank_impl(std::move(a.edges), a.alpha, a.max_iter, tables));
+    return score_map_to_dict(run_core([&](Threads threads) {
+      return lhg::pagerank_impl(std::move(a.edges), a.alpha, a.max_iter, tables, threads);
+    }));
   });
 }
 
@@ -127,6 +132,31 @@ PyObject* binade_runs(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
   });
 }
 
+// The thresholds of the parallel paths of this module's copy of the cores
+// (the nine functions above, the same code as the public ones), lowered so
+// that small graphs reach them: the least work that starts threads, PageRank's block size (a power
+// of two), betweenness's window of pending sources (0: by the graph), and a
+// worker that fails as if out of memory (0: none).
+// Returns the previous values.
+constexpr const char* kTuningParams[] = {"min_work", "pagerank_block_shift", "betweenness_window",
+                                         "failing_worker"};
+constexpr Signature kTuning{"set_parallel_tuning", kTuningParams, 4, 4};
+
+PyObject* set_parallel_tuning(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    const auto arg = bind<4>(kTuning, args, nargs, kwnames);
+    ParallelTuning tuning;
+    tuning.min_work = static_cast<std::size_t>(convert("min_work", arg[0], to_u64));
+    tuning.pagerank_block_shift = static_cast<unsigned>(convert("pagerank_block_shift", arg[1], to_u64));
+    tuning.betweenness_window = static_cast<std::size_t>(convert("betweenness_window", arg[2], to_u64));
+    tuning.failing_worker = static_cast<unsigned>(convert("failing_worker", arg[3], to_u64));
+    const ParallelTuning before = lhg::parallel_tuning();
+    lhg::set_parallel_tuning(tuning);
+    return Py_BuildValue("(KIKI)", static_cast<unsigned long long>(before.min_work), before.pagerank_block_shift,
+                         static_cast<unsigned long long>(before.betweenness_window), before.failing_worker);
+  });
+}
+
 // The internal-failure paths, which ordinary input cannot reach: the store's
 // index limit, a Python object that cannot be created while a result is
 // built, a failed store into a result dict, and a PanicException raised by
@@ -166,6 +196,24 @@ PyObject* convert_count(PyObject*, PyObject* arg) {
 }
 
 PyMethodDef g_functions[] = {
+    {"pagerank", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(pagerank)), METH_FASTCALL | METH_KEYWORDS,
+     "The public pagerank, with this module's thresholds of the parallel paths."},
+    {"strongly_connected", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(strongly_connected)), METH_FASTCALL | METH_KEYWORDS,
+     "The public strongly_connected, with this module's thresholds of the parallel paths."},
+    {"ancestors_at_depth", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(ancestors_at_depth)), METH_FASTCALL | METH_KEYWORDS,
+     "The public ancestors_at_depth, with this module's thresholds of the parallel paths."},
+    {"descendants_at_depth", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(descendants_at_depth)), METH_FASTCALL | METH_KEYWORDS,
+     "The public descendants_at_depth, with this module's thresholds of the parallel paths."},
+    {"betweenness", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(betweenness)), METH_FASTCALL | METH_KEYWORDS,
+     "The public betweenness, with this module's thresholds of the parallel paths."},
+    {"sampled_betweenness", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(sampled_betweenness)), METH_FASTCALL | METH_KEYWORDS,
+     "The public sampled_betweenness, with this module's thresholds of the parallel paths."},
+    {"batch_ancestors", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(batch_ancestors)), METH_FASTCALL | METH_KEYWORDS,
+     "The public batch_ancestors, with this module's thresholds of the parallel paths."},
+    {"batch_descendants", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(batch_descendants)), METH_FASTCALL | METH_KEYWORDS,
+     "The public batch_descendants, with this module's thresholds of the parallel paths."},
+    {"subgraph", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(subgraph)), METH_FASTCALL | METH_KEYWORDS,
+     "The public subgraph, with this module's thresholds of the parallel paths."},
     {"descendants_with_index_limit",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(descendants_with_index_limit)),
      METH_FASTCALL | METH_KEYWORDS,
@@ -186,6 +234,10 @@ PyMethodDef g_functions[] = {
      METH_FASTCALL | METH_KEYWORDS,
      "binade_runs(values, start, events, tables, at_once)\n--\n\n"
      "One accumulator through the run sums of `values`, with true additions at the events."},
+    {"set_parallel_tuning", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(set_parallel_tuning)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "set_parallel_tuning(min_work, pagerank_block_shift, betweenness_window, failing_worker)\n--\n\n"
+     "Lowers the thresholds of the parallel paths; returns the previous values."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,0 +1,140 @@
+// Running a core's loops on several threads without changing a bit.
+//
+// The cores split their work by the value being computed, never by the
+// additions into one value: a PageRank block owns its nodes' sums, and a
+// betweenness source owns its dependencies until they are added to the
+// scores in source order. So the threads decide only who computes what and
+// when, and every floating-point operation keeps its operands and its order.
+//
+// `run_workers` is all the threading there is: it starts the workers, runs
+// one on the calling thread, joins them all before it returns (no thread
+// outlives a call), and carries the first exception back to the caller.
+// Workers take their pieces of work from a shared counter, so the result
+// cannot depend on how many there are or on which one ran what.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <exception>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "graph/interrupt.h"
+
+namespace lhg {
+
+// How many threads a core may use; 1 starts none.
+struct Threads {
+  unsigned count = 1;
+};
+
+// Knobs that only tests turn, so that small graphs reach the parallel paths:
+// the least work (in poller units) for which a call starts threads, the size
+// of PageRank's blocks of receiving nodes (as a power of two), and the
+// number of betweenness sources whose dependencies may wait at once for
+// their turn to be added (0: sized by the graph); and a worker thread that
+// fails as if out of memory as soon as it starts (0: none), to test how a
+// failure in a worker reaches the caller.
+struct ParallelTuning {
+  std::size_t min_work = std::size_t{1} << 17;
+  unsigned pagerank_block_shift = 13;
+  std::size_t betweenness_window = 0;
+  unsigned failing_worker = 0;
+};
+ParallelTuning parallel_tuning() noexcept;
+void set_parallel_tuning(const ParallelTuning& tuning) noexcept;
+
+// The number of workers worth starting for `work` units: one per
+// min_work's worth, at most threads.count, at least 1.
+unsigned workers_for(Threads threads, std::size_t work) noexcept;
+
+// Thrown in a worker to end it because another worker failed.
+struct WorkerStopped {};
+
+class WorkerGroup {
+ public:
+  void fail(std::exception_ptr error) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      if (!first_) first_ = std::move(error);
+    }
+    stop_.store(true, std::memory_order_release);
+  }
+  bool stopping() const noexcept { return stop_.load(std::memory_order_acquire); }
+  void rethrow() const {
+    if (first_) std::rethrow_exception(first_);
+  }
+
+  // The check of a worker thread: the stop flag only, for a worker must
+  // never touch the interpreter.
+  static void poll_worker(void* group) {
+    if (static_cast<WorkerGroup*>(group)->stopping()) throw WorkerStopped{};
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::exception_ptr first_;
+};
+
+// Runs body(w) for w = 0 .. count - 1 at once: w = 0 on the calling thread,
+// the others on threads started here. Returns once every one has returned.
+// The first exception any of them throws stops the others at their next
+// poll and is rethrown here. The calling thread polls the stop flag before
+// its own check (Ctrl-C). A thread that cannot be started is done without:
+// bodies take their work from shared counters, so fewer workers only take
+// longer.
+template <class F>
+void run_workers(unsigned count, F&& body) {
+  if (count <= 1) {
+    body(0u);
+    return;
+  }
+  WorkerGroup group;
+  auto run = [&](unsigned w) {
+    try {
+      body(w);
+    } catch (const WorkerStopped&) {
+    } catch (...) {
+      group.fail(std::current_exception());
+    }
+  };
+  std::vector<std::thread> threads;
+  threads.reserve(count - 1);
+  for (unsigned w = 1; w < count; ++w) {
+    try {
+      threads.emplace_back([&run, &group, w] {
+        const ThreadCheck check(&WorkerGroup::poll_worker, &group);
+        if (w == parallel_tuning().failing_worker) {
+          group.fail(std::make_exception_ptr(std::bad_alloc()));
+          return;
+        }
+        run(w);
+      });
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
+  {
+    struct CallerPoll {
+      WorkerGroup* group;
+      const ThreadCheck* check;
+      static void poll(void* self) {
+        const auto* p = static_cast<CallerPoll*>(self);
+        WorkerGroup::poll_worker(p->group);
+        p->check->previous();
+      }
+    };
+    CallerPoll caller{&group, nullptr};
+    const ThreadCheck check(&CallerPoll::poll, &caller);
+    caller.check = &check;
+    run(0);
+  }
+  for (std::thread& t : threads) t.join();
+  group.rethrow();
+}
+
+}  // namespace lhg

@@ -1,0 +1,110 @@
+#include "module/concurrent.h"
+
+#include <sched.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+#include "module/errors.h"
+#include "module/pyref.h"
+
+namespace lhg::py {
+namespace {
+
+// More threads than this are not started, whatever the variable asks for.
+constexpr unsigned kMaxThreads = 256;
+constexpr auto kPollInterval = std::chrono::milliseconds(2);
+
+std::atomic<bool> g_warned{false};
+// The ident of the interpreter's main thread, 0 until it is known.
+std::atomic<unsigned long> g_main_thread{0};
+
+unsigned usable_cpus() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+  const int count = CPU_COUNT(&set);
+  return count > 0 ? static_cast<unsigned>(count) : 1;
+}
+
+void warn_once(const char* value) {
+  if (g_warned.exchange(true)) return;
+  Ref text = Ref::steal(PyUnicode_DecodeFSDefault(value));
+  if (!text) {
+    PyErr_Clear();
+    text = Ref::steal(PyUnicode_FromString("?"));
+    if (!text) throw PythonError{};
+  }
+  if (PyErr_WarnFormat(PyExc_RuntimeWarning, 1,
+                       "%s=%R is not a thread count (a positive integer, or 0 for every CPU the process may use); "
+                       "lanternhollow_graph keeps to its default mode",
+                       kThreadsVariable, text.get()) < 0) {
+    // A warning that the filters turn into an error must not fail the call;
+    // anything else raised meanwhile (Ctrl-C) goes on.
+    if (!PyErr_ExceptionMatches(PyExc_Warning)) throw PythonError{};
+    PyErr_Clear();
+  }
+}
+
+// The main thread's ident, from the threading module, looked up once; if
+// it cannot be had, every thread is taken to handle signals.
+unsigned long main_thread() {
+  unsigned long ident = g_main_thread.load(std::memory_order_relaxed);
+  if (ident != 0) return ident;
+  Ref threading = Ref::steal(PyImport_ImportModule("threading"));
+  Ref main = threading ? Ref::steal(PyObject_CallMethod(threading.get(), "main_thread", nullptr)) : Ref();
+  Ref number = main ? Ref::steal(PyObject_GetAttrString(main.get(), "ident")) : Ref();
+  if (number && PyLong_Check(number.get())) ident = PyLong_AsUnsignedLong(number.get());
+  if (ident == static_cast<unsigned long>(-1) || ident == 0) {
+    PyErr_Clear();
+    return PyThread_get_thread_ident();
+  }
+  g_main_thread.store(ident, std::memory_order_relaxed);
+  return ident;
+}
+
+}  // namespace
+
+CallMode call_mode() {
+  const char* value = std::getenv(kThreadsVariable);
+  if (value == nullptr || *value == '\0') return {};
+  unsigned long long count = 0;
+  const std::size_t length = std::strlen(value);
+  bool valid = length <= 18;
+  for (std::size_t i = 0; valid && i < length; ++i) {
+    valid = value[i] >= '0' && value[i] <= '9';
+    count = count * 10 + static_cast<unsigned>(value[i] - '0');
+  }
+  if (!valid) {
+    warn_once(value);
+    return {};
+  }
+  const unsigned threads = count == 0 ? usable_cpus() : static_cast<unsigned>(std::min<unsigned long long>(count, kMaxThreads));
+  return {true, Threads{threads}};
+}
+
+LockReleased::LockReleased()
+    : state_(nullptr),
+      handles_signals_(PyThread_get_thread_ident() == main_thread()),
+      next_poll_(std::chrono::steady_clock::now() + kPollInterval),
+      check_(&LockReleased::poll, this) {
+  state_ = PyEval_SaveThread();
+}
+
+LockReleased::~LockReleased() { PyEval_RestoreThread(state_); }
+
+void LockReleased::poll(void* self) {
+  auto& released = *static_cast<LockReleased*>(self);
+  if (!released.handles_signals_) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (now < released.next_poll_) return;
+  PyEval_RestoreThread(released.state_);
+  const int failed = PyErr_CheckSignals();
+  released.state_ = PyEval_SaveThread();
+  released.next_poll_ = std::chrono::steady_clock::now() + kPollInterval;
+  if (failed != 0) throw PythonError{};
+}
+
+}  // namespace lhg::py

@@ -1,0 +1,374 @@
+"""Concurrent mode: LANTERNHOLLOW_GRAPH_THREADS set, the core of each call
+runs with the interpreter lock released, on up to that many threads. Every
+result keeps its bits at every thread count; other Python threads run
+meanwhile; Ctrl-C still ends a long call; a failure in a worker reaches the
+caller; no thread outlives a call. Unset, nothing of this happens."""
+
+import math
+import os
+import random
+import signal
+import subprocess
+import sys
+import threading
+import time
+
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+import lanternhollow_graph as lg
+import model.betweenness
+import model.pagerank
+from strategies import NAME_POOL, edge_lists
+
+testing = pytest.importorskip("_lanternhollow_graph_testing")
+
+VARIABLE = "LANTERNHOLLOW_GRAPH_THREADS"
+MAX = 2**64 - 1
+
+
+def set_threads(value):
+    if value is None:
+        os.environ.pop(VARIABLE, None)
+    else:
+        os.environ[VARIABLE] = value
+
+
+@pytest.fixture
+def mode():
+    """Sets the variable for the test and restores it afterwards."""
+    before = os.environ.get(VARIABLE)
+    yield set_threads
+    set_threads(before)
+
+
+@pytest.fixture
+def fine_grained():
+    """Parallel paths for any graph: threads for the least work, PageRank
+    blocks of four nodes, betweenness windows of three sources."""
+    before = testing.set_parallel_tuning(1, 2, 3, 0)
+    yield
+    testing.set_parallel_tuning(*before)
+
+
+def bits(value):
+    """Results with every float as its exact bits, for == comparisons."""
+    if isinstance(value, float):
+        return value.hex() if not math.isnan(value) else "nan"
+    if isinstance(value, dict):
+        return {k: bits(v) for k, v in value.items()}
+    if isinstance(value, (list, tuple)):
+        return type(value)(bits(v) for v in value)
+    return value
+
+
+def all_nine(edges, names, m=lg):
+    """Every function on one graph; m=testing runs the same boundary and
+    cores with the testing module's (lowered) thresholds."""
+    return [
+        m.pagerank(edges, 0.85, 12),
+        m.pagerank(edges, 1.0, 30),
+        m.betweenness(edges),
+        m.betweenness(edges, False),
+        m.sampled_betweenness(edges, 5, 11),
+        m.strongly_connected(edges),
+        m.ancestors_at_depth(edges, names[0], MAX),
+        m.descendants_at_depth(edges, names[0], 2),
+        m.batch_ancestors(edges, names, 3),
+        m.batch_descendants(edges, names, MAX),
+        m.subgraph(edges, names[:2], 1),
+    ]
+
+
+THREAD_COUNTS = [None, "1", "2", "3", "7"]
+
+
+@settings(max_examples=60)
+@given(edges=edge_lists(max_size=80), names=st.lists(st.sampled_from(NAME_POOL), min_size=1, max_size=4))
+def test_every_thread_count_gives_the_same_bits(edges, names):
+    before = os.environ.get(VARIABLE)
+    tuning = testing.set_parallel_tuning(1, 2, 3, 0)
+    try:
+        set_threads(None)
+        default = bits(all_nine(edges, names))
+        for threads in THREAD_COUNTS:
+            set_threads(threads)
+            assert bits(all_nine(edges, names, testing)) == default, threads
+        results = {None: default}
+        # And the default mode is the literal order.
+        assert results[None][0] == bits(model.pagerank.pagerank(edges, 0.85, 12))
+        assert results[None][2] == bits(model.betweenness.betweenness(edges))
+        assert results[None][4] == bits(model.betweenness.sampled_betweenness(edges, 5, 11))
+    finally:
+        testing.set_parallel_tuning(*tuning)
+        set_threads(before)
+
+
+def random_graph(seed, n, m, dangling_share=0.3):
+    rng = random.Random(seed)
+    names = [f"v{i}" for i in range(n)]
+    sources = [v for v in names if rng.random() > dangling_share] or names[:1]
+    edges = [(rng.choice(sources), rng.choice(names)) for _ in range(m)]
+    edges += [(s, s) for s in rng.sample(sources, min(5, len(sources)))]
+    edges += edges[: m // 20]
+    rng.shuffle(edges)
+    return edges
+
+
+@pytest.mark.parametrize("threads", ["2", "3", "7"])
+@pytest.mark.parametrize("alpha,max_iter", [(0.85, 20), (1.0, 300), (0.5, 8), (1e-300, 5), (1.5, 6)])
+def test_pagerank_blocks_on_threads_match_the_literal_order(mode, fine_grained, threads, alpha, max_iter):
+    edges = random_graph(7, 400, 900)
+    expected = bits(testing.pagerank_literal(edges, alpha, max_iter))
+    mode(threads)
+    assert bits(testing.pagerank(edges, alpha, max_iter)) == expected
+    # With one table at a time per thread, tables turn over inside blocks.
+    assert bits(testing.pagerank_with_tables(edges, alpha, max_iter, 1)) == expected
+
+
+@pytest.mark.parametrize("window", [1, 2, 5, 0])
+@pytest.mark.parametrize("threads", ["2", "3", "7"])
+def test_betweenness_windows(mode, threads, window):
+    # Sources queue up behind a slow merge when the window is small.
+    before = testing.set_parallel_tuning(1, 13, window, 0)
+    try:
+        edges = random_graph(3, 150, 500)
+        mode(None)
+        exact = bits(lg.betweenness(edges))
+        sampled = bits(lg.sampled_betweenness(edges, 40, 9, False))
+        mode(threads)
+        assert bits(testing.betweenness(edges)) == exact
+        assert bits(testing.sampled_betweenness(edges, 40, 9, False)) == sampled
+    finally:
+        testing.set_parallel_tuning(*before)
+
+
+@pytest.mark.slow
+@pytest.mark.parametrize("threads", ["2", "0"])
+def test_debian_graph(mode, threads):
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    sys.path.insert(0, root)
+    from bench.data import DEBIAN, debian_edges
+
+    if not os.path.exists(DEBIAN):
+        pytest.skip("no shared benchmark data")
+    edges = debian_edges()
+    mode(None)
+    expected = [bits(lg.pagerank(edges)), bits(lg.sampled_betweenness(edges, 300))]
+    mode(threads)
+    assert [bits(lg.pagerank(edges)), bits(lg.sampled_betweenness(edges, 300))] == expected
+
+
+# --- the switch -----------------------------------------------------------------
+
+
+def run_child(code, env_value):
+    env = dict(os.environ)
+    env.pop(VARIABLE, None)
+    if env_value is not None:
+        env[VARIABLE] = env_value
+    return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120, env=env)
+
+
+WARN_CHILD = r"""
+import warnings, lanternhollow_graph as lg
+with warnings.catch_warnings(record=True) as caught:
+    warnings.simplefilter("always")
+    for _ in range(3):
+        assert lg.pagerank([("a", "b")], 0.85, 1) == {"a": 0.2875, "b": 0.7125}
+print(len(caught), caught[0].category.__name__ if caught else "-", str(caught[0].message) if caught else "")
+with warnings.catch_warnings():
+    warnings.simplefilter("error")
+    lg.pagerank([("a", "b")])
+print("ok")
+"""
+
+
+@pytest.mark.parametrize("value", ["two", "-1", "2.5", " 2", "1e3", "99999999999999999999"])
+def test_a_value_that_is_not_a_count_warns_once(value):
+    done = run_child(WARN_CHILD, value)
+    assert done.returncode == 0, done.stderr
+    count, category, message = done.stdout.splitlines()[0].split(" ", 2)
+    assert (count, category) == ("1", "RuntimeWarning")
+    assert VARIABLE in message and repr(value) in message
+    assert done.stdout.splitlines()[1] == "ok"
+
+
+def test_a_warning_made_an_error_does_not_fail_the_call():
+    code = "import warnings, lanternhollow_graph as lg\nwarnings.simplefilter('error')\nprint(lg.strongly_connected([('a','b'),('b','a')]))"
+    done = run_child(code, "many")
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.strip() == "[['a', 'b']]"
+
+
+def native_threads():
+    return len(os.listdir("/proc/self/task"))
+
+
+THREAD_COUNT_CHILD = r"""
+import lanternhollow_graph as lg
+import _lanternhollow_graph_testing as t
+t.set_parallel_tuning(1, 4, 0, 0)
+names = [f"n{i}" for i in range(3000)]
+edges = [(names[i], names[(i * 7 + 1) % 3000]) for i in range(3000)] + [(names[i], names[(i * 13 + 5) % 3000]) for i in range(3000)]
+seen = []
+signal.signal(signal.SIGALRM, lambda s, f: seen.append(len(os.listdir("/proc/self/task"))))
+before = len(os.listdir("/proc/self/task"))
+signal.setitimer(signal.ITIMER_REAL, 0.005, 0.005)
+t.betweenness(edges)
+t.pagerank(edges, 0.85, 3000)
+signal.setitimer(signal.ITIMER_REAL, 0)
+print(before, max(seen), len(os.listdir("/proc/self/task")))
+"""
+
+
+@pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="counts threads in /proc")
+@pytest.mark.parametrize("value", [None, "", "3"])
+def test_threads_started_only_in_concurrent_mode_and_none_outlives_a_call(value):
+    done = run_child("import os, signal, sys\n" + THREAD_COUNT_CHILD, value)
+    assert done.returncode == 0, done.stderr
+    before, during, after = map(int, done.stdout.split())
+    assert after == before
+    if value in (None, ""):
+        assert during == before
+    else:
+        assert during > before
+
+
+@pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="counts threads in /proc")
+@pytest.mark.parametrize("cpus", [1, 2])
+def test_zero_means_every_usable_cpu(cpus):
+    if len(os.sched_getaffinity(0)) < cpus:
+        pytest.skip(f"needs {cpus} CPUs")
+    pin = f"os.sched_setaffinity(0, sorted(os.sched_getaffinity(0))[:{cpus}])\n"
+    done = run_child("import os, signal, sys\n" + pin + THREAD_COUNT_CHILD, "0")
+    assert done.returncode == 0, done.stderr
+    before, during, after = map(int, done.stdout.split())
+    assert during == before + cpus - 1 and after == before
+
+
+# --- the lock, Ctrl-C and failures ------------------------------------------------
+
+
+def largest_gap_during(call):
+    """The longest stretch, during call(), in which another Python thread
+    made no progress, and the call's duration."""
+    stamps = []
+    stop = threading.Event()
+
+    def spin():
+        while not stop.is_set():
+            stamps.append(time.perf_counter())
+
+    other = threading.Thread(target=spin)
+    other.start()
+    time.sleep(0.05)
+    start = time.perf_counter()
+    call()
+    end = time.perf_counter()
+    stop.set()
+    other.join()
+    inside = [start] + [t for t in stamps if start <= t <= end] + [end]
+    return max(b - a for a, b in zip(inside, inside[1:])), end - start
+
+
+@pytest.mark.parametrize("threads", [None, "1", "2"])
+def test_other_python_threads_run_only_in_concurrent_mode(mode, threads):
+    edges = random_graph(11, 3000, 12000, 0.1)
+    mode(threads)
+    gap, duration = largest_gap_during(lambda: lg.betweenness(edges))
+    if threads is None:
+        assert gap > 0.8 * duration
+    else:
+        assert gap < 0.5 * duration
+
+
+INTERRUPTED_CHILD = r"""
+import sys, time
+import lanternhollow_graph as lg
+names = [f"node{i}" for i in range(100_000)]
+edges = [(names[i], names[(i * 31 + 7) % len(names)]) for i in range(len(names))]
+edges += [(names[i], names[(i * 17 + 1) % len(names)]) for i in range(len(names))]
+calls = {
+    "pagerank": lambda: lg.pagerank(edges, max_iter=10**15),
+    "betweenness": lambda: lg.betweenness(edges),
+}
+print("ready", flush=True)
+try:
+    calls[sys.argv[1]]()
+    print("finished")
+except KeyboardInterrupt:
+    print("interrupted", time.time())
+print(lg.descendants_at_depth([("a", "b")], "a", 1))
+"""
+
+
+@pytest.mark.parametrize("which", ["pagerank", "betweenness"])
+@pytest.mark.parametrize("threads", ["1", "2"])
+def test_ctrl_c_in_concurrent_mode(which, threads):
+    env = dict(os.environ, **{VARIABLE: threads})
+    child = subprocess.Popen(
+        [sys.executable, "-c", INTERRUPTED_CHILD, which], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env
+    )
+    try:
+        assert child.stdout.readline().strip() == "ready"
+        time.sleep(1.0)
+        sent = time.time()
+        child.send_signal(signal.SIGINT)
+        out, err = child.communicate(timeout=60)
+    finally:
+        child.kill()
+    lines = out.splitlines()
+    assert lines[0].startswith("interrupted"), (out, err)
+    print(f"{which} on {threads} threads: interrupted {(float(lines[0].split()[1]) - sent) * 1e3:.1f} ms after SIGINT")
+    assert lines[1] == "{'b': 1}"
+
+
+@pytest.mark.parametrize("call", ["pagerank", "betweenness", "sampled"])
+def test_memory_error_in_a_worker_reaches_the_caller(mode, call):
+    edges = random_graph(5, 200, 600)
+    calls = {
+        "pagerank": lambda: testing.pagerank(edges, 0.85, 5),
+        "betweenness": lambda: testing.betweenness(edges),
+        "sampled": lambda: testing.sampled_betweenness(edges, 50, 1),
+    }
+    mode(None)
+    expected = bits(calls[call]())
+    mode("3")
+    before = testing.set_parallel_tuning(1, 2, 0, 2)
+    try:
+        with pytest.raises(MemoryError):
+            calls[call]()
+    finally:
+        testing.set_parallel_tuning(*before)
+    assert bits(calls[call]()) == expected
+
+
+def test_eight_threads_calling_everything(mode, fine_grained):
+    rng = random.Random(8)
+    cases = []
+    for k in range(6):
+        edges = random_graph(k, rng.randint(5, 60), rng.randint(5, 150))
+        names = [edges[0][0], edges[-1][1], "absent"]
+        cases.append((edges, names))
+    mode(None)
+    expected = [bits(all_nine(e, n)) for e, n in cases]
+    mode("3")
+    failures = []
+    stop = time.monotonic() + float(os.environ.get("LHG_THREAD_SECONDS", "5"))
+
+    def worker(k):
+        order = list(range(len(cases)))
+        random.Random(k).shuffle(order)
+        while time.monotonic() < stop:
+            for i in order:
+                if bits(all_nine(*cases[i], testing)) != expected[i]:
+                    failures.append((k, i))
+
+    threads = [threading.Thread(target=worker, args=(k,)) for k in range(8)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert not failures
