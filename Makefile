@@ -8,6 +8,8 @@
 # make test-sanitize - the suite against a build with AddressSanitizer and
 #                      UndefinedBehaviorSanitizer (installed beside, not over,
 #                      the normal build)
+# make test-threads - the parallel cores under ThreadSanitizer, driven by a
+#                      small C++ program (no interpreter involved)
 # make bench         - install the comparison libraries (the bench extras and
 #                      matplotlib) and run the whole benchmark (many minutes);
 #                      BENCH_ARGS=--quick for a run of under a minute
@@ -32,7 +34,7 @@ BUILD_FLAGS := -C cmake.define.LHG_WERROR=$(if $(filter 1,$(WERROR)),ON,OFF) \
                -C cmake.define.LHG_SANITIZE="$(SANITIZE)" \
                -C build-dir=build/$(PY_VERSION)$(if $(SANITIZE),-san)
 
-.PHONY: test build venv clean test-sanitize soak demo typecheck test-wheel bench
+.PHONY: test build venv clean test-sanitize soak demo typecheck test-wheel bench test-threads
 
 test: build
 	$(VPY) -m pytest $(PYTEST_ARGS)
@@ -74,6 +76,15 @@ test-sanitize: $(VENV)/.deps
 	    ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    HYPOTHESIS_EXAMPLES=$${HYPOTHESIS_EXAMPLES:-100} LHG_THREAD_SECONDS=$${LHG_THREAD_SECONDS:-3} \
 	    $(VPY) -m pytest -p no:cacheprovider $(PYTEST_ARGS)
+
+# ThreadSanitizer sees every synchronisation here: the driver calls the cores
+# directly, so no uninstrumented interpreter stands between the threads.
+TSAN_DRIVER := build/tsan/threads_driver
+test-threads:
+	mkdir -p build/tsan
+	g++ -std=c++20 -O1 -g -fsanitize=thread -ffp-contract=off -Wall -Wextra -Werror -Isrc \
+	    $(wildcard src/graph/*.cpp) tests/native/threads_driver.cpp -o $(TSAN_DRIVER)
+	TSAN_OPTIONS=halt_on_error=1:exitcode=66 $(TSAN_DRIVER) $${TSAN_GRAPHS:-60}
 
 build: $(VENV)/.deps
 	$(VPY) -m pip install --quiet --no-build-isolation --no-deps $(BUILD_FLAGS) .
