@@ -27,6 +27,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -206,11 +208,17 @@ void accumulate_in_parallel(const Layout& layout, const Graph& graph, std::size_
   std::atomic<std::size_t> next{0};
   std::atomic<std::size_t> merged{0};
   std::mutex merging;
+  // A thread that has run `window` sources ahead of the merge sleeps here
+  // rather than spin: other threads (those of a call nested in a signal
+  // handler, say) may need the core.
+  std::mutex waiting;
+  std::condition_variable advanced;
 
   auto merge_ready = [&] {
     const std::unique_lock<std::mutex> lock(merging, std::try_to_lock);
     if (!lock.owns_lock()) return;
-    std::size_t k = merged.load(std::memory_order_relaxed);
+    const std::size_t start = merged.load(std::memory_order_relaxed);
+    std::size_t k = start;
     while (k < source_count && ring[k % window].ready.load(std::memory_order_acquire)) {
       Pending& slot = ring[k % window];
       for (std::size_t j = 0; j < slot.nodes.size(); ++j) {
@@ -219,6 +227,10 @@ void accumulate_in_parallel(const Layout& layout, const Graph& graph, std::size_
       }
       slot.ready.store(false, std::memory_order_relaxed);
       merged.store(++k, std::memory_order_release);
+    }
+    if (k != start) {
+      const std::lock_guard<std::mutex> wake(waiting);
+      advanced.notify_all();
     }
   };
 
@@ -232,7 +244,9 @@ void accumulate_in_parallel(const Layout& layout, const Graph& graph, std::size_
       while (i >= merged.load(std::memory_order_acquire) + window) {
         merge_ready();
         check_interrupt();
-        std::this_thread::yield();
+        std::unique_lock<std::mutex> lock(waiting);
+        advanced.wait_for(lock, std::chrono::milliseconds(1),
+                          [&] { return i < merged.load(std::memory_order_acquire) + window; });
       }
       const NodeId s = sources != nullptr ? sources[i] : static_cast<NodeId>(i);
       const std::size_t reached = searcher.run(s, poller);

@@ -1,6 +1,7 @@
 #include "graph/interrupt.h"
 
 #include <atomic>
+#include <exception>
 
 namespace lhg {
 namespace {
@@ -24,6 +25,15 @@ void check_interrupt() {
   } else {
     run_process_check();
   }
+}
+
+void prepare_thread() noexcept {
+  // Both reads are kept: uncaught_exceptions() is declared pure, so a call
+  // whose result went unused could be dropped.
+  const ThreadCheck::Function volatile check = t_check;
+  const int volatile uncaught = std::uncaught_exceptions();
+  static_cast<void>(check);
+  static_cast<void>(uncaught);
 }
 
 ThreadCheck::ThreadCheck(Function check, void* context) noexcept : saved_check_(t_check), saved_context_(t_context) {

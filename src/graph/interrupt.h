@@ -25,6 +25,13 @@ void set_interrupt_check(InterruptCheck check) noexcept;
 // Runs the calling thread's check, or else the process-wide one, if any.
 void check_interrupt();
 
+// Makes the calling thread's thread-local storage of this module, and of the
+// C++ runtime's exception handling, exist now. In a dynamically loaded
+// module the C library allocates it on first use, and aborts the process if
+// it cannot: first use must not be the throw of a bad_alloc once memory has
+// run out. Calls and worker threads run this first.
+void prepare_thread() noexcept;
+
 // While it lives, the calling thread's pollers run check(context) instead of
 // the check that was in force before, which `previous` runs.
 class ThreadCheck {

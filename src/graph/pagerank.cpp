@@ -323,18 +323,25 @@ void sweep_each(const TargetBlocks& blocks, std::size_t b, std::size_t n, const 
 // What one thread needs to sweep blocks: its own tables of run sums (a
 // table is built lazily by the sweep that first needs it, so tables are
 // never shared between threads) and its own per-block working state.
+// A BinadeSums object holds tables of a few tens of kilobytes indexed by
+// exponent, so it lives on the heap: a call may be nested in a signal
+// handler of another on the same stack.
 struct Sweeper {
-  Sweeper(const BinadeSums& fresh, std::size_t block) : sums(fresh), partial(block), single(block) {}
+  Sweeper(std::size_t tables, bool at_once, std::size_t block) : partial(block), single(block) {
+    if (tables != 0 || at_once) sums.set_budget(tables, at_once);
+  }
   BinadeSums sums;
   std::vector<Partial> partial;
   std::vector<Single> single;
 };
 
-// pagerank_impl with the given (fresh) tables of run sums, on up to
-// threads.count threads. A block's nodes take all their additions within
+// pagerank_impl with the given budget of tables of run sums (0 and false:
+// the usual one; see BinadeSums::set_budget), on up to threads.count
+// threads. A block's nodes take all their additions within
 // the block's sweep, in their defining order, so which thread sweeps which
 // block changes no bit.
-ScoreMap iterate(EdgeList edges, double alpha, std::uint64_t max_iter, const BinadeSums& fresh, Threads threads) {
+ScoreMap iterate(EdgeList edges, double alpha, std::uint64_t max_iter, std::size_t tables, bool at_once,
+                 Threads threads) {
   PowerIteration state(std::move(edges), alpha);
   if (state.n == 0) return {};
   auto& [graph, n, count, score, next, out_degree, teleport] = state;
@@ -355,7 +362,7 @@ ScoreMap iterate(EdgeList edges, double alpha, std::uint64_t max_iter, const Bin
   const auto workers = static_cast<unsigned>(std::min<std::size_t>(workers_for(threads, n + edge_count), blocks.block_count()));
   std::vector<Sweeper> sweepers;
   sweepers.reserve(workers);
-  for (unsigned w = 0; w < workers; ++w) sweepers.emplace_back(fresh, std::min(n, blocks.block_size()));
+  for (unsigned w = 0; w < workers; ++w) sweepers.emplace_back(tables, at_once, std::min(n, blocks.block_size()));
 
   // For alpha in [0, 1] the teleport term and every share are >= 0, which is
   // what the run sums need; any other alpha takes the additions one by one.
@@ -408,17 +415,15 @@ ScoreMap iterate(EdgeList edges, double alpha, std::uint64_t max_iter, const Bin
 }  // namespace
 
 ScoreMap pagerank_impl(EdgeList edges, double alpha, std::uint64_t max_iter) {
-  return iterate(std::move(edges), alpha, max_iter, BinadeSums(), Threads{});
+  return iterate(std::move(edges), alpha, max_iter, 0, false, Threads{});
 }
 
 ScoreMap pagerank_impl(EdgeList edges, double alpha, std::uint64_t max_iter, Threads threads) {
-  return iterate(std::move(edges), alpha, max_iter, BinadeSums(), threads);
+  return iterate(std::move(edges), alpha, max_iter, 0, false, threads);
 }
 
 ScoreMap pagerank_impl(EdgeList edges, double alpha, std::uint64_t max_iter, std::size_t tables, Threads threads) {
-  BinadeSums sums;
-  sums.set_budget(tables, true);
-  return iterate(std::move(edges), alpha, max_iter, sums, threads);
+  return iterate(std::move(edges), alpha, max_iter, tables, true, threads);
 }
 
 }  // namespace lhg

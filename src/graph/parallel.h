@@ -107,6 +107,7 @@ void run_workers(unsigned count, F&& body) {
   for (unsigned w = 1; w < count; ++w) {
     try {
       threads.emplace_back([&run, &group, w] {
+        prepare_thread();
         const ThreadCheck check(&WorkerGroup::poll_worker, &group);
         if (w == parallel_tuning().failing_worker) {
           group.fail(std::make_exception_ptr(std::bad_alloc()));

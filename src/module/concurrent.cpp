@@ -101,10 +101,15 @@ void LockReleased::poll(void* self) {
   const auto now = std::chrono::steady_clock::now();
   if (now < released.next_poll_) return;
   PyEval_RestoreThread(released.state_);
-  const int failed = PyErr_CheckSignals();
+  bool failed = false;
+  try {
+    check_signals();
+  } catch (const PythonError&) {
+    failed = true;
+  }
   released.state_ = PyEval_SaveThread();
   released.next_poll_ = std::chrono::steady_clock::now() + kPollInterval;
-  if (failed != 0) throw PythonError{};
+  if (failed) throw PythonError{};
 }
 
 }  // namespace lhg::py

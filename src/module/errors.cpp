@@ -54,6 +54,13 @@ std::string utf8_or(PyObject* str, const char* fallback) {
 
 }  // namespace
 
+void check_signals() {
+  if (Py_EnterRecursiveCall(" in a signal handler during a lanternhollow_graph call") != 0) throw PythonError{};
+  const int failed = PyErr_CheckSignals();
+  Py_LeaveRecursiveCall();
+  if (failed < 0) throw PythonError{};
+}
+
 void throw_pending() {
   if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
   throw PythonError{};

@@ -12,6 +12,7 @@
 #include <new>
 
 #include "graph/failure.h"
+#include "graph/interrupt.h"
 #include "module/pyref.h"
 
 namespace lhg::py {
@@ -46,6 +47,13 @@ inline Ref created(PyObject* obj, std::source_location where = std::source_locat
 // passes unchanged. Throws in every case.
 [[noreturn]] void conversion_failed(const char* param);
 
+// Lets a long call answer Ctrl-C: runs the signal handlers (the lock held);
+// one that raises (KeyboardInterrupt) ends the call with its exception. A
+// handler may call into this module again, nesting a call on the same
+// stack: each level counts towards the interpreter's recursion limit, so
+// that deep nesting ends in RecursionError rather than in a stack overflow.
+void check_signals();
+
 // Sets PanicException(message) after the short report on standard error.
 void raise_panic(const InternalFailure& failure) noexcept;
 
@@ -58,6 +66,7 @@ Ref type_qualname(PyObject* obj) noexcept;
 
 template <class F>
 PyObject* guarded(F&& body) noexcept {
+  prepare_thread();
   try {
     return body();
   } catch (const PythonError&) {

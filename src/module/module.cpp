@@ -90,12 +90,6 @@ void register_function(PyObject* module, PyMethodDef* def) {
   if (PyObject_SetAttr(module, name.get(), function.get()) < 0) throw PythonError{};
 }
 
-// Lets a long call answer Ctrl-C: signal handlers run here, and one that
-// raises (KeyboardInterrupt) ends the call with its exception.
-void check_signals() {
-  if (PyErr_CheckSignals() < 0) throw PythonError{};
-}
-
 PyObject* init_module() {
   const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
   if (id == -1) throw_pending();
