@@ -405,8 +405,12 @@ def run_graph(label, edges, args, tasks=None):
             impl = PEERS.get(peer, {}).get(task.name)
             if impl is None or peer in args.skip_peer:
                 continue
+            # An OpenMP thread pool does not survive fork(): once the parent
+            # has started one, a forked child that needs it waits forever. The
+            # peers on several threads therefore run in this process, unguarded.
+            guarded = task.guard_peers and not peer.endswith("-mt")
             peers[peer] = measure(task.peer_args(impl), peer_repeats, task.describe,
-                                  guarded=task.guard_peers, deadline=args.deadline,
+                                  guarded=guarded, deadline=args.deadline,
                                   once_after=args.once_after, skip=skip)
             print(f"    {peer}: {_fmt(peers[peer])}  [{peers[peer].result or peers[peer].error or ''}]",
                   flush=True)
