@@ -16,7 +16,8 @@
 #                      environment and the suite run there, with no compiler
 #                      on PATH
 # make bench         - install the comparison libraries (the bench extras and
-#                      matplotlib) and run the whole benchmark (many minutes);
+#                      matplotlib) and run the whole benchmark on the Debian graph
+#                      and the synthetic ones of 1 and 4 million edges (many minutes);
 #                      BENCH_ARGS=--quick for a run of under a minute
 #
 # PYTHON=/path/to/python picks the interpreter (3.12 or later); by default one

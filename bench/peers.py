@@ -9,9 +9,12 @@ simply absent from PEERS.
 
 networkx keeps one edge per ordered pair (DiGraph), the others keep every
 pair; the notes that the suite prints say where that changes the work.
+networkit and graphblas run on threads: each appears twice, pinned to one
+thread, and with the suffix -mt on as many threads as the process may use.
 """
 
 import itertools
+import os
 
 PAGERANK_ITERATIONS = 100
 ALPHA = 0.85
@@ -365,10 +368,94 @@ def _scipy():
     }
 
 
+# ----------------------------------------------------------------------------
+# networkit: OpenMP threads, their number process-wide. Each call sets it, so
+# that the one-thread and the all-threads entries can alternate in one run.
+
+
+def _networkit(threads):
+    import networkit as nk
+    import numpy as np
+
+    def graph(edges):
+        nk.setNumberOfThreads(threads() if callable(threads) else threads)
+        names, _, src, dst = _index(edges)
+        # Every pair is its own edge, parallel ones included.
+        g = nk.graph.GraphFromCoo((src.astype(np.uint64), dst.astype(np.uint64)), n=len(names), directed=True)
+        return g, names
+
+    def pagerank(edges):
+        g, names = graph(edges)
+        if not names:
+            return {}
+        # tol=0: all 100 iterations; sinks hand their score to every node evenly.
+        pr = nk.centrality.PageRank(g, damp=ALPHA, tol=0.0,
+                                    distributeSinks=nk.centrality.SinkHandling.DistributeSinks)
+        pr.maxIterations = PAGERANK_ITERATIONS
+        pr.run()
+        return dict(zip(names, pr.scores()))
+
+    def strongly_connected(edges):
+        g, names = graph(edges)
+        scc = nk.components.StronglyConnectedComponents(g)
+        scc.run()
+        return _components_of([[names[v] for v in c] for c in scc.getComponents() if len(c) >= 2])
+
+    return {"pagerank": pagerank, "strongly_connected": strongly_connected}
+
+
+def _all_cpus():
+    return len(os.sched_getaffinity(0))
+
+
+# ----------------------------------------------------------------------------
+# python-graphblas (SuiteSparse:GraphBLAS): the power iteration written with
+# its in-place vector operations, as graphblas-algorithms writes it, without
+# the convergence test (which raises after 100 rounds at tol=0).
+
+
+def _graphblas(threads):
+    import graphblas as gb
+    import numpy as np
+    from graphblas import Matrix, Vector, binary, monoid
+    from graphblas.semiring import plus_times
+
+    def pagerank(edges):
+        gb.ss.config["nthreads"] = threads() if callable(threads) else threads
+        names, _, src, dst = _index(edges)
+        n = len(names)
+        if n == 0:
+            return {}
+        # Parallel pairs add up to one entry with their multiplicity.
+        a = Matrix.from_coo(src, dst, np.ones(len(src)), nrows=n, ncols=n, dup_op=binary.plus)
+        out_degree = a.reduce_rowwise(monoid.plus).new()
+        scale = (ALPHA / out_degree).new()  # present only for nodes with edges
+        dangling = Vector(float, n)
+        dangling(mask=~scale.S) << ALPHA / n
+        x = Vector(float, n)
+        x[:] = 1.0 / n
+        previous = Vector(float, n)
+        w = Vector(float, n)
+        teleport = (1.0 - ALPHA) / n
+        for _ in range(PAGERANK_ITERATIONS):
+            previous, x = x, previous
+            x << teleport
+            x += previous @ dangling
+            w << previous * scale
+            x += plus_times(w @ a)
+        return dict(zip(names, x.to_dense(fill_value=0.0).tolist()))
+
+    return {"pagerank": pagerank}
+
+
 def _load():
     peers = {}
     for name, factory in (("networkx", _networkx), ("igraph", _igraph),
-                          ("rustworkx", _rustworkx), ("scipy", _scipy)):
+                          ("rustworkx", _rustworkx), ("scipy", _scipy),
+                          ("networkit", lambda: _networkit(1)),
+                          ("networkit-mt", lambda: _networkit(_all_cpus)),
+                          ("graphblas", lambda: _graphblas(1)),
+                          ("graphblas-mt", lambda: _graphblas(_all_cpus))):
         try:
             peers[name] = factory()
         except ImportError:

@@ -1,9 +1,10 @@
 """Every function of lanternhollow_graph against the floor and against the
 graph libraries that do the same work, end to end, in one process.
 
-    python -m bench                      # both graphs, full
+    python -m bench                      # Debian, synthetic 1M and 4M edges, full
     python -m bench --quick              # the Debian graph, in under a minute
     python -m bench --graph synthetic --repeats 3
+    python -m bench --graph synthetic-250k synthetic synthetic-4m --only pagerank --threads 2
 
 Each contender gets the same edge list (a list of (str, str) tuples) and
 returns its answer keyed by node name: graph construction, name mapping and
@@ -43,7 +44,20 @@ SAMPLE_SIZE = 100
 SEED = 42
 SUBGRAPH_SEEDS = 10
 SUBGRAPH_DEPTH = 2
-PEER_ORDER = ("networkx", "igraph", "rustworkx", "scipy")
+PEER_ORDER = ("networkx", "igraph", "rustworkx", "scipy", "networkit", "networkit-mt", "graphblas", "graphblas-mt")
+THREADS_VARIABLE = "LANTERNHOLLOW_GRAPH_THREADS"
+
+# The graphs by name: how to make each, and the tasks it runs unless --only
+# says otherwise (None: all). At four million edges the all-pairs and batch
+# tasks would take hours for several contenders.
+GRAPHS = {
+    "debian": ("Debian bookworm", debian_edges, None),
+    "synthetic-250k": ("synthetic, 50,000 nodes", lambda: synthetic_edges(nodes=50_000), None),
+    "synthetic": ("synthetic", synthetic_edges, None),
+    "synthetic-4m": ("synthetic, 800,000 nodes", lambda: synthetic_edges(nodes=800_000),
+                     ("pagerank", "strongly_connected", "descendants_at_depth", "ancestors_at_depth", "subgraph")),
+}
+ALL_GRAPHS = ("debian", "synthetic", "synthetic-4m")
 
 
 # ----------------------------------------------------------------------------
@@ -272,7 +286,8 @@ def build_tasks(ctx):
                   "run their 100 iterations at tol=0 and then raise instead of returning (caught; "
                   "their result dict is never built); igraph solves with PRPACK, not by a fixed "
                   "number of iterations; scipy is a 100-round power iteration written with a CSR "
-                  "matrix, dangling nodes spread evenly."),
+                  "matrix, dangling nodes spread evenly; graphblas the same loop with its vector and "
+                  "matrix operations; networkit PageRank(tol=0, maxIterations=100, sinks distributed)."),
         Task("strongly_connected", "strongly_connected",
              lambda: lg.strongly_connected(edges), _describe_components,
              lambda f: lambda: f(edges), guard_peers=large,
@@ -338,7 +353,23 @@ def floor_fn(edges):
     return lambda: dict.fromkeys(itertools.chain.from_iterable(edges), 0.0)
 
 
-def run_graph(label, edges, args):
+def with_threads(fn, threads):
+    """fn run with our module's thread variable set to `threads`, or unset
+    for None (the default mode, whatever the caller's environment says)."""
+    def call():
+        saved = os.environ.pop(THREADS_VARIABLE, None)
+        if threads is not None:
+            os.environ[THREADS_VARIABLE] = str(threads)
+        try:
+            return fn()
+        finally:
+            os.environ.pop(THREADS_VARIABLE, None)
+            if saved is not None:
+                os.environ[THREADS_VARIABLE] = saved
+    return call
+
+
+def run_graph(label, edges, args, tasks=None):
     ctx = context(edges)
     skip = input_ids(edges)
     size = deep_size(edges)
@@ -351,29 +382,42 @@ def run_graph(label, edges, args):
     floor.memory = measure_peak(floor_fn(edges), skip)
     print(f"floor {floor.seconds * 1e3:.1f} ms (median of {floor.runs})", flush=True)
     rows = []
+    threaded = {}  # task name -> {thread count: Timing}
     peer_repeats = 1 if args.quick else args.repeats
     for task in build_tasks(ctx):
         if args.only and task.name not in args.only:
             continue
-        ours = measure(task.ours, args.repeats, task.describe, guarded=task.guard_ours,
+        if not args.only and tasks is not None and task.name not in tasks:
+            continue
+        default = with_threads(task.ours, None)
+        ours = measure(default, args.repeats, task.describe, guarded=task.guard_ours,
                        deadline=args.deadline, once_after=args.once_after, skip=skip)
         if ours.memory is None and ours.seconds is not None:
-            ours.memory = measure_peak(task.ours, skip)
+            ours.memory = measure_peak(default, skip)
         print(f"  {task.label}: ours {_fmt(ours)}  [{ours.result or ours.error or ''}]", flush=True)
+        for n in args.threads:
+            t = measure(with_threads(task.ours, n), args.repeats, task.describe, guarded=task.guard_ours,
+                        deadline=args.deadline, once_after=args.once_after, skip=skip)
+            threaded.setdefault(task.name, {})[n] = t
+            print(f"    ours, {THREADS_VARIABLE}={n}: {_fmt(t)}  [{t.result or t.error or ''}]", flush=True)
         peers = {}
         for peer in PEER_ORDER:
             impl = PEERS.get(peer, {}).get(task.name)
             if impl is None or peer in args.skip_peer:
                 continue
+            # An OpenMP thread pool does not survive fork(): once the parent
+            # has started one, a forked child that needs it waits forever. The
+            # peers on several threads therefore run in this process, unguarded.
+            guarded = task.guard_peers and not peer.endswith("-mt")
             peers[peer] = measure(task.peer_args(impl), peer_repeats, task.describe,
-                                  guarded=task.guard_peers, deadline=args.deadline,
+                                  guarded=guarded, deadline=args.deadline,
                                   once_after=args.once_after, skip=skip)
             print(f"    {peer}: {_fmt(peers[peer])}  [{peers[peer].result or peers[peer].error or ''}]",
                   flush=True)
         rows.append((task, ours, peers))
     _estimate_networkx_exact(rows, ctx, args, skip)
     return {"label": label, "edges": len(edges), "nodes": len(ctx["names"]), "input_bytes": size,
-            "floor": floor, "rows": rows}
+            "floor": floor, "rows": rows, "threaded": threaded}
 
 
 def _estimate_networkx_exact(rows, ctx, args, skip):
@@ -480,14 +524,17 @@ def render(graphs, floods, args):
                      "(list, tuples and distinct strs)."
                      + (f" Floor peak {_mib(floor.memory[0])} MiB." if floor.memory else ""))
         lines.append("")
-        head = ["task", "ours", "× floor"] + peers + ["ours ÷ fastest peer", "peak added, MiB",
-                                                       "÷ input", "ours returned"]
+        head = (["task", "ours", "× floor"] + [f"ours, {n} thr." for n in args.threads] + peers
+                + ["ours ÷ fastest peer"] + [f"{n} thr. ÷ fastest peer" for n in args.threads]
+                + ["peak added, MiB", "÷ input", "ours returned"])
         lines.append("| " + " | ".join(head) + " |")
         lines.append("|" + "|".join("---" if i == 0 or i == len(head) - 1 else "---:"
                                     for i in range(len(head))) + "|")
         notes = []
         for task, ours, peer_times in g["rows"]:
             cells = [task.label, _fmt(ours), _ratio(ours, floor)]
+            threaded = [g["threaded"].get(task.name, {}).get(n) for n in args.threads]
+            cells += [_fmt(t) if t else "—" for t in threaded]
             fastest = None
             for p in peers:
                 t = peer_times.get(p)
@@ -506,6 +553,9 @@ def render(graphs, floods, args):
                 cells.append(f"{ours.seconds / fastest[1].seconds:.2f} ({fastest[0]})")
             else:
                 cells.append("—")
+            for t in threaded:
+                ok = fastest and t is not None and t.seconds is not None
+                cells.append(f"{t.seconds / fastest[1].seconds:.2f}" if ok else "—")
             if ours.memory:
                 peak, returned = ours.memory
                 added = max(0, peak - returned)
@@ -518,7 +568,11 @@ def render(graphs, floods, args):
         lines.append("- ¹ one run, without a warm-up (a run longer than "
                      f"{args.once_after:g} s is not repeated); `> N s`: stopped at the deadline; "
                      "`≈`: estimated, see the row's note."
-                     + (" Peers: one run after the warm-up (--quick)." if args.quick else ""))
+                     + (" Peers: one run after the warm-up (--quick)." if args.quick else "")
+                     + " networkit and graphblas run on one thread; the -mt columns on all the CPUs the "
+                       "process may use."
+                     + (f" `ours, N thr.`: our calls with {THREADS_VARIABLE}=N; `ours` with it unset."
+                        if args.threads else ""))
         for task, _, _ in g["rows"]:
             lines.append(f"- {task.label}: {task.note}")
         lines += [f"- {n}" for n in notes]
@@ -547,7 +601,9 @@ def _ratio(t, base, suffix="×"):
 
 
 def _version(peer):
-    module = {"scipy": "scipy", "networkx": "networkx", "igraph": "igraph", "rustworkx": "rustworkx"}[peer]
+    module = {"scipy": "scipy", "networkx": "networkx", "igraph": "igraph", "rustworkx": "rustworkx",
+              "networkit": "networkit", "networkit-mt": "networkit",
+              "graphblas": "graphblas", "graphblas-mt": "graphblas"}[peer]
     return getattr(sys.modules.get(module), "__version__", "?")
 
 
@@ -601,8 +657,13 @@ def chart(graphs, path):
 
 def main(argv=None):
     parser = argparse.ArgumentParser(prog="python -m bench", description=__doc__.split("\n\n")[0])
-    parser.add_argument("--graph", choices=("debian", "synthetic", "all"), default=None,
-                        help="which graph(s) to run on (default: all; debian with --quick)")
+    parser.add_argument("--graph", nargs="+", choices=tuple(GRAPHS) + ("all",), default=None,
+                        help="which graphs to run on: debian (279k edges), synthetic-250k, synthetic (1M), "
+                             "synthetic-4m (a subset of the tasks unless --only); all = "
+                             + ", ".join(ALL_GRAPHS) + " (default; debian with --quick)")
+    parser.add_argument("--threads", type=int, nargs="+", default=[],
+                        help=f"also run our calls with {THREADS_VARIABLE} set to each N, "
+                             "in columns beside the default mode's")
     parser.add_argument("--repeats", type=int, default=None, help="timed runs per call (default 5; 3 with --quick)")
     parser.add_argument("--quick", action="store_true", help="the Debian graph, fewer runs (one per peer), a 5 s deadline")
     parser.add_argument("--deadline", type=float, default=None,
@@ -615,7 +676,9 @@ def main(argv=None):
     parser.add_argument("--chart", default=os.path.join(HERE, "results.png"), help="PNG chart path")
     args = parser.parse_args(argv)
     if args.graph is None:
-        args.graph = "debian" if args.quick else "all"
+        args.graph = ["debian"] if args.quick else ["all"]
+    if "all" in args.graph:
+        args.graph = [g for g in ALL_GRAPHS if g not in args.graph] + [g for g in args.graph if g != "all"]
     if args.repeats is None:
         args.repeats = 3 if args.quick else 5
     if args.deadline is None:
@@ -627,15 +690,11 @@ def main(argv=None):
         print("not installed, skipped: " + ", ".join(missing))
 
     graphs, floods = [], []
-    sources = []
-    if args.graph in ("debian", "all"):
-        sources.append(("Debian bookworm", debian_edges))
-    if args.graph in ("synthetic", "all"):
-        sources.append(("synthetic", synthetic_edges))
-    for label, load in sources:
+    for name in dict.fromkeys(args.graph):
+        label, load, tasks = GRAPHS[name]
         edges = load()
-        graphs.append(run_graph(label, edges, args))
-        if not args.only:
+        graphs.append(run_graph(label, edges, args, tasks))
+        if not args.only and tasks is None:
             floods.append(run_flood(label, edges, args))
         del edges
         gc.collect()

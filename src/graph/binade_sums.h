@@ -118,6 +118,13 @@ class BinadeSums {
   // The cursor of an accumulator with bit pattern `bits` at position p.
   std::uint64_t cursor(std::uint64_t bits, std::size_t p) const noexcept { return entries(bits >> 52)[p]; }
 
+  // Asks for the word that a run of an accumulator with bit pattern `bits`
+  // to position p will read, ahead of the run. Only a hint: the accumulator
+  // may be on another grid by then, and any pattern is accepted.
+  void prefetch(std::uint64_t bits, std::size_t p) const noexcept {
+    __builtin_prefetch(entries_[(bits >> 52) & 0x7FF] + p);
+  }
+
   // The accumulator with bit pattern `bits` and cursor `cursor` at position
   // p <= r brought to position r: values[p], ..., values[r - 1] added in
   // that order. The common case is one table read, a run that holds nothing
