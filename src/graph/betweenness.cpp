@@ -213,6 +213,10 @@ void accumulate_in_parallel(const Layout& layout, const Graph& graph, std::size_
   // handler, say) may need the core.
   std::mutex waiting;
   std::condition_variable advanced;
+  std::atomic<unsigned> sleepers{0};
+  // Sources are claimed a few at a time: most searches on a sparse graph
+  // take microseconds, and one shared counter per source would be felt.
+  const std::size_t chunk = std::clamp<std::size_t>(window / (2 * workers), 1, 16);
 
   auto merge_ready = [&] {
     const std::unique_lock<std::mutex> lock(merging, std::try_to_lock);
@@ -226,9 +230,9 @@ void accumulate_in_parallel(const Layout& layout, const Graph& graph, std::size_
         score[w] = slot.deltas[j] + score[w];
       }
       slot.ready.store(false, std::memory_order_relaxed);
-      merged.store(++k, std::memory_order_release);
+      merged.store(++k, std::memory_order_seq_cst);
     }
-    if (k != start) {
+    if (k != start && sleepers.load(std::memory_order_seq_cst) != 0) {
       const std::lock_guard<std::mutex> wake(waiting);
       advanced.notify_all();
     }
@@ -239,26 +243,31 @@ void accumulate_in_parallel(const Layout& layout, const Graph& graph, std::size_
     Searcher& searcher = *searchers[w];
     Poller poller;
     for (;;) {
-      const std::size_t i = next.fetch_add(1, std::memory_order_relaxed);
-      if (i >= source_count) break;
-      while (i >= merged.load(std::memory_order_acquire) + window) {
+      const std::size_t first = next.fetch_add(chunk, std::memory_order_relaxed);
+      if (first >= source_count) break;
+      for (std::size_t i = first; i < std::min(source_count, first + chunk); ++i) {
+        while (i >= merged.load(std::memory_order_seq_cst) + window) {
+          merge_ready();
+          check_interrupt();
+          std::unique_lock<std::mutex> lock(waiting);
+          sleepers.fetch_add(1, std::memory_order_seq_cst);
+          // The timeout bounds a wake-up lost to the race with the merge.
+          advanced.wait_for(lock, std::chrono::milliseconds(1),
+                            [&] { return i < merged.load(std::memory_order_seq_cst) + window; });
+          sleepers.fetch_sub(1, std::memory_order_seq_cst);
+        }
+        const NodeId s = sources != nullptr ? sources[i] : static_cast<NodeId>(i);
+        const std::size_t reached = searcher.run(s, poller);
+        Pending& slot = ring[i % window];
+        slot.nodes.clear();
+        slot.deltas.clear();
+        searcher.drain(s, reached, [&](NodeId v, Score delta) {
+          slot.nodes.push_back(v);
+          slot.deltas.push_back(delta);
+        });
+        slot.ready.store(true, std::memory_order_release);
         merge_ready();
-        check_interrupt();
-        std::unique_lock<std::mutex> lock(waiting);
-        advanced.wait_for(lock, std::chrono::milliseconds(1),
-                          [&] { return i < merged.load(std::memory_order_acquire) + window; });
       }
-      const NodeId s = sources != nullptr ? sources[i] : static_cast<NodeId>(i);
-      const std::size_t reached = searcher.run(s, poller);
-      Pending& slot = ring[i % window];
-      slot.nodes.clear();
-      slot.deltas.clear();
-      searcher.drain(s, reached, [&](NodeId v, Score delta) {
-        slot.nodes.push_back(v);
-        slot.deltas.push_back(delta);
-      });
-      slot.ready.store(true, std::memory_order_release);
-      merge_ready();
     }
   });
   // Every slot is ready now; the last ones may still wait for their turn.
