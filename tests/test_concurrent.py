@@ -284,24 +284,8 @@ def test_other_python_threads_run_only_in_concurrent_mode(mode, threads):
         assert gap < 0.5 * duration
 
 
-INTERRUPTED_CHILD = r"""
-import sys, time
-import lanternhollow_graph as lg
-names = [f"node{i}" for i in range(100_000)]
-edges = [(names[i], names[(i * 31 + 7) % len(names)]) for i in range(len(names))]
-edges += [(names[i], names[(i * 17 + 1) % len(names)]) for i in range(len(names))]
-calls = {
-    "pagerank": lambda: lg.pagerank(edges, max_iter=10**15),
-    "betweenness": lambda: lg.betweenness(edges),
-}
-print("ready", flush=True)
-try:
-    calls[sys.argv[1]]()
-    print("finished")
-except KeyboardInterrupt:
-    print("interrupted", time.time())
-print(lg.descendants_at_depth([("a", "b")], "a", 1))
-"""
+# The child of the default mode's Ctrl-C test, run with the variable set.
+from test_reliability import INTERRUPTED_CHILD  # noqa: E402
 
 
 @pytest.mark.parametrize("which", ["pagerank", "betweenness"])
