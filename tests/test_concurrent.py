@@ -284,29 +284,15 @@ def test_other_python_threads_run_only_in_concurrent_mode(mode, threads):
         assert gap < 0.5 * duration
 
 
-# The child of the default mode's Ctrl-C test, run with the variable set.
-from test_reliability import INTERRUPTED_CHILD  # noqa: E402
+# The default mode's Ctrl-C test, run with the variable set.
+from test_reliability import interrupt_child  # noqa: E402
 
 
 @pytest.mark.parametrize("which", ["pagerank", "betweenness"])
 @pytest.mark.parametrize("threads", ["1", "2"])
 def test_ctrl_c_in_concurrent_mode(which, threads):
-    env = dict(os.environ, **{VARIABLE: threads})
-    child = subprocess.Popen(
-        [sys.executable, "-c", INTERRUPTED_CHILD, which], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env
-    )
-    try:
-        assert child.stdout.readline().strip() == "ready"
-        time.sleep(1.0)
-        sent = time.time()
-        child.send_signal(signal.SIGINT)
-        out, err = child.communicate(timeout=60)
-    finally:
-        child.kill()
-    lines = out.splitlines()
-    assert lines[0].startswith("interrupted"), (out, err)
-    print(f"{which} on {threads} threads: interrupted {(float(lines[0].split()[1]) - sent) * 1e3:.1f} ms after SIGINT")
-    assert lines[1] == "{'b': 1}"
+    latency = interrupt_child(which, env=dict(os.environ, **{VARIABLE: threads}))
+    print(f"{which} on {threads} threads: interrupted {latency * 1e3:.1f} ms after SIGINT")
 
 
 @pytest.mark.parametrize("call", ["pagerank", "betweenness", "sampled"])
