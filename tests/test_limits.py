@@ -86,6 +86,7 @@ print(outcome, depth[0])
     [("pagerank", None), ("betweenness", None), ("strongly_connected", None), ("pagerank", "2"),
      ("strongly_connected", "2")],
 )
+@pytest.mark.skipif(SANITIZED, reason="the sanitizer's redzones make every frame several times larger")
 def test_calls_nested_by_signal_handlers(which, threads):
     # Each handler starts the same call again before the previous one ends,
     # until the interpreter's recursion limit stops it.
