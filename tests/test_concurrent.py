@@ -185,7 +185,7 @@ print("ok")
 """
 
 
-@pytest.mark.parametrize("value", ["two", "-1", "2.5", " 2", "1e3", "99999999999999999999"])
+@pytest.mark.parametrize("value", ["two", "-1", "2.5", " 2", "1e3", "+2", "0x10"])
 def test_a_value_that_is_not_a_count_warns_once(value):
     done = run_child(WARN_CHILD, value)
     assert done.returncode == 0, done.stderr
@@ -200,6 +200,15 @@ def test_a_warning_made_an_error_does_not_fail_the_call():
     done = run_child(code, "many")
     assert done.returncode == 0, done.stderr
     assert done.stdout.strip() == "[['a', 'b']]"
+    # Not lost either: reported as an exception that could not be raised.
+    assert "RuntimeWarning" in done.stderr and VARIABLE in done.stderr
+
+
+@pytest.mark.parametrize("value", ["0000000000000000002", "18446744073709551615", "300", "007"])
+def test_any_decimal_count_is_a_count(value):
+    done = run_child(WARN_CHILD, value)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.splitlines()[0].split(" ", 1)[0] == "0"
 
 
 def native_threads():

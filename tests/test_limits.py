@@ -20,6 +20,7 @@ calls = {
     "descendants": lambda: lg.descendants_at_depth(chain, "c0", 10**9),
     "subgraph": lambda: lg.subgraph(chain, ["c0"], 10**9),
     "pagerank": lambda: lg.pagerank(chain, 0.85, 2),
+    "betweenness": lambda: lg.betweenness(chain[:4000] + [(f"c{i}", f"c{(i * 7) % 4000}") for i in range(4000)]),
 }
 with open("/proc/self/statm") as f:
     vm = int(f.read().split()[0]) * 4096
@@ -40,15 +41,23 @@ print(outcome)
 
 @pytest.mark.slow
 @pytest.mark.skipif(SANITIZED, reason="the sanitizer runtime needs its own address space")
-@pytest.mark.parametrize("which", ["descendants", "subgraph", "pagerank"])
-def test_memory_running_out_anywhere_in_a_call(which):
+@pytest.mark.parametrize(
+    "which,threads",
+    [("descendants", None), ("subgraph", None), ("pagerank", None), ("pagerank", "7"), ("betweenness", "64")],
+)
+def test_memory_running_out_anywhere_in_a_call(which, threads):
     # Headrooms from too little to convert the list to enough for the whole
     # call: somewhere in between, the first C++ exception of the thread is
-    # a bad_alloc thrown with no memory left.
+    # a bad_alloc thrown with no memory left. In concurrent mode the worker
+    # threads need memory of their own from the start.
+    env = dict(os.environ)
+    env.pop("LANTERNHOLLOW_GRAPH_THREADS", None)
+    if threads:
+        env["LANTERNHOLLOW_GRAPH_THREADS"] = threads
     outcomes = set()
-    for headroom in range(30, 66, 3):
+    for headroom in list(range(30, 66, 3)) + [200, 380]:
         done = subprocess.run(
-            [sys.executable, "-c", OOM_CHILD, which, str(headroom)], capture_output=True, text=True, timeout=120
+            [sys.executable, "-c", OOM_CHILD, which, str(headroom)], capture_output=True, text=True, timeout=120, env=env
         )
         assert done.returncode == 0, (headroom, done.stderr[-2000:])
         outcomes.add(done.stdout.strip())

@@ -1,6 +1,10 @@
 #include "graph/parallel.h"
 
+#include <sys/resource.h>
+
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 
 namespace lhg {
 namespace {
@@ -24,9 +28,26 @@ void set_parallel_tuning(const ParallelTuning& tuning) noexcept {
   g_failing_worker.store(tuning.failing_worker, std::memory_order_relaxed);
 }
 
+unsigned affordable_workers(unsigned count) noexcept {
+  rlimit limit{};
+  if (count <= 1 || getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return count;
+  // The size of the address space in use, in pages.
+  unsigned long pages = 0;
+  if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(statm, "%lu", &pages) != 1) pages = 0;
+    std::fclose(statm);
+  }
+  if (pages == 0) return 1;
+  const std::uint64_t used = static_cast<std::uint64_t>(pages) * 4096;
+  const std::uint64_t left = limit.rlim_cur > used ? limit.rlim_cur - used : 0;
+  // A stack of 8 MiB, an arena reservation of 64 MiB, and room to work.
+  constexpr std::uint64_t kPerWorker = std::uint64_t{160} << 20;
+  return static_cast<unsigned>(std::min<std::uint64_t>(count, 1 + left / kPerWorker / 2));
+}
+
 unsigned workers_for(Threads threads, std::size_t work) noexcept {
   const std::size_t worth = work / g_min_work.load(std::memory_order_relaxed);
-  return static_cast<unsigned>(std::clamp<std::size_t>(worth, 1, std::max(threads.count, 1u)));
+  return affordable_workers(static_cast<unsigned>(std::clamp<std::size_t>(worth, 1, std::max(threads.count, 1u))));
 }
 
 }  // namespace lhg

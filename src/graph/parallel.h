@@ -48,8 +48,17 @@ ParallelTuning parallel_tuning() noexcept;
 void set_parallel_tuning(const ParallelTuning& tuning) noexcept;
 
 // The number of workers worth starting for `work` units: one per
-// min_work's worth, at most threads.count, at least 1.
+// min_work's worth, at most threads.count and at most what the process can
+// afford, at least 1.
 unsigned workers_for(Threads threads, std::size_t work) noexcept;
+
+// How many of `count` workers the process can afford to start: all of them,
+// unless the address space is limited (RLIMIT_AS) and what is left of it
+// would not hold each new thread's stack, its allocator arena and some
+// working memory. A thread's first use of thread-local storage, which the
+// C library allocates on demand and cannot survive failing, must find
+// memory: a process near its limit runs on the calling thread alone.
+unsigned affordable_workers(unsigned count) noexcept;
 
 // Thrown in a worker to end it because another worker failed.
 struct WorkerStopped {};
@@ -89,6 +98,7 @@ class WorkerGroup {
 // longer.
 template <class F>
 void run_workers(unsigned count, F&& body) {
+  count = affordable_workers(count);
   if (count <= 1) {
     body(0u);
     return;

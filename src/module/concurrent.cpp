@@ -41,10 +41,12 @@ void warn_once(const char* value) {
                        "%s=%R is not a thread count (a positive integer, or 0 for every CPU the process may use); "
                        "lanternhollow_graph keeps to its default mode",
                        kThreadsVariable, text.get()) < 0) {
-    // A warning that the filters turn into an error must not fail the call;
-    // anything else raised meanwhile (Ctrl-C) goes on.
+    // A warning that the filters turn into an error must not fail the call,
+    // nor vanish: it is reported as an unraisable exception (on standard
+    // error, or to sys.unraisablehook). Anything else raised meanwhile
+    // (Ctrl-C) goes on.
     if (!PyErr_ExceptionMatches(PyExc_Warning)) throw PythonError{};
-    PyErr_Clear();
+    PyErr_WriteUnraisable(nullptr);
   }
 }
 
@@ -70,12 +72,12 @@ unsigned long main_thread() {
 CallMode call_mode() {
   const char* value = std::getenv(kThreadsVariable);
   if (value == nullptr || *value == '\0') return {};
+  // Decimal digits only; a count of any length saturates.
   unsigned long long count = 0;
-  const std::size_t length = std::strlen(value);
-  bool valid = length <= 18;
-  for (std::size_t i = 0; valid && i < length; ++i) {
-    valid = value[i] >= '0' && value[i] <= '9';
-    count = count * 10 + static_cast<unsigned>(value[i] - '0');
+  bool valid = true;
+  for (const char* c = value; valid && *c != '\0'; ++c) {
+    valid = *c >= '0' && *c <= '9';
+    if (valid) count = std::min<unsigned long long>(count * 10 + static_cast<unsigned>(*c - '0'), 1ULL << 32);
   }
   if (!valid) {
     warn_once(value);
