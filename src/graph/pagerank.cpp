@@ -343,7 +343,7 @@ void sweep_each(const TargetBlocks& blocks, std::size_t b, std::size_t n, const 
 // handler of another on the same stack.
 struct Sweeper {
   Sweeper(std::size_t tables, bool at_once, std::size_t block) : partial(block), single(block) {
-    if (tables != 0 || at_once) sums.set_budget(tables, at_once);
+    sums.set_budget(tables, at_once);
   }
   BinadeSums sums;
   std::vector<Partial> partial;

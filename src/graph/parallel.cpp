@@ -40,9 +40,10 @@ unsigned affordable_workers(unsigned count) noexcept {
   if (pages == 0) return 1;
   const std::uint64_t used = static_cast<std::uint64_t>(pages) * 4096;
   const std::uint64_t left = limit.rlim_cur > used ? limit.rlim_cur - used : 0;
-  // A stack of 8 MiB, an arena reservation of 64 MiB, and room to work.
-  constexpr std::uint64_t kPerWorker = std::uint64_t{160} << 20;
-  return static_cast<unsigned>(std::min<std::uint64_t>(count, 1 + left / kPerWorker / 2));
+  // A stack of 8 MiB, an arena reservation of 64 MiB and room to work make
+  // about 160 MiB; twice that leaves the calling thread its share too.
+  constexpr std::uint64_t kPerWorker = std::uint64_t{320} << 20;
+  return static_cast<unsigned>(std::min<std::uint64_t>(count, 1 + left / kPerWorker));
 }
 
 unsigned workers_for(Threads threads, std::size_t work) noexcept {

@@ -52,7 +52,8 @@ void set_parallel_tuning(const ParallelTuning& tuning) noexcept;
 // afford, at least 1.
 unsigned workers_for(Threads threads, std::size_t work) noexcept;
 
-// How many of `count` workers the process can afford to start: all of them,
+// How many of `count` workers the process can afford to start (workers_for
+// asks, so that a core sizes its per-worker state once): all of them,
 // unless the address space is limited (RLIMIT_AS) and what is left of it
 // would not hold each new thread's stack, its allocator arena and some
 // working memory. A thread's first use of thread-local storage, which the
@@ -98,7 +99,6 @@ class WorkerGroup {
 // longer.
 template <class F>
 void run_workers(unsigned count, F&& body) {
-  count = affordable_workers(count);
   if (count <= 1) {
     body(0u);
     return;

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
-#include <cstring>
 
 #include "module/errors.h"
 #include "module/pyref.h"
