@@ -46,8 +46,9 @@ def mode():
 @pytest.fixture
 def fine_grained():
     """Parallel paths for any graph: threads for the least work, PageRank
-    blocks of four nodes, betweenness windows of three sources."""
-    before = testing.set_parallel_tuning(1, 2, 3, 0)
+    blocks of four nodes, betweenness windows of three chunks that are
+    added so far once they hold seven entries."""
+    before = testing.set_parallel_tuning(1, 2, 3, 7, 0)
     yield
     testing.set_parallel_tuning(*before)
 
@@ -88,7 +89,7 @@ THREAD_COUNTS = [None, "1", "2", "3", "7"]
 @given(edges=edge_lists(max_size=80), names=st.lists(st.sampled_from(NAME_POOL), min_size=1, max_size=4))
 def test_every_thread_count_gives_the_same_bits(edges, names):
     before = os.environ.get(VARIABLE)
-    tuning = testing.set_parallel_tuning(1, 2, 3, 0)
+    tuning = testing.set_parallel_tuning(1, 2, 3, 5, 0)
     try:
         set_threads(None)
         default = bits(all_nine(edges, names))
@@ -127,11 +128,12 @@ def test_pagerank_blocks_on_threads_match_the_literal_order(mode, fine_grained, 
     assert bits(testing.pagerank_with_tables(edges, alpha, max_iter, 1)) == expected
 
 
-@pytest.mark.parametrize("window", [1, 2, 5, 0])
+@pytest.mark.parametrize("window,slot", [(1, 0), (2, 1), (5, 0), (0, 0), (1, 30), (3, 200)])
 @pytest.mark.parametrize("threads", ["2", "3", "7"])
-def test_betweenness_windows(mode, threads, window):
-    # Sources queue up behind a slow merge when the window is small.
-    before = testing.set_parallel_tuning(1, 13, window, 0)
+def test_betweenness_windows(mode, threads, window, slot):
+    # Chunks queue up behind a slow merge when the window is small, and full
+    # chunks wait for every earlier one before they are added so far.
+    before = testing.set_parallel_tuning(1, 13, window, slot, 0)
     try:
         edges = random_graph(3, 150, 500)
         mode(None)
@@ -218,7 +220,7 @@ def native_threads():
 THREAD_COUNT_CHILD = r"""
 import lanternhollow_graph as lg
 import _lanternhollow_graph_testing as t
-t.set_parallel_tuning(1, 4, 0, 0)
+t.set_parallel_tuning(1, 4, 0, 0, 0)
 names = [f"n{i}" for i in range(3000)]
 edges = [(names[i], names[(i * 7 + 1) % 3000]) for i in range(3000)] + [(names[i], names[(i * 13 + 5) % 3000]) for i in range(3000)]
 seen = []
@@ -315,7 +317,7 @@ def test_memory_error_in_a_worker_reaches_the_caller(mode, call):
     mode(None)
     expected = bits(calls[call]())
     mode("3")
-    before = testing.set_parallel_tuning(1, 2, 0, 2)
+    before = testing.set_parallel_tuning(1, 2, 0, 0, 2)
     try:
         with pytest.raises(MemoryError):
             calls[call]()

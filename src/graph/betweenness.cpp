@@ -179,62 +179,100 @@ class Searcher {
   std::vector<NodeId> order_;
 };
 
-// One source's dependencies, waiting for their turn to join the scores.
-struct Pending {
+// The dependencies of a chunk of consecutive sources, in source order,
+// waiting for their turn to join the scores. Slots are written by one thread
+// and merged by another: each has cache lines of its own.
+struct alignas(64) Pending {
   std::vector<NodeId> nodes;
   std::vector<Score> deltas;
   std::atomic<bool> ready{false};
 };
 
-// The sources' searches on several threads. Each thread takes the next
-// source from a counter, runs its search and accumulation on a state of its
-// own and leaves the dependencies in a ring of `window` slots; the slots
-// join the scores strictly in source order, by whichever thread finds the
-// next one ready and the merge free. A thread waits for a free slot only
-// when it has run `window` sources ahead of the merge. So every score takes
-// the same additions in the same order as on one thread.
+// The sources' searches on several threads. A thread claims a chunk of
+// consecutive sources, runs their searches and accumulations on a state of
+// its own and leaves their dependencies, one source after another, in the
+// chunk's slot of a ring of `window`; the slots join the scores strictly in
+// chunk order, by whichever thread finds the next one ready and the merge
+// free. Adding a slot's entries in order is adding its sources' dependencies
+// in source order, so every score takes the same additions in the same order
+// as on one thread.
+//
+// Everything the threads share is touched once per chunk, not per source:
+// on a graph whose searches take a microsecond each, a shared counter or a
+// lock per source costs more than the search. Chunks grow to hold about
+// kChunkEntries entries, as measured on the sources done so far, and shrink
+// towards the end so that no thread is left with a long chunk alone.
+//
+// Memory: a thread waits for a free slot when its chunk is `window` ahead of
+// the merge, and a chunk whose slot would pass `slot_entries` entries is
+// merged so far by its own thread once every earlier chunk has been (the
+// earliest unmerged chunk never waits, so neither can wait forever). A slot
+// thus holds at most max(slot_entries, n) entries.
 void accumulate_in_parallel(const Layout& layout, const Graph& graph, std::size_t source_count,
                             const NodeId* sources, unsigned workers, std::vector<Score>& score) {
   const std::size_t n = graph.node_count();
-  std::size_t window = parallel_tuning().betweenness_window;
-  if (window == 0) {
-    // The slots hold at most 12 bytes per node each: about 64 MiB in all,
-    // but never fewer than two slots per thread.
-    constexpr std::size_t kBudget = std::size_t{64} << 20;
-    window = std::clamp<std::size_t>(kBudget / (12 * n + 1), 2 * workers, 256);
-  }
+  const ParallelTuning tuning = parallel_tuning();
+  const std::size_t window = tuning.betweenness_window != 0 ? tuning.betweenness_window : 3 * std::size_t{workers};
+  // About 64 MiB of waiting entries in all, 12 bytes each.
+  constexpr std::size_t kBudget = std::size_t{64} << 20;
+  constexpr std::size_t kEntryBytes = sizeof(NodeId) + sizeof(Score);
+  const std::size_t slot_entries =
+      tuning.betweenness_slot != 0 ? tuning.betweenness_slot : std::max<std::size_t>(kBudget / kEntryBytes / window, 1);
+  constexpr std::size_t kChunkEntries = std::size_t{1} << 14;
+  constexpr std::size_t kMaxChunk = 256;
+
   std::unique_ptr<Pending[]> ring(new Pending[window]);
   std::vector<std::unique_ptr<Searcher>> searchers(workers);
-  std::atomic<std::size_t> next{0};
-  std::atomic<std::size_t> merged{0};
+
+  // Claims: chunk numbers and their sources advance together.
+  std::mutex claiming;
+  std::size_t next_chunk = 0;
+  std::size_t next_source = 0;
+  std::size_t done_sources = 0;  // and their entries, for the chunk length
+  std::size_t done_entries = 0;
+
+  std::atomic<std::size_t> merged{0};  // chunks merged so far
   std::mutex merging;
-  // A thread that has run `window` sources ahead of the merge sleeps here
-  // rather than spin: other threads (those of a call nested in a signal
-  // handler, say) may need the core.
+  // A thread that must wait sleeps rather than spin: other threads (those of
+  // a call nested in a signal handler, say) may need the core.
   std::mutex waiting;
   std::condition_variable advanced;
   std::atomic<unsigned> sleepers{0};
-  // Sources are claimed a few at a time: most searches on a sparse graph
-  // take microseconds, and one shared counter per source would be felt.
-  const std::size_t chunk = std::clamp<std::size_t>(window / (2 * workers), 1, 16);
 
+  auto add_to_scores = [&](const Pending& slot) {
+    for (std::size_t j = 0; j < slot.nodes.size(); ++j) {
+      const NodeId w = slot.nodes[j];
+      score[w] = slot.deltas[j] + score[w];
+    }
+  };
   auto merge_ready = [&] {
     const std::unique_lock<std::mutex> lock(merging, std::try_to_lock);
     if (!lock.owns_lock()) return;
     const std::size_t start = merged.load(std::memory_order_relaxed);
     std::size_t k = start;
-    while (k < source_count && ring[k % window].ready.load(std::memory_order_acquire)) {
+    while (ring[k % window].ready.load(std::memory_order_acquire)) {
       Pending& slot = ring[k % window];
-      for (std::size_t j = 0; j < slot.nodes.size(); ++j) {
-        const NodeId w = slot.nodes[j];
-        score[w] = slot.deltas[j] + score[w];
-      }
+      add_to_scores(slot);
       slot.ready.store(false, std::memory_order_relaxed);
-      merged.store(++k, std::memory_order_seq_cst);
+      ++k;
     }
-    if (k != start && sleepers.load(std::memory_order_seq_cst) != 0) {
-      const std::lock_guard<std::mutex> wake(waiting);
-      advanced.notify_all();
+    if (k != start) {
+      merged.store(k, std::memory_order_seq_cst);
+      if (sleepers.load(std::memory_order_seq_cst) != 0) {
+        const std::lock_guard<std::mutex> wake(waiting);
+        advanced.notify_all();
+      }
+    }
+  };
+  auto wait_for = [&](auto&& done) {
+    while (!done()) {
+      merge_ready();
+      check_interrupt();
+      std::unique_lock<std::mutex> lock(waiting);
+      sleepers.fetch_add(1, std::memory_order_seq_cst);
+      // The timeout bounds a wake-up lost to the race with the merge.
+      advanced.wait_for(lock, std::chrono::milliseconds(1), done);
+      sleepers.fetch_sub(1, std::memory_order_seq_cst);
     }
   };
 
@@ -243,36 +281,58 @@ void accumulate_in_parallel(const Layout& layout, const Graph& graph, std::size_
     Searcher& searcher = *searchers[w];
     Poller poller;
     for (;;) {
-      const std::size_t first = next.fetch_add(chunk, std::memory_order_relaxed);
-      if (first >= source_count) break;
-      for (std::size_t i = first; i < std::min(source_count, first + chunk); ++i) {
-        while (i >= merged.load(std::memory_order_seq_cst) + window) {
-          merge_ready();
-          check_interrupt();
-          std::unique_lock<std::mutex> lock(waiting);
-          sleepers.fetch_add(1, std::memory_order_seq_cst);
-          // The timeout bounds a wake-up lost to the race with the merge.
-          advanced.wait_for(lock, std::chrono::milliseconds(1),
-                            [&] { return i < merged.load(std::memory_order_seq_cst) + window; });
-          sleepers.fetch_sub(1, std::memory_order_seq_cst);
-        }
+      std::size_t chunk;
+      std::size_t first;
+      std::size_t last;
+      {
+        const std::lock_guard<std::mutex> lock(claiming);
+        if (next_source >= source_count) break;
+        const std::size_t per_source = done_sources == 0 ? kChunkEntries : done_entries / done_sources + 1;
+        const std::size_t left = source_count - next_source;
+        const std::size_t length = std::clamp<std::size_t>(
+            std::min(kChunkEntries / per_source, left / (4 * std::size_t{workers})), 1, kMaxChunk);
+        chunk = next_chunk++;
+        first = next_source;
+        last = first + std::min(length, left);
+        next_source = last;
+      }
+      wait_for([&] { return chunk < merged.load(std::memory_order_seq_cst) + window; });
+      Pending& slot = ring[chunk % window];
+      slot.nodes.clear();
+      slot.deltas.clear();
+      std::size_t entries = 0;
+      for (std::size_t i = first; i < last; ++i) {
         const NodeId s = sources != nullptr ? sources[i] : static_cast<NodeId>(i);
         const std::size_t reached = searcher.run(s, poller);
-        Pending& slot = ring[i % window];
-        slot.nodes.clear();
-        slot.deltas.clear();
+        if (!slot.nodes.empty() && slot.nodes.size() + reached > slot_entries) {
+          // Full: what the chunk holds so far joins the scores as soon as
+          // every earlier chunk has.
+          wait_for([&] { return merged.load(std::memory_order_seq_cst) == chunk; });
+          {
+            const std::lock_guard<std::mutex> lock(merging);
+            add_to_scores(slot);
+          }
+          slot.nodes.clear();
+          slot.deltas.clear();
+        }
         searcher.drain(s, reached, [&](NodeId v, Score delta) {
           slot.nodes.push_back(v);
           slot.deltas.push_back(delta);
         });
-        slot.ready.store(true, std::memory_order_release);
-        merge_ready();
+        entries += reached;
       }
+      {
+        const std::lock_guard<std::mutex> lock(claiming);
+        done_sources += last - first;
+        done_entries += entries;
+      }
+      slot.ready.store(true, std::memory_order_release);
+      merge_ready();
     }
   });
   // Every slot is ready now; the last ones may still wait for their turn.
   merge_ready();
-  if (merged.load() != source_count) throw InternalFailure("betweenness sources left unmerged");
+  if (merged.load() != next_chunk) throw InternalFailure("betweenness sources left unmerged");
 }
 
 // Saturating: the work of all searches, in poller units.

@@ -33,15 +33,17 @@ struct Threads {
 
 // Knobs that only tests turn, so that small graphs reach the parallel paths:
 // the least work (in poller units) for which a call starts threads, the size
-// of PageRank's blocks of receiving nodes (as a power of two), and the
-// number of betweenness sources whose dependencies may wait at once for
-// their turn to be added (0: sized by the graph); and a worker thread that
-// fails as if out of memory as soon as it starts (0: none), to test how a
-// failure in a worker reaches the caller.
+// of PageRank's blocks of receiving nodes (as a power of two), the number
+// of chunks of betweenness sources whose dependencies may wait at once for
+// their turn to be added (0: three per thread) and the entries a chunk may
+// hold before it is added so far (0: sized by the memory budget); and a
+// worker thread that fails as if out of memory as soon as it starts (0:
+// none), to test how a failure in a worker reaches the caller.
 struct ParallelTuning {
   std::size_t min_work = std::size_t{1} << 17;
   unsigned pagerank_block_shift = 13;
   std::size_t betweenness_window = 0;
+  std::size_t betweenness_slot = 0;
   unsigned failing_worker = 0;
 };
 ParallelTuning parallel_tuning() noexcept;

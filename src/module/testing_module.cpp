@@ -134,26 +134,30 @@ PyObject* binade_runs(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
 
 // The thresholds of the parallel paths of this module's copy of the cores
 // (the nine functions above, the same code as the public ones), lowered so
-// that small graphs reach them: the least work that starts threads, PageRank's block size (a power
-// of two), betweenness's window of pending sources (0: by the graph), and a
-// worker that fails as if out of memory (0: none).
+// that small graphs reach them: the least work that starts threads, PageRank's
+// block size (a power of two), betweenness's window of pending chunks of
+// sources (0: three per thread) and the entries a chunk holds before it is
+// added so far (0: by the memory budget), and a worker that fails as if out
+// of memory (0: none).
 // Returns the previous values.
 constexpr const char* kTuningParams[] = {"min_work", "pagerank_block_shift", "betweenness_window",
-                                         "failing_worker"};
-constexpr Signature kTuning{"set_parallel_tuning", kTuningParams, 4, 4};
+                                         "betweenness_slot", "failing_worker"};
+constexpr Signature kTuning{"set_parallel_tuning", kTuningParams, 5, 5};
 
 PyObject* set_parallel_tuning(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    const auto arg = bind<4>(kTuning, args, nargs, kwnames);
+    const auto arg = bind<5>(kTuning, args, nargs, kwnames);
     ParallelTuning tuning;
     tuning.min_work = static_cast<std::size_t>(convert("min_work", arg[0], to_u64));
     tuning.pagerank_block_shift = static_cast<unsigned>(convert("pagerank_block_shift", arg[1], to_u64));
     tuning.betweenness_window = static_cast<std::size_t>(convert("betweenness_window", arg[2], to_u64));
-    tuning.failing_worker = static_cast<unsigned>(convert("failing_worker", arg[3], to_u64));
+    tuning.betweenness_slot = static_cast<std::size_t>(convert("betweenness_slot", arg[3], to_u64));
+    tuning.failing_worker = static_cast<unsigned>(convert("failing_worker", arg[4], to_u64));
     const ParallelTuning before = lhg::parallel_tuning();
     lhg::set_parallel_tuning(tuning);
-    return Py_BuildValue("(KIKI)", static_cast<unsigned long long>(before.min_work), before.pagerank_block_shift,
-                         static_cast<unsigned long long>(before.betweenness_window), before.failing_worker);
+    return Py_BuildValue("(KIKKI)", static_cast<unsigned long long>(before.min_work), before.pagerank_block_shift,
+                         static_cast<unsigned long long>(before.betweenness_window),
+                         static_cast<unsigned long long>(before.betweenness_slot), before.failing_worker);
   });
 }
 

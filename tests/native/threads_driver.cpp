@@ -76,6 +76,8 @@ int main(int argc, char** argv) {
   for (std::uint64_t seed = 0; seed < graphs; ++seed) {
     const auto pairs = random_pairs(seed);
     tuning.betweenness_window = seed % 4;
+    // Chunks that fill up and are merged before they end, now and then.
+    tuning.betweenness_slot = seed % 3 == 0 ? 0 : 1 + seed % 50;
     lhg::set_parallel_tuning(tuning);
     const double alpha = seed % 3 == 0 ? 1.0 : 0.85;
     const ScoreMap literal = lhg::pagerank_literal(edge_list(pairs), alpha, 40);
