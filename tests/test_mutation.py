@@ -172,3 +172,41 @@ def test_caller_code_that_empties_the_lists():
     seeds = ["a"]
     nodes, sub_edges = lg.subgraph(edges, seeds, ClearingIndex(edges, seeds))
     assert sorted(nodes) == ["a", "b", "c"] and len(sub_edges) == 2
+
+
+@pytest.mark.skipif(not hasattr(signal, "setitimer"), reason="needs interval timers")
+@pytest.mark.parametrize("mutation", ["shrink", "clear", "replace", "grow_and_replace"])
+def test_many_names_changed_during_conversion(mutation):
+    # Past some 130,000 names the conversion reads the pairs ahead of the one
+    # it converts, and their strs' cached hashes; the handler frees pairs
+    # that nothing else holds.
+    seq = [(f"s{i}", f"t{i % 5000}") for i in range(400_000)]
+    mutate = {
+        "shrink": lambda s: s.__delitem__(slice(len(s) // 2, None)),
+        "clear": lambda s: s.clear(),
+        "replace": lambda s: s.__setitem__(slice(None), [(f"r{i}", "q") for i in range(len(s) // 2)]),
+        "grow_and_replace": lambda s: s.__setitem__(slice(None), [(f"g{i}", str(i)) for i in range(2 * len(s))]),
+    }[mutation]
+    with TimerMutation(seq, mutate, False) as timer:
+        components = lg.strongly_connected(seq)
+    assert timer.handled > 0
+    names = [name for component in components for name in component]
+    assert len(names) == len(set(names))
+
+
+def test_many_names_read_ahead():
+    # Fresh strs (no cached hash yet) among cached ones, a str subclass and
+    # a non-pair far into a long list: the reading ahead only reads.
+    class Name(str):
+        pass
+
+    pairs = [(f"s{i}", f"t{i % 7000}") for i in range(300_000)]
+    for pair in pairs[::3]:
+        hash(pair[0])
+    pairs[250_000] = (Name("s250000"), "t0")
+    expected = {target: 1 for _, target in pairs if _ == "s299999"}
+    assert lg.descendants_at_depth(pairs, "s299999", 1) == expected
+    assert len(lg.pagerank(pairs, max_iter=1)) == 307_000
+    pairs[290_000] = ("lonely",)
+    with pytest.raises(ValueError, match="expected tuple of length 2, but got tuple of length 1"):
+        lg.strongly_connected(pairs)

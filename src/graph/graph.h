@@ -48,6 +48,8 @@ class EdgeList {
   void add(NameKey source, NameKey target);
 
   std::size_t size() const noexcept { return edges_.size(); }
+  // The names so far, for hints ahead of `add`.
+  const NameTable& names() const noexcept { return names_; }
 
  private:
   friend class Graph;

@@ -85,6 +85,24 @@ NodeId NameTable::find(NameKey key) const noexcept {
   }
 }
 
+void NameTable::prefetch_slot(std::uint64_t hash) const noexcept {
+  if (slots_.empty()) return;
+  __builtin_prefetch(&slots_[home(tag_of(hash), shift_)]);
+}
+
+// Only the first slot of the search is followed: most names are found there.
+void NameTable::prefetch_record(std::uint64_t hash) const noexcept {
+  if (slots_.empty()) return;
+  const std::uint64_t slot = slots_[home(tag_of(hash), shift_)];
+  if (slot != kEmptySlot && tag_of(slot) == tag_of(hash)) __builtin_prefetch(&names_[static_cast<NodeId>(slot)]);
+}
+
+void NameTable::prefetch_bytes(std::uint64_t hash) const noexcept {
+  if (slots_.empty()) return;
+  const std::uint64_t slot = slots_[home(tag_of(hash), shift_)];
+  if (slot != kEmptySlot && tag_of(slot) == tag_of(hash)) __builtin_prefetch(names_[static_cast<NodeId>(slot)].data());
+}
+
 void NameTable::drop_index() noexcept {
   slots_ = {};
   shift_ = 64;

@@ -85,6 +85,16 @@ class NameTable {
   // The number of `key`, or kNoNode.
   NodeId find(NameKey key) const noexcept;
 
+  // Hints for a name with this hash that is about to be interned, given in
+  // turn a few names ahead, each reading only what the one before asked
+  // for: the slot where its search starts, the record of the name found
+  // there, that name's bytes. A long edge list's names miss every cache,
+  // and an intern that waits for each of the three in turn spends most of
+  // its time waiting.
+  void prefetch_slot(std::uint64_t hash) const noexcept;
+  void prefetch_record(std::uint64_t hash) const noexcept;
+  void prefetch_bytes(std::uint64_t hash) const noexcept;
+
   std::size_t size() const noexcept { return names_.size(); }
   bool empty() const noexcept { return names_.empty(); }
   std::string_view name(NodeId id) const noexcept { return names_[id]; }
