@@ -68,6 +68,12 @@ namespace lhg {
 
 class BinadeSums {
  public:
+  // The words of one grid, and every kCoarse-th of them for the search.
+  struct Table {
+    std::vector<std::uint64_t> entries;
+    std::vector<std::uint64_t> coarse;
+  };
+
   BinadeSums() = default;
 
   // At most `tables` tables at once (0: sized by the value count), and, if
@@ -92,6 +98,7 @@ class BinadeSums {
     table_.fill(nullptr);
     entries_.fill(none_.data());
     plain_work_.fill(0);
+    built_.clear();
     used_ = 0;
     next_victim_ = 0;
     if (slots_.empty()) {
@@ -141,6 +148,54 @@ class BinadeSums {
   void prepare(std::uint64_t biased) {
     if (biased < kBiasedLimit && table_[biased] == nullptr && used_ < slot_limit_) build(grid_of(biased));
   }
+
+  // The grid of a double >= 0 whose bit pattern has this biased exponent
+  // (below 2047).
+  static unsigned grid_of(std::uint64_t biased) noexcept { return static_cast<unsigned>(biased == 0 ? 0 : biased - 1); }
+
+  // Fills `table` with the words of `grid` for values[0], ...,
+  // values[count - 1] (all finite and >= 0, or -0): the table that an object
+  // restarted on those values would build for the grid itself.
+  static void fill(Table& table, unsigned grid, const double* values, std::size_t count) {
+    table.entries.resize(count + 1);
+    std::uint64_t* sums = table.entries.data();
+    // y / u = y * 2^(1074 - grid), as one or two exact multiplications.
+    const int shift = 1074 - static_cast<int>(grid);
+    const double scale_high = std::ldexp(1.0, std::min(shift, 1023));
+    const double scale_low = std::ldexp(1.0, shift - std::min(shift, 1023));
+    std::uint64_t total = 0;
+    std::size_t k = 0;
+    for (; k < count; ++k) {
+      sums[k] = total;
+      const double q = (values[k] * scale_high) * scale_low;
+      std::uint64_t r = kHeavy;
+      if (q < 0x1p52) {
+        // Round to nearest by the magic constant; only ties are in doubt,
+        // and they are heavy whichever way they round.
+        const double whole = (q + 0x1p52) - 0x1p52;
+        if (std::fabs(q - whole) != 0.5) r = static_cast<std::uint64_t>(whole);
+      }
+      total += r;
+      if (total > kLimit) break;
+    }
+    if (k == count) {
+      sums[count] = total;
+    } else {
+      for (++k; k <= count; ++k) sums[k] = kPast - k;
+    }
+    table.coarse.resize((count >> kCoarseShift) + 1);
+    for (std::size_t c = 0; c < table.coarse.size(); ++c) table.coarse[c] = sums[c << kCoarseShift];
+  }
+
+  // Reads the grid's words from `table` until the next restart: a table
+  // that `fill` built for the values of the last restart, shared with other
+  // objects and read only. Call before any run; it takes no slot and never
+  // gives way.
+  void adopt(unsigned grid, const Table* table) { publish(grid, table); }
+
+  // The grids whose tables this object has built itself since the last
+  // restart, in the order it built them.
+  const std::vector<unsigned>& built() const noexcept { return built_; }
 
   // The accumulator with bit pattern `bits` (a double >= 0, not -0) and the
   // cursor `cursor` at position p <= r, followed by the additions of
@@ -212,13 +267,8 @@ class BinadeSums {
   static constexpr std::size_t kCoarseShift = 4;
   static constexpr std::size_t kCoarse = std::size_t{1} << kCoarseShift;
 
-  struct Table {
-    std::vector<std::uint64_t> entries;
-    std::vector<std::uint64_t> coarse;
-  };
-
-  // Grid 0 serves the biased exponents 0 and 1, grid g > 0 the exponent g + 1.
-  static unsigned grid_of(std::uint64_t biased) noexcept { return static_cast<unsigned>(biased == 0 ? 0 : biased - 1); }
+  // Grid 0 serves the biased exponents 0 and 1, grid g > 0 the exponent g + 1
+  // (grid_of, above).
 
   // Adds values[p], values[p + 1], ... one at a time while the sum stays in
   // its binade, up to r; returns the position reached.
@@ -290,35 +340,8 @@ class BinadeSums {
       slot_grids_[victim] = grid;
       table = &slots_[victim];
     }
-    table->entries.resize(count_ + 1);
-    std::uint64_t* sums = table->entries.data();
-
-    // y / u = y * 2^(1074 - grid), as one or two exact multiplications.
-    const int shift = 1074 - static_cast<int>(grid);
-    const double scale_high = std::ldexp(1.0, std::min(shift, 1023));
-    const double scale_low = std::ldexp(1.0, shift - std::min(shift, 1023));
-    std::uint64_t total = 0;
-    std::size_t k = 0;
-    for (; k < count_; ++k) {
-      sums[k] = total;
-      const double q = (values_[k] * scale_high) * scale_low;
-      std::uint64_t r = kHeavy;
-      if (q < 0x1p52) {
-        // Round to nearest by the magic constant; only ties are in doubt,
-        // and they are heavy whichever way they round.
-        const double whole = (q + 0x1p52) - 0x1p52;
-        if (std::fabs(q - whole) != 0.5) r = static_cast<std::uint64_t>(whole);
-      }
-      total += r;
-      if (total > kLimit) break;
-    }
-    if (k == count_) {
-      sums[count_] = total;
-    } else {
-      for (++k; k <= count_; ++k) sums[k] = kPast - k;
-    }
-    table->coarse.resize((count_ >> kCoarseShift) + 1);
-    for (std::size_t c = 0; c < table->coarse.size(); ++c) table->coarse[c] = sums[c << kCoarseShift];
+    fill(*table, grid, values_, count_);
+    built_.push_back(grid);
     publish(grid, table);
     return table;
   }
@@ -350,6 +373,7 @@ class BinadeSums {
   std::vector<Table> slots_;
   std::size_t slot_limit_ = 0;
   std::vector<unsigned> slot_grids_;
+  std::vector<unsigned> built_;
   std::size_t used_ = 0;  // slots holding a table of the current values
   std::size_t next_victim_ = 0;
   std::size_t requested_slots_ = 0;

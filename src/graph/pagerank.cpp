@@ -350,6 +350,139 @@ struct Sweeper {
   std::vector<Single> single;
 };
 
+// The iterations on several threads, which run them all together and meet
+// three times in each: once every share is made (each worker makes those of
+// a range of nodes and of dangling ranks), once the shared tables are built,
+// and once every block is swept. Every worker sums its own copy of the head
+// terms, the same additions in the same order, rather than wait for one to
+// do it.
+//
+// Tables of run sums cost about as much to build as a pass over the
+// dangling shares, and every worker needs those of the grids that most nodes
+// pass through: built by each worker for itself, they would be built once
+// per worker. So the grids that any worker had to build for itself in an
+// iteration are built once in the next, shared by all, read only and built
+// before any block is swept (each by one worker, taken from a counter);
+// a worker builds for itself only what the shared tables do not hold. Which
+// worker builds which table, and whether it is shared, changes no word of
+// it.
+//
+// Every counter and flag that an iteration uses comes in two, one per parity
+// of the iteration: the one the next iteration needs is reset by worker 0
+// while nobody uses it.
+struct ParallelIteration {
+  const TargetBlocks& blocks;
+  const std::vector<std::size_t>& out_degree;
+  double alpha;
+  double count;  // N, the node count as a double
+  double teleport;
+  bool runs_allowed;
+  std::size_t table_budget;  // 0: as many shared tables as BinadeSums allows per object
+
+  void run(unsigned workers, std::uint64_t max_iter, std::vector<double>& score, std::vector<double>& next,
+           std::vector<double>& share, std::vector<double>& dangling_share, std::vector<Sweeper>& sweepers) const {
+    const std::size_t n = score.size();
+    const std::vector<NodeId>& dangling = blocks.dangling();
+    const std::size_t dangling_count = dangling.size();
+    const std::size_t shared_limit =
+        table_budget != 0 ? table_budget : std::clamp<std::size_t>((std::size_t{1} << 24) / (dangling_count + 1), 4, 64);
+
+    std::atomic<bool> unfit[2] = {false, false};  // some share outside the run sums' premise
+    std::atomic<std::size_t> next_block[2] = {0, 0};
+    std::atomic<std::size_t> next_table[2] = {0, 0};
+    std::vector<double>* buffers[2] = {&score, &next};
+    std::vector<unsigned> shared_grids;
+    std::vector<BinadeSums::Table> shared_tables;
+    std::vector<std::vector<unsigned>> own_grids(workers);
+    Barrier barrier;
+
+    run_workers(workers, [&](unsigned w, unsigned running) {
+      barrier.expect(running);
+      Sweeper& sweeper = sweepers[w];
+      std::vector<double> head(dangling_count + 1);
+      const std::size_t node_begin = n * w / running;
+      const std::size_t node_end = n * (w + 1) / running;
+      const std::size_t rank_begin = dangling_count * w / running;
+      const std::size_t rank_end = dangling_count * (w + 1) / running;
+      Poller poller;
+      for (std::uint64_t iteration = 0; iteration < max_iter; ++iteration) {
+        const unsigned parity = iteration & 1;
+        const std::vector<double>& current = *buffers[parity];
+        std::vector<double>& result = *buffers[parity ^ 1];
+        poller.tick(node_end - node_begin + rank_end - rank_begin);
+        bool fit = runs_allowed;
+        for (std::size_t i = node_begin; i < node_end; ++i) {
+          if (out_degree[i] > 0) {
+            share[i] = (current[i] * alpha) / static_cast<double>(out_degree[i]);
+            fit = fit && share[i] >= 0.0 && share[i] < kInfinity;
+          }
+        }
+        for (std::size_t k = rank_begin; k < rank_end; ++k) {
+          const double s = (current[dangling[k]] * alpha) / count;
+          dangling_share[k] = s;
+          fit = fit && s >= 0.0 && s < kInfinity;
+        }
+        if (!fit) unfit[parity].store(true, std::memory_order_relaxed);
+        barrier.arrive_and_wait();
+
+        const bool fast = !unfit[parity].load(std::memory_order_relaxed);
+        if (w == 0) {
+          unfit[parity ^ 1].store(false, std::memory_order_relaxed);
+          next_block[parity ^ 1].store(0, std::memory_order_relaxed);
+          next_table[parity ^ 1].store(0, std::memory_order_relaxed);
+        }
+        head[0] = teleport;
+        for (std::size_t k = 0; k < dangling_count; ++k) head[k + 1] = head[k] + dangling_share[k];
+        if (fast && !shared_grids.empty()) {
+          for (std::size_t t; (t = next_table[parity].fetch_add(1, std::memory_order_relaxed)) < shared_grids.size();) {
+            poller.tick(dangling_count);
+            BinadeSums::fill(shared_tables[t], shared_grids[t], dangling_share.data(), dangling_count);
+          }
+          barrier.arrive_and_wait();
+        }
+
+        const Iteration it{head.data(), share.data(), dangling_share.data(),
+                           static_cast<std::uint32_t>(dangling_count)};
+        if (fast) {
+          sweeper.sums.restart(dangling_share.data(), dangling_count);
+          for (std::size_t t = 0; t < shared_grids.size(); ++t) sweeper.sums.adopt(shared_grids[t], &shared_tables[t]);
+          // Every node starts on the head term; the grids that it passes
+          // through get their tables first, so that a node's first edge
+          // finds its cursor.
+          for (std::size_t k = 0; k <= dangling_count; ++k) {
+            sweeper.sums.prepare(std::bit_cast<std::uint64_t>(head[k]) >> 52);
+          }
+        }
+        for (std::size_t b; (b = next_block[parity].fetch_add(1, std::memory_order_relaxed)) < blocks.block_count();) {
+          if (fast) {
+            sweep_runs(blocks, b, n, it, sweeper.partial.data(), result.data(), sweeper.sums, poller);
+          } else {
+            sweep_each(blocks, b, n, it, sweeper.single.data(), result.data(), poller);
+          }
+        }
+        if (fast) own_grids[w] = sweeper.sums.built();
+        barrier.arrive_and_wait();
+
+        // Worker 0 adds the grids built apart to the shared ones while the
+        // others make the next shares; nobody reads the shared grids before
+        // the next meeting.
+        if (w == 0 && fast && shared_grids.size() < shared_limit) {
+          for (const std::vector<unsigned>& grids : own_grids) {
+            for (const unsigned grid : grids) {
+              if (shared_grids.size() < shared_limit &&
+                  std::find(shared_grids.begin(), shared_grids.end(), grid) == shared_grids.end()) {
+                shared_grids.push_back(grid);
+              }
+            }
+          }
+          shared_tables.resize(shared_grids.size());
+        }
+      }
+    });
+    if (max_iter % 2 == 1) score.swap(next);
+  }
+};
+
 // pagerank_impl with the given budget of tables of run sums (0 and false:
 // the usual one; see BinadeSums::set_budget), on up to threads.count
 // threads. A block's nodes take all their additions within
@@ -382,6 +515,12 @@ ScoreMap iterate(EdgeList edges, double alpha, std::uint64_t max_iter, std::size
   // For alpha in [0, 1] the teleport term and every share are >= 0, which is
   // what the run sums need; any other alpha takes the additions one by one.
   const bool runs_allowed = alpha >= 0.0 && alpha <= 1.0 && !std::signbit(teleport);
+
+  if (workers > 1) {
+    const ParallelIteration parallel{blocks, out_degree, alpha, count, teleport, runs_allowed, tables};
+    parallel.run(workers, max_iter, score, next, share, dangling_share, sweepers);
+    return std::move(state).finish();
+  }
 
   Poller poller;
   for (std::uint64_t iteration = 0; iteration < max_iter; ++iteration) {

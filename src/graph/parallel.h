@@ -20,6 +20,7 @@
 #include <new>
 #include <system_error>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "graph/interrupt.h"
@@ -92,23 +93,65 @@ class WorkerGroup {
   std::exception_ptr first_;
 };
 
-// Runs body(w) for w = 0 .. count - 1 at once: w = 0 on the calling thread,
-// the others on threads started here. Returns once every one has returned.
-// The first exception any of them throws stops the others at their next
-// poll and is rethrown here. The calling thread polls the stop flag before
-// its own check (Ctrl-C). A thread that cannot be started is done without:
-// bodies take their work from shared counters, so fewer workers only take
-// longer.
+// The workers of one run_workers meeting between the steps of a core: each
+// waits in `arrive_and_wait` until all have arrived. Every worker tells it
+// first how many workers run (they all know the same number, from
+// run_workers). The waits are short (the end of a step), so a waiter spins,
+// then yields; it polls as it waits, so that Ctrl-C, or a failure
+// elsewhere, ends it.
+class Barrier {
+ public:
+  void expect(unsigned count) noexcept { count_.store(count, std::memory_order_relaxed); }
+
+  void arrive_and_wait() {
+    const unsigned count = count_.load(std::memory_order_relaxed);
+    if (count <= 1) return;
+    const unsigned generation = generation_.load(std::memory_order_acquire);
+    if (arrived_.fetch_add(1, std::memory_order_acq_rel) + 1 == count) {
+      arrived_.store(0, std::memory_order_relaxed);
+      generation_.store(generation + 1, std::memory_order_release);
+      return;
+    }
+    for (unsigned spins = 0; generation_.load(std::memory_order_acquire) == generation; ++spins) {
+      if (spins < kSpins) continue;
+      check_interrupt();
+      std::this_thread::yield();
+    }
+  }
+
+ private:
+  static constexpr unsigned kSpins = 1u << 12;
+  std::atomic<unsigned> count_{1};
+  std::atomic<unsigned> arrived_{0};
+  std::atomic<unsigned> generation_{0};
+};
+
+// Runs body(w) for w = 0 .. count - 1 at once (or body(w, workers), told
+// how many run): w = 0 on the calling thread, the others on threads started
+// here. Returns once every one has returned. The first exception any of
+// them throws stops the others at their next poll and is rethrown here. The
+// calling thread polls the stop flag before its own check (Ctrl-C). A
+// thread that cannot be started is done without: bodies take their work
+// from shared counters, so fewer workers only take longer, and no body
+// starts before the number that run is known.
 template <class F>
 void run_workers(unsigned count, F&& body) {
+  auto call = [&](unsigned w, unsigned workers) {
+    if constexpr (std::is_invocable_v<F&, unsigned, unsigned>) {
+      body(w, workers);
+    } else {
+      body(w);
+    }
+  };
   if (count <= 1) {
-    body(0u);
+    call(0u, 1u);
     return;
   }
   WorkerGroup group;
+  std::atomic<unsigned> started{0};  // 0 until every thread that could start has
   auto run = [&](unsigned w) {
     try {
-      body(w);
+      call(w, started.load(std::memory_order_acquire));
     } catch (const WorkerStopped&) {
     } catch (...) {
       group.fail(std::current_exception());
@@ -118,9 +161,10 @@ void run_workers(unsigned count, F&& body) {
   threads.reserve(count - 1);
   for (unsigned w = 1; w < count; ++w) {
     try {
-      threads.emplace_back([&run, &group, w] {
+      threads.emplace_back([&run, &group, &started, w] {
         prepare_thread();
         const ThreadCheck check(&WorkerGroup::poll_worker, &group);
+        started.wait(0, std::memory_order_acquire);
         if (w == parallel_tuning().failing_worker) {
           group.fail(std::make_exception_ptr(std::bad_alloc()));
           return;
@@ -131,6 +175,8 @@ void run_workers(unsigned count, F&& body) {
       break;
     }
   }
+  started.store(static_cast<unsigned>(threads.size()) + 1, std::memory_order_release);
+  started.notify_all();
   {
     struct CallerPoll {
       WorkerGroup* group;
