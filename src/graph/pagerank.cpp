@@ -227,8 +227,12 @@ constexpr std::size_t kEdgesPerPoll = std::size_t{1} << 14;
 // much per edge as on a graph a quarter of the size. The table word depends
 // on the grid of the node's sum, which is read early too and may still
 // change before the edge is reached: that only wastes the hint.
+// On smaller graphs, whose shares and tables stay in cache, the hints cost
+// more than they save (about 8 % at 250,000 edges): the sweep asks for them
+// from this many nodes on.
 constexpr std::size_t kShareAhead = 32;
 constexpr std::size_t kTableAhead = 16;
+constexpr std::size_t kPrefetchNodes = std::size_t{1} << 18;
 
 // A node's sum while its block is swept: the additions so far, as a bit
 // pattern, and its cursor in the table of its grid at the position of its
@@ -263,6 +267,7 @@ struct Iteration {
 // or, for a dangling source, its dangling share. Every node starts where
 // its first source finds it, at the head term of that source's rank, so
 // that no addition has to ask whether its node was reached before.
+template <bool kPrefetch>
 void sweep_runs(const TargetBlocks& blocks, std::size_t b, std::size_t n, const Iteration& it, Partial* partial,
                 double* next, BinadeSums& sums, Poller& poller) {
   const std::size_t first_node = blocks.first_node(b);
@@ -284,10 +289,12 @@ void sweep_runs(const TargetBlocks& blocks, std::size_t b, std::size_t n, const 
     const std::size_t chunk_end = std::min(t_end, t + kEdgesPerPoll);
     poller.tick(chunk_end - t);
     for (; t < chunk_end; ++t) {
-      // Near the block's end the hints fall on its last edge.
-      __builtin_prefetch(it.share + sources[std::min(t + kShareAhead, t_end - 1)]);
-      const std::size_t ahead = std::min(t + kTableAhead, t_end - 1);
-      sums.prefetch(partial[targets[ahead]].bits, ranks[ahead]);
+      if constexpr (kPrefetch) {
+        // Near the block's end the hints fall on its last edge.
+        __builtin_prefetch(it.share + sources[std::min(t + kShareAhead, t_end - 1)]);
+        const std::size_t ahead = std::min(t + kTableAhead, t_end - 1);
+        sums.prefetch(partial[targets[ahead]].bits, ranks[ahead]);
+      }
       const std::uint32_t r = ranks[t];
       Partial& p = partial[targets[t]];
       const std::uint64_t bits =
@@ -455,7 +462,11 @@ struct ParallelIteration {
         }
         for (std::size_t b; (b = next_block[parity].fetch_add(1, std::memory_order_relaxed)) < blocks.block_count();) {
           if (fast) {
-            sweep_runs(blocks, b, n, it, sweeper.partial.data(), result.data(), sweeper.sums, poller);
+            if (n >= kPrefetchNodes) {
+              sweep_runs<true>(blocks, b, n, it, sweeper.partial.data(), result.data(), sweeper.sums, poller);
+            } else {
+              sweep_runs<false>(blocks, b, n, it, sweeper.partial.data(), result.data(), sweeper.sums, poller);
+            }
           } else {
             sweep_each(blocks, b, n, it, sweeper.single.data(), result.data(), poller);
           }
@@ -555,7 +566,11 @@ ScoreMap iterate(EdgeList edges, double alpha, std::uint64_t max_iter, std::size
       }
       for (std::size_t b; (b = next_block.fetch_add(1, std::memory_order_relaxed)) < blocks.block_count();) {
         if (fast) {
-          sweep_runs(blocks, b, n, it, sweeper.partial.data(), next.data(), sweeper.sums, worker_poller);
+          if (n >= kPrefetchNodes) {
+            sweep_runs<true>(blocks, b, n, it, sweeper.partial.data(), next.data(), sweeper.sums, worker_poller);
+          } else {
+            sweep_runs<false>(blocks, b, n, it, sweeper.partial.data(), next.data(), sweeper.sums, worker_poller);
+          }
         } else {
           sweep_each(blocks, b, n, it, sweeper.single.data(), next.data(), worker_poller);
         }
