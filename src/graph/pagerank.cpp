@@ -357,6 +357,23 @@ struct Sweeper {
   std::vector<Single> single;
 };
 
+// share[i] = (score[i] * alpha) / out_degree[i] for i in [begin, end), with
+// `divisor` the out-degrees as doubles (1 for a dangling node, whose entry is
+// never read: its share goes to every node through the dangling shares).
+// Returns whether every one is >= 0 and finite; a dangling node's entry
+// passes when its dangling share does, so it may be checked with the rest.
+// Written without a branch, so that the compiler vectorises it.
+bool make_shares(const double* score, const double* divisor, double alpha, double* share, std::size_t begin,
+                 std::size_t end) {
+  bool fit = true;
+  for (std::size_t i = begin; i < end; ++i) {
+    const double s = (score[i] * alpha) / divisor[i];
+    share[i] = s;
+    fit &= (s >= 0.0) & (s < kInfinity);
+  }
+  return fit;
+}
+
 // The iterations on several threads, which run them all together and meet
 // three times in each: once every share is made (each worker makes those of
 // a range of nodes and of dangling ranks), once the shared tables are built,
@@ -379,7 +396,7 @@ struct Sweeper {
 // while nobody uses it.
 struct ParallelIteration {
   const TargetBlocks& blocks;
-  const std::vector<std::size_t>& out_degree;
+  const std::vector<double>& divisor;
   double alpha;
   double count;  // N, the node count as a double
   double teleport;
@@ -417,13 +434,8 @@ struct ParallelIteration {
         const std::vector<double>& current = *buffers[parity];
         std::vector<double>& result = *buffers[parity ^ 1];
         poller.tick(node_end - node_begin + rank_end - rank_begin);
-        bool fit = runs_allowed;
-        for (std::size_t i = node_begin; i < node_end; ++i) {
-          if (out_degree[i] > 0) {
-            share[i] = (current[i] * alpha) / static_cast<double>(out_degree[i]);
-            fit = fit && share[i] >= 0.0 && share[i] < kInfinity;
-          }
-        }
+        bool fit = make_shares(current.data(), divisor.data(), alpha, share.data(), node_begin, node_end) &&
+                   runs_allowed;
         for (std::size_t k = rank_begin; k < rank_end; ++k) {
           const double s = (current[dangling[k]] * alpha) / count;
           dangling_share[k] = s;
@@ -516,6 +528,9 @@ ScoreMap iterate(EdgeList edges, double alpha, std::uint64_t max_iter, std::size
   std::vector<double> share(n);
   std::vector<double> dangling_share(dangling_count);
   std::vector<double> head(dangling_count + 1);
+  // The out-degrees as doubles (exact: below 2^53), converted once.
+  std::vector<double> divisor(n);
+  for (std::size_t i = 0; i < n; ++i) divisor[i] = out_degree[i] > 0 ? static_cast<double>(out_degree[i]) : 1.0;
   const Iteration it{head.data(), share.data(), dangling_share.data(), static_cast<std::uint32_t>(dangling_count)};
 
   const auto workers = static_cast<unsigned>(std::min<std::size_t>(workers_for(threads, n + edge_count), blocks.block_count()));
@@ -528,7 +543,7 @@ ScoreMap iterate(EdgeList edges, double alpha, std::uint64_t max_iter, std::size
   const bool runs_allowed = alpha >= 0.0 && alpha <= 1.0 && !std::signbit(teleport);
 
   if (workers > 1) {
-    const ParallelIteration parallel{blocks, out_degree, alpha, count, teleport, runs_allowed, tables};
+    const ParallelIteration parallel{blocks, divisor, alpha, count, teleport, runs_allowed, tables};
     parallel.run(workers, max_iter, score, next, share, dangling_share, sweepers);
     return std::move(state).finish();
   }
@@ -536,13 +551,7 @@ ScoreMap iterate(EdgeList edges, double alpha, std::uint64_t max_iter, std::size
   Poller poller;
   for (std::uint64_t iteration = 0; iteration < max_iter; ++iteration) {
     poller.tick(n + edge_count);
-    bool fast = runs_allowed;
-    for (NodeId i = 0; i < n; ++i) {
-      if (out_degree[i] > 0) {
-        share[i] = (score[i] * alpha) / static_cast<double>(out_degree[i]);
-        fast = fast && share[i] >= 0.0 && share[i] < kInfinity;
-      }
-    }
+    bool fast = make_shares(score.data(), divisor.data(), alpha, share.data(), 0, n) && runs_allowed;
     for (std::size_t k = 0; k < dangling_count; ++k) {
       const double s = (score[dangling[k]] * alpha) / count;
       dangling_share[k] = s;
