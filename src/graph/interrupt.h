@@ -33,7 +33,8 @@ void check_interrupt();
 void prepare_thread() noexcept;
 
 // While it lives, the calling thread's pollers run check(context) instead of
-// the check that was in force before, which `previous` runs.
+// the check that was in force before, which `previous` runs. A null check
+// stands for the process-wide one.
 class ThreadCheck {
  public:
   using Function = void (*)(void* context);

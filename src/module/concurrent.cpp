@@ -104,6 +104,11 @@ void LockReleased::poll(void* self) {
   PyEval_RestoreThread(released.state_);
   bool failed = false;
   try {
+    // The handlers may call into the module again, and that call's own
+    // checks, until it releases the lock itself, run on this thread while
+    // the lock is held: they must be the ordinary check, not this one,
+    // which would take the lock it already has.
+    const ThreadCheck lock_held(nullptr, nullptr);
     check_signals();
   } catch (const PythonError&) {
     failed = true;
