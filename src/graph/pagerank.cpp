@@ -357,6 +357,19 @@ struct Sweeper {
   std::vector<Single> single;
 };
 
+// Block b swept into next: by run sums in a fast iteration, one addition at
+// a time otherwise.
+void sweep_block(const TargetBlocks& blocks, std::size_t b, std::size_t n, const Iteration& it, bool fast,
+                 Sweeper& sweeper, double* next, Poller& poller) {
+  if (!fast) {
+    sweep_each(blocks, b, n, it, sweeper.single.data(), next, poller);
+  } else if (n >= kPrefetchNodes) {
+    sweep_runs<true>(blocks, b, n, it, sweeper.partial.data(), next, sweeper.sums, poller);
+  } else {
+    sweep_runs<false>(blocks, b, n, it, sweeper.partial.data(), next, sweeper.sums, poller);
+  }
+}
+
 // share[i] = (score[i] * alpha) / out_degree[i] for i in [begin, end), with
 // `divisor` the out-degrees as doubles (1 for a dangling node, whose entry is
 // never read: its share goes to every node through the dangling shares).
@@ -473,15 +486,7 @@ struct ParallelIteration {
           }
         }
         for (std::size_t b; (b = next_block[parity].fetch_add(1, std::memory_order_relaxed)) < blocks.block_count();) {
-          if (fast) {
-            if (n >= kPrefetchNodes) {
-              sweep_runs<true>(blocks, b, n, it, sweeper.partial.data(), result.data(), sweeper.sums, poller);
-            } else {
-              sweep_runs<false>(blocks, b, n, it, sweeper.partial.data(), result.data(), sweeper.sums, poller);
-            }
-          } else {
-            sweep_each(blocks, b, n, it, sweeper.single.data(), result.data(), poller);
-          }
+          sweep_block(blocks, b, n, it, fast, sweeper, result.data(), poller);
         }
         if (fast) own_grids[w] = sweeper.sums.built();
         barrier.arrive_and_wait();
@@ -574,15 +579,7 @@ ScoreMap iterate(EdgeList edges, double alpha, std::uint64_t max_iter, std::size
         }
       }
       for (std::size_t b; (b = next_block.fetch_add(1, std::memory_order_relaxed)) < blocks.block_count();) {
-        if (fast) {
-          if (n >= kPrefetchNodes) {
-            sweep_runs<true>(blocks, b, n, it, sweeper.partial.data(), next.data(), sweeper.sums, worker_poller);
-          } else {
-            sweep_runs<false>(blocks, b, n, it, sweeper.partial.data(), next.data(), sweeper.sums, worker_poller);
-          }
-        } else {
-          sweep_each(blocks, b, n, it, sweeper.single.data(), next.data(), worker_poller);
-        }
+        sweep_block(blocks, b, n, it, fast, sweeper, next.data(), worker_poller);
       }
     });
     score.swap(next);
