@@ -106,8 +106,7 @@ class BinadeSums {
       // actually pass through; their memory is bounded, the oldest table
       // giving way once the bound is reached. A cursor may outlive its
       // table: the table built again for its grid is the same table.
-      slot_limit_ = requested_slots_ != 0 ? requested_slots_
-                                          : std::clamp<std::size_t>((std::size_t{1} << 24) / (count + 1), 4, 64);
+      slot_limit_ = requested_slots_ != 0 ? requested_slots_ : default_tables(count);
       // Tables are referred to by address: the slots never move.
       slots_.reserve(slot_limit_);
     }
@@ -147,6 +146,12 @@ class BinadeSums {
   // be built without another giving way.
   void prepare(std::uint64_t biased) {
     if (biased < kBiasedLimit && table_[biased] == nullptr && used_ < slot_limit_) build(grid_of(biased));
+  }
+
+  // How many tables at once an object restarted on `count` values keeps by
+  // default: about 128 MiB of them, from 4 to 64.
+  static std::size_t default_tables(std::size_t count) noexcept {
+    return std::clamp<std::size_t>((std::size_t{1} << 24) / (count + 1), 4, 64);
   }
 
   // The grid of a double >= 0 whose bit pattern has this biased exponent

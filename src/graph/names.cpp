@@ -91,16 +91,18 @@ void NameTable::prefetch_slot(std::uint64_t hash) const noexcept {
 }
 
 // Only the first slot of the search is followed: most names are found there.
-void NameTable::prefetch_record(std::uint64_t hash) const noexcept {
-  if (slots_.empty()) return;
+NodeId NameTable::first_candidate(std::uint64_t hash) const noexcept {
+  if (slots_.empty()) return kNoNode;
   const std::uint64_t slot = slots_[home(tag_of(hash), shift_)];
-  if (slot != kEmptySlot && tag_of(slot) == tag_of(hash)) __builtin_prefetch(&names_[static_cast<NodeId>(slot)]);
+  return slot != kEmptySlot && tag_of(slot) == tag_of(hash) ? static_cast<NodeId>(slot) : kNoNode;
+}
+
+void NameTable::prefetch_record(std::uint64_t hash) const noexcept {
+  if (const NodeId id = first_candidate(hash); id != kNoNode) __builtin_prefetch(&names_[id]);
 }
 
 void NameTable::prefetch_bytes(std::uint64_t hash) const noexcept {
-  if (slots_.empty()) return;
-  const std::uint64_t slot = slots_[home(tag_of(hash), shift_)];
-  if (slot != kEmptySlot && tag_of(slot) == tag_of(hash)) __builtin_prefetch(names_[static_cast<NodeId>(slot)].data());
+  if (const NodeId id = first_candidate(hash); id != kNoNode) __builtin_prefetch(names_[id].data());
 }
 
 void NameTable::drop_index() noexcept {

@@ -104,6 +104,9 @@ class NameTable {
 
  private:
   void grow();
+  // The name in the slot where the search for `hash` starts, if its tag
+  // matches, or kNoNode.
+  NodeId first_candidate(std::uint64_t hash) const noexcept;
 
   NameArena arena_;
   std::vector<std::string_view> names_;

@@ -352,6 +352,18 @@ struct Sweeper {
   Sweeper(std::size_t tables, bool at_once, std::size_t block) : partial(block), single(block) {
     sums.set_budget(tables, at_once);
   }
+  // Readies the run sums for an iteration on these dangling shares and head
+  // terms, reading the given shared tables (built by BinadeSums::fill for
+  // the same shares) for their grids. Every node starts on a head term; the
+  // grids that the head terms pass through get their tables first, so that
+  // a node's first edge finds its cursor.
+  void start(const std::vector<double>& dangling_share, const std::vector<double>& head,
+             const std::vector<unsigned>& shared_grids, const std::vector<BinadeSums::Table>& shared_tables) {
+    sums.restart(dangling_share.data(), dangling_share.size());
+    for (std::size_t t = 0; t < shared_grids.size(); ++t) sums.adopt(shared_grids[t], &shared_tables[t]);
+    for (const double h : head) sums.prepare(std::bit_cast<std::uint64_t>(h) >> 52);
+  }
+
   BinadeSums sums;
   std::vector<Partial> partial;
   std::vector<Single> single;
@@ -385,6 +397,27 @@ bool make_shares(const double* score, const double* divisor, double alpha, doubl
     fit &= (s >= 0.0) & (s < kInfinity);
   }
   return fit;
+}
+
+// dangling_share[k] = (score[dangling[k]] * alpha) / count for k in
+// [begin, end); returns whether every one is >= 0 and finite.
+bool make_dangling_shares(const double* score, const std::vector<NodeId>& dangling, double alpha, double count,
+                          double* dangling_share, std::size_t begin, std::size_t end) {
+  bool fit = true;
+  for (std::size_t k = begin; k < end; ++k) {
+    const double s = (score[dangling[k]] * alpha) / count;
+    dangling_share[k] = s;
+    fit = fit && s >= 0.0 && s < kInfinity;
+  }
+  return fit;
+}
+
+// head[k]: teleport followed by the dangling shares of ranks below k, in
+// order, which is where every node's additions stand before its first edge
+// of rank k.
+void make_head(double teleport, const std::vector<double>& dangling_share, std::vector<double>& head) {
+  head[0] = teleport;
+  for (std::size_t k = 0; k < dangling_share.size(); ++k) head[k + 1] = head[k] + dangling_share[k];
 }
 
 // The iterations on several threads, which run them all together and meet
@@ -421,8 +454,7 @@ struct ParallelIteration {
     const std::size_t n = score.size();
     const std::vector<NodeId>& dangling = blocks.dangling();
     const std::size_t dangling_count = dangling.size();
-    const std::size_t shared_limit =
-        table_budget != 0 ? table_budget : std::clamp<std::size_t>((std::size_t{1} << 24) / (dangling_count + 1), 4, 64);
+    const std::size_t shared_limit = table_budget != 0 ? table_budget : BinadeSums::default_tables(dangling_count);
 
     std::atomic<bool> unfit[2] = {false, false};  // some share outside the run sums' premise
     std::atomic<std::size_t> next_block[2] = {0, 0};
@@ -447,13 +479,11 @@ struct ParallelIteration {
         const std::vector<double>& current = *buffers[parity];
         std::vector<double>& result = *buffers[parity ^ 1];
         poller.tick(node_end - node_begin + rank_end - rank_begin);
-        bool fit = make_shares(current.data(), divisor.data(), alpha, share.data(), node_begin, node_end) &&
-                   runs_allowed;
-        for (std::size_t k = rank_begin; k < rank_end; ++k) {
-          const double s = (current[dangling[k]] * alpha) / count;
-          dangling_share[k] = s;
-          fit = fit && s >= 0.0 && s < kInfinity;
-        }
+        // Both kinds are made whatever the checks find.
+        const bool shares_fit = make_shares(current.data(), divisor.data(), alpha, share.data(), node_begin, node_end);
+        const bool dangling_fit =
+            make_dangling_shares(current.data(), dangling, alpha, count, dangling_share.data(), rank_begin, rank_end);
+        const bool fit = shares_fit && dangling_fit && runs_allowed;
         if (!fit) unfit[parity].store(true, std::memory_order_relaxed);
         barrier.arrive_and_wait();
 
@@ -463,8 +493,7 @@ struct ParallelIteration {
           next_block[parity ^ 1].store(0, std::memory_order_relaxed);
           next_table[parity ^ 1].store(0, std::memory_order_relaxed);
         }
-        head[0] = teleport;
-        for (std::size_t k = 0; k < dangling_count; ++k) head[k + 1] = head[k] + dangling_share[k];
+        make_head(teleport, dangling_share, head);
         if (fast && !shared_grids.empty()) {
           for (std::size_t t; (t = next_table[parity].fetch_add(1, std::memory_order_relaxed)) < shared_grids.size();) {
             poller.tick(dangling_count);
@@ -475,16 +504,7 @@ struct ParallelIteration {
 
         const Iteration it{head.data(), share.data(), dangling_share.data(),
                            static_cast<std::uint32_t>(dangling_count)};
-        if (fast) {
-          sweeper.sums.restart(dangling_share.data(), dangling_count);
-          for (std::size_t t = 0; t < shared_grids.size(); ++t) sweeper.sums.adopt(shared_grids[t], &shared_tables[t]);
-          // Every node starts on the head term; the grids that it passes
-          // through get their tables first, so that a node's first edge
-          // finds its cursor.
-          for (std::size_t k = 0; k <= dangling_count; ++k) {
-            sweeper.sums.prepare(std::bit_cast<std::uint64_t>(head[k]) >> 52);
-          }
-        }
+        if (fast) sweeper.start(dangling_share, head, shared_grids, shared_tables);
         for (std::size_t b; (b = next_block[parity].fetch_add(1, std::memory_order_relaxed)) < blocks.block_count();) {
           sweep_block(blocks, b, n, it, fast, sweeper, result.data(), poller);
         }
@@ -553,35 +573,20 @@ ScoreMap iterate(EdgeList edges, double alpha, std::uint64_t max_iter, std::size
     return std::move(state).finish();
   }
 
+  Sweeper& sweeper = sweepers[0];
+  const std::vector<unsigned> no_grids;
+  const std::vector<BinadeSums::Table> no_tables;
   Poller poller;
   for (std::uint64_t iteration = 0; iteration < max_iter; ++iteration) {
     poller.tick(n + edge_count);
-    bool fast = make_shares(score.data(), divisor.data(), alpha, share.data(), 0, n) && runs_allowed;
-    for (std::size_t k = 0; k < dangling_count; ++k) {
-      const double s = (score[dangling[k]] * alpha) / count;
-      dangling_share[k] = s;
-      fast = fast && s >= 0.0 && s < kInfinity;
-    }
-    head[0] = teleport;
-    for (std::size_t k = 0; k < dangling_count; ++k) head[k + 1] = head[k] + dangling_share[k];
-
-    std::atomic<std::size_t> next_block{0};
-    run_workers(workers, [&](unsigned w) {
-      Sweeper& sweeper = sweepers[w];
-      Poller worker_poller;
-      if (fast) {
-        sweeper.sums.restart(dangling_share.data(), dangling_count);
-        // Every node starts on the head term; the grids that it passes
-        // through get their tables first, so that a node's first edge finds
-        // its cursor.
-        for (std::size_t k = 0; k <= dangling_count; ++k) {
-          sweeper.sums.prepare(std::bit_cast<std::uint64_t>(head[k]) >> 52);
-        }
-      }
-      for (std::size_t b; (b = next_block.fetch_add(1, std::memory_order_relaxed)) < blocks.block_count();) {
-        sweep_block(blocks, b, n, it, fast, sweeper, next.data(), worker_poller);
-      }
-    });
+    // Both kinds are made whatever the checks find.
+    const bool shares_fit = make_shares(score.data(), divisor.data(), alpha, share.data(), 0, n);
+    const bool dangling_fit =
+        make_dangling_shares(score.data(), dangling, alpha, count, dangling_share.data(), 0, dangling_count);
+    const bool fast = shares_fit && dangling_fit && runs_allowed;
+    make_head(teleport, dangling_share, head);
+    if (fast) sweeper.start(dangling_share, head, no_grids, no_tables);
+    for (std::size_t b = 0; b < blocks.block_count(); ++b) sweep_block(blocks, b, n, it, fast, sweeper, next.data(), poller);
     score.swap(next);
   }
   return std::move(state).finish();
