@@ -50,36 +50,37 @@ struct Successors {
   std::vector<NodeId> target;
 };
 
-Successors pack_successors(const Graph& graph) {
-  const std::size_t n = graph.node_count();
-  Successors out;
-  out.begin.resize(n + 1);
-  out.target.reserve(graph.edge_count());
-  Poller poller;
-  for (NodeId v = 0; v < n; ++v) {
-    poller.tick();
-    out.begin[v] = static_cast<std::uint32_t>(out.target.size());
-    graph.for_each_successor(v, [&](NodeId w) {
+// What every search reads and none writes, built from the edge array by
+// counting sorts rather than by walks of the linked lists, whose edges lie
+// scattered through the array. A node's list holds its edges most recently
+// added first, so the successors are placed from the last edge back.
+struct Layout {
+  explicit Layout(const Graph& graph) {
+    const std::size_t n = graph.node_count();
+    const std::vector<Edge>& edges = graph.edges();
+    succ.begin.assign(n + 1, 0);
+    pred_begin.assign(n + 1, 0);
+    Poller poller;
+    for (const Edge& e : edges) {
       poller.tick();
-      out.target.push_back(w);
-    });
+      ++succ.begin[e.source + 1];
+      ++pred_begin[e.target + 1];
+    }
+    for (std::size_t v = 0; v < n; ++v) {
+      succ.begin[v + 1] += succ.begin[v];
+      pred_begin[v + 1] += pred_begin[v];
+    }
+    succ.target.resize(edges.size());
+    std::vector<std::uint32_t> fill(succ.begin.begin(), succ.begin.end() - 1);
+    for (std::size_t e = edges.size(); e-- > 0;) {
+      poller.tick();
+      succ.target[fill[edges[e].source]++] = edges[e].target;
+    }
   }
-  out.begin[n] = static_cast<std::uint32_t>(out.target.size());
-  return out;
-}
-
-// Start of each node's predecessor slot range: the in-degree prefix sums.
-std::vector<std::uint32_t> predecessor_slots(const Graph& graph) {
-  const std::size_t n = graph.node_count();
-  std::vector<std::uint32_t> begin(n + 1, 0);
-  Poller poller;
-  for (const Edge& e : graph.edges()) {
-    poller.tick();
-    ++begin[e.target + 1];
-  }
-  for (std::size_t v = 0; v < n; ++v) begin[v + 1] += begin[v];
-  return begin;
-}
+  Successors succ;
+  // Start of each node's predecessor slot range: the in-degree prefix sums.
+  std::vector<std::uint32_t> pred_begin;
+};
 
 // What one search knows about a node; kept together because the search and
 // the accumulation touch these fields of the same node at the same time.
@@ -88,13 +89,6 @@ struct NodeState {
   Score delta = 0.0;
   std::uint32_t dist = kUnreached;
   std::uint32_t pred_end = 0;  // one past w's last predecessor entry
-};
-
-// What every search reads and none writes.
-struct Layout {
-  explicit Layout(const Graph& graph) : succ(pack_successors(graph)), pred_begin(predecessor_slots(graph)) {}
-  Successors succ;
-  std::vector<std::uint32_t> pred_begin;
 };
 
 // The per-source state of one thread's searches, allocated once.
@@ -203,9 +197,16 @@ struct alignas(64) Pending {
 // kChunkEntries entries, as measured on the sources done so far, and shrink
 // towards the end so that no thread is left with a long chunk alone.
 //
+// The earliest unmerged chunk has nothing to wait for: once every earlier
+// chunk has joined the scores, and no later one can join before it, its
+// thread adds what its slot holds so far and then each further source's
+// dependencies straight to the scores, as the one-thread loop does, and
+// counts the chunk merged when it ends. Only chunks that run ahead of the
+// merge leave their entries in a slot.
+//
 // Memory: a thread waits for a free slot when its chunk is `window` ahead of
-// the merge, and a chunk whose slot would pass `slot_entries` entries is
-// merged so far by its own thread once every earlier chunk has been (the
+// the merge, and a chunk whose slot would pass `slot_entries` entries waits
+// until every earlier chunk has been merged and goes on as the earliest (the
 // earliest unmerged chunk never waits, so neither can wait forever). A slot
 // thus holds at most max(slot_entries, n) entries.
 void accumulate_in_parallel(const Layout& layout, const Graph& graph, std::size_t source_count,
@@ -245,6 +246,14 @@ void accumulate_in_parallel(const Layout& layout, const Graph& graph, std::size_
       score[w] = slot.deltas[j] + score[w];
     }
   };
+  auto wake_sleepers = [&] {
+    if (sleepers.load(std::memory_order_seq_cst) != 0) {
+      const std::lock_guard<std::mutex> wake(waiting);
+      advanced.notify_all();
+    }
+  };
+  // Merges the ready slots that follow the merged chunks. `merged` changes
+  // only under `merging`: here, and when the earliest chunk ends.
   auto merge_ready = [&] {
     const std::unique_lock<std::mutex> lock(merging, std::try_to_lock);
     if (!lock.owns_lock()) return;
@@ -258,10 +267,7 @@ void accumulate_in_parallel(const Layout& layout, const Graph& graph, std::size_
     }
     if (k != start) {
       merged.store(k, std::memory_order_seq_cst);
-      if (sleepers.load(std::memory_order_seq_cst) != 0) {
-        const std::lock_guard<std::mutex> wake(waiting);
-        advanced.notify_all();
-      }
+      wake_sleepers();
     }
   };
   auto wait_for = [&](auto&& done) {
@@ -301,24 +307,31 @@ void accumulate_in_parallel(const Layout& layout, const Graph& graph, std::size_
       slot.nodes.clear();
       slot.deltas.clear();
       std::size_t entries = 0;
+      bool earliest = false;  // every earlier chunk merged: add straight to the scores
       for (std::size_t i = first; i < last; ++i) {
         const NodeId s = sources != nullptr ? sources[i] : static_cast<NodeId>(i);
         const std::size_t reached = searcher.run(s, poller);
-        if (!slot.nodes.empty() && slot.nodes.size() + reached > slot_entries) {
-          // Full: what the chunk holds so far joins the scores as soon as
-          // every earlier chunk has.
-          wait_for([&] { return merged.load(std::memory_order_seq_cst) == chunk; });
-          {
-            const std::lock_guard<std::mutex> lock(merging);
-            add_to_scores(slot);
+        if (!earliest) {
+          if (slot.nodes.size() + reached > slot_entries && !slot.nodes.empty()) {
+            // Full: the chunk waits for its turn.
+            wait_for([&] { return merged.load(std::memory_order_seq_cst) == chunk; });
           }
-          slot.nodes.clear();
-          slot.deltas.clear();
+          if (merged.load(std::memory_order_acquire) == chunk) {
+            // Nobody else writes the scores until this chunk counts as merged.
+            add_to_scores(slot);
+            slot.nodes.clear();
+            slot.deltas.clear();
+            earliest = true;
+          }
         }
-        searcher.drain(s, reached, [&](NodeId v, Score delta) {
-          slot.nodes.push_back(v);
-          slot.deltas.push_back(delta);
-        });
+        if (earliest) {
+          searcher.drain(s, reached, [&](NodeId v, Score delta) { score[v] = delta + score[v]; });
+        } else {
+          searcher.drain(s, reached, [&](NodeId v, Score delta) {
+            slot.nodes.push_back(v);
+            slot.deltas.push_back(delta);
+          });
+        }
         entries += reached;
       }
       {
@@ -326,7 +339,15 @@ void accumulate_in_parallel(const Layout& layout, const Graph& graph, std::size_
         done_sources += last - first;
         done_entries += entries;
       }
-      slot.ready.store(true, std::memory_order_release);
+      if (earliest) {
+        {
+          const std::lock_guard<std::mutex> lock(merging);
+          merged.store(chunk + 1, std::memory_order_seq_cst);
+        }
+        wake_sleepers();
+      } else {
+        slot.ready.store(true, std::memory_order_release);
+      }
       merge_ready();
     }
   });
