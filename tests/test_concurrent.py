@@ -106,6 +106,82 @@ def test_every_thread_count_gives_the_same_bits(edges, names):
         set_threads(before)
 
 
+class Name(str):
+    pass
+
+
+class Pair(tuple):
+    pass
+
+
+def mixed_pairs(count):
+    """Pairs that a long conversion hands to its interning thread (tuples of
+    ASCII strs, most with no hash cached yet) among pairs that it converts
+    only once that thread is idle: non-ASCII names, str and tuple
+    subclasses."""
+    pairs = []
+    for i in range(count):
+        source, target = f"n{i % 3001}", f"n{(i * 7) % 2999}"
+        if i % 997 == 5:
+            source = f"\u00fc{i % 11}"
+        if i % 1499 == 7:
+            target = Name(target)
+        pair = (source, target)
+        if i % 1777 == 9:
+            pair = Pair(pair)
+        pairs.append(pair)
+    return pairs
+
+
+@pytest.fixture
+def interned_apart():
+    """Every edge list of a call in concurrent mode with two threads or more
+    is interned on a thread of its own, however short."""
+    before = testing.set_parallel_tuning(1, 13, 0, 0, 0)
+    yield
+    testing.set_parallel_tuning(*before)
+
+
+@pytest.mark.parametrize("threads", ["2", "3"])
+def test_edge_lists_interned_apart_give_the_same_graph(mode, interned_apart, threads):
+    pairs = mixed_pairs(20_000)
+    calls = [
+        lambda m: bits(m.pagerank(pairs, 0.85, 5)),
+        lambda m: m.subgraph(pairs, ["n1"], 2),  # nodes in the order of their first mention
+        lambda m: m.strongly_connected(pairs),
+        lambda m: m.descendants_at_depth(pairs[:3000], "n5", 3),
+    ]
+    mode(None)
+    expected = [call(lg) for call in calls]
+    mode(threads)
+    assert [call(testing) for call in calls] == expected
+
+
+@pytest.mark.parametrize("threads", ["2", "3"])
+def test_edge_lists_interned_apart_fail_at_the_first_failing_item(mode, interned_apart, threads):
+    mode(threads)
+    pairs = [(f"a{i}", f"b{i}") for i in range(10_000)]
+    limited = testing.descendants_with_index_limit
+    # The name limit is reached at pair 2,500, on the interning thread; the
+    # bad pair after it is never the error, the bad pair before it always is.
+    pairs[9_000] = ("x", 5)
+    with pytest.raises(BaseException, match="^node index space exhausted: too many distinct names$") as caught:
+        limited(pairs, "a0", 5, 5_000)
+    assert type(caught.value).__name__ == "PanicException"
+    pairs[1_000] = ("y", 7)
+    with pytest.raises(TypeError, match="'int' object cannot be converted to 'PyString'"):
+        limited(pairs, "a0", 5, 5_000)
+    loops = [("a", "b")] * 10_000
+    loops[9_000] = ("a",)
+    with pytest.raises(BaseException, match="^edge index space exhausted: too many edges$"):
+        limited(loops, "a", 5, 5_000)
+    loops[4_000] = ("a",)
+    with pytest.raises(ValueError, match="expected tuple of length 2"):
+        limited(loops, "a", 5, 5_000)
+    # Below the limits, the answer of the default mode.
+    assert limited(pairs[:900], "a0", 5, 5_000) == {"b0": 1}
+
+
 def random_graph(seed, n, m, dangling_share=0.3):
     rng = random.Random(seed)
     names = [f"v{i}" for i in range(n)]

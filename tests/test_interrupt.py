@@ -70,8 +70,15 @@ def interrupted_at(call, delay):
 
 
 @pytest.mark.skipif(not hasattr(signal, "setitimer"), reason="needs interval timers")
+@pytest.mark.parametrize("threads", [None, "2"], ids=["default", "concurrent"])
 @pytest.mark.parametrize("name", list(CALLS))
-def test_interrupted_at_every_stage(name):
+def test_interrupted_at_every_stage(name, threads, monkeypatch):
+    # In concurrent mode the edge list, long enough, is interned on a thread
+    # of its own while this one reads it, and the core runs on threads.
+    if threads is None:
+        monkeypatch.delenv("LANTERNHOLLOW_GRAPH_THREADS", raising=False)
+    else:
+        monkeypatch.setenv("LANTERNHOLLOW_GRAPH_THREADS", threads)
     call = CALLS[name]
     t0 = time.perf_counter()
     expected = call()

@@ -183,11 +183,18 @@ def test_caller_code_that_empties_the_lists():
 
 
 @pytest.mark.skipif(not hasattr(signal, "setitimer"), reason="needs interval timers")
+@pytest.mark.parametrize("threads", [None, "2"], ids=["default", "concurrent"])
 @pytest.mark.parametrize("mutation", ["shrink", "clear", "replace", "grow_and_replace"])
-def test_many_names_changed_during_conversion(mutation):
+def test_many_names_changed_during_conversion(mutation, threads, monkeypatch):
     # Past some 130,000 names the conversion reads the pairs ahead of the one
     # it converts, and their strs' cached hashes; the handler frees pairs
-    # that nothing else holds.
+    # that nothing else holds. In concurrent mode another thread interns the
+    # names that this one has read: it must be done with them before the
+    # handler runs.
+    if threads is None:
+        monkeypatch.delenv("LANTERNHOLLOW_GRAPH_THREADS", raising=False)
+    else:
+        monkeypatch.setenv("LANTERNHOLLOW_GRAPH_THREADS", threads)
     seq = [(f"s{i}", f"t{i % 5000}") for i in range(400_000)]
     mutate = {
         "shrink": lambda s: s.__delitem__(slice(len(s) // 2, None)),

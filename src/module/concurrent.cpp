@@ -68,22 +68,37 @@ unsigned long main_thread() {
 
 }  // namespace
 
-CallMode call_mode() {
-  const char* value = std::getenv(kThreadsVariable);
+namespace {
+
+// The mode that the variable's value asks for; `valid` false for a value
+// that is not a thread count.
+CallMode parse_mode(const char* value, bool& valid) {
+  valid = true;
   if (value == nullptr || *value == '\0') return {};
   // Decimal digits only; a count of any length saturates.
   unsigned long long count = 0;
-  bool valid = true;
   for (const char* c = value; valid && *c != '\0'; ++c) {
     valid = *c >= '0' && *c <= '9';
     if (valid) count = std::min<unsigned long long>(count * 10 + static_cast<unsigned>(*c - '0'), 1ULL << 32);
   }
-  if (!valid) {
-    warn_once(value);
-    return {};
-  }
+  if (!valid) return {};
   const unsigned threads = count == 0 ? usable_cpus() : static_cast<unsigned>(std::min<unsigned long long>(count, kMaxThreads));
   return {true, Threads{threads}};
+}
+
+}  // namespace
+
+CallMode call_mode() {
+  const char* value = std::getenv(kThreadsVariable);
+  bool valid = true;
+  const CallMode mode = parse_mode(value, valid);
+  if (!valid) warn_once(value);
+  return mode;
+}
+
+CallMode call_mode_quietly() {
+  bool valid = true;
+  return parse_mode(std::getenv(kThreadsVariable), valid);
 }
 
 LockReleased::LockReleased()

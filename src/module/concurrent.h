@@ -27,6 +27,9 @@ struct CallMode {
 // The mode of a call about to run its core. A value that is not a thread
 // count gets a RuntimeWarning, once per process, and the default mode.
 CallMode call_mode();
+// The same without the warning, for a conversion that runs before the core
+// and must leave the warning to the call's own reading of the mode.
+CallMode call_mode_quietly();
 
 // The interpreter lock released for the life of the object, the calling
 // thread polling for Ctrl-C by taking it back briefly: signal handlers run

@@ -1,10 +1,17 @@
 #include "module/convert.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <exception>
+#include <memory>
+#include <span>
+#include <system_error>
+#include <thread>
 
 #include "graph/interrupt.h"
-#include <span>
+#include "graph/parallel.h"
+#include "module/concurrent.h"
 
 namespace lhg::py {
 namespace {
@@ -137,13 +144,230 @@ bool is_numpy_bool(PyTypeObject* type) {
 
 EdgeList to_edge_list(PyObject* obj) { return to_edge_list_with_limit(obj, kEndMarker); }
 
+namespace {
+
 // The name count from which interning is worth the hints ahead of it.
 constexpr std::size_t kPrefetchNames = std::size_t{1} << 17;
+
+// Sixteen pairs ahead, the pair; eight ahead, its two strs, whose headers,
+// cached hashes and (for the short names of a dependency graph) characters
+// share a cache line.
+void prefetch_pairs(PyObject* const* items, Py_ssize_t i, Py_ssize_t size) {
+  if (i + 16 < size) __builtin_prefetch(items[i + 16]);
+  if (i + 8 < size) {
+    PyObject* item = items[i + 8];
+    if (PyTuple_CheckExact(item) && PyTuple_GET_SIZE(item) == 2) {
+      __builtin_prefetch(PyTuple_GET_ITEM(item, 0));
+      __builtin_prefetch(PyTuple_GET_ITEM(item, 1));
+    }
+  }
+}
+
+// The pair's two names, converted as `name_key` would but only when that
+// can neither run Python code nor allocate: a tuple of two strs whose
+// characters are their UTF-8 bytes (str's hash is computed in place).
+bool plain_pair(PyObject* item, NameKey& source, NameKey& target) {
+  if (!PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 2) return false;
+  PyObject* names[2] = {PyTuple_GET_ITEM(item, 0), PyTuple_GET_ITEM(item, 1)};
+  NameKey* keys[2] = {&source, &target};
+  for (int k = 0; k < 2; ++k) {
+    PyObject* name = names[k];
+    if (!PyUnicode_Check(name) || !PyUnicode_IS_COMPACT_ASCII(name)) return false;
+    const Py_hash_t hash = PyUnicode_Type.tp_hash(name);
+    if (hash == -1) return false;
+    *keys[k] = {std::string_view(static_cast<const char*>(PyUnicode_DATA(name)),
+                                 static_cast<std::size_t>(PyUnicode_GET_LENGTH(name))),
+                static_cast<std::uint64_t>(hash)};
+  }
+  return true;
+}
+
+// In concurrent mode a long list is read and interned at once: the calling
+// thread, which holds the interpreter lock, reads the pairs and hands their
+// names over in batches to a thread of this object's, which adds them to the
+// edge list in the same order. That thread reads only the characters of
+// strs that the list holds, and touches nothing else of Python's.
+//
+// The list holds those strs only as long as no Python code runs: a signal
+// handler, or a finaliser run by the collector when an object is allocated,
+// may change the list and free them. So the calling thread waits until
+// every name handed over has been added (`drain`) before each interrupt
+// check, and before any pair that it cannot convert without allocating or
+// raising (anything but a tuple of two ASCII strs). Everything handed over
+// comes from items before the one the calling thread is at, so a failure
+// of the interning thread (the index limit, memory) is the earlier one and
+// wins over any failure that the calling thread meets after it.
+class Interner {
+ public:
+  // The batches live on the heap: a call may be nested in a signal handler
+  // of another, on the same stack.
+  explicit Interner(EdgeList& edges) : edges_(edges), ring_(new Batch[kRing]) {}
+  ~Interner() {
+    closed_.store(true, std::memory_order_release);
+    if (thread_.joinable()) thread_.join();
+  }
+  Interner(const Interner&) = delete;
+  Interner& operator=(const Interner&) = delete;
+
+  // Starts the interning thread; false if it cannot be started.
+  bool start() {
+    try {
+      thread_ = std::thread([this] { intern_all(); });
+    } catch (const std::system_error&) {
+      return false;
+    }
+    return true;
+  }
+
+  void add(const NameKey& source, const NameKey& target) {
+    if (fill_ == 0) wait_for_room();
+    NameKey* keys = ring_[produced_ % kRing].keys;
+    keys[2 * fill_] = source;
+    keys[2 * fill_ + 1] = target;
+    if (++fill_ == kBatch) publish();
+  }
+
+  // Returns once every name handed over has been added, or rethrows what
+  // stopped the interning thread.
+  void drain() {
+    if (fill_ != 0) publish();
+    for (unsigned spins = 0; consumed_.load(std::memory_order_acquire) < produced_; ++spins) {
+      if (failed_.load(std::memory_order_acquire)) break;
+      pause(spins);
+    }
+    if (failed_.load(std::memory_order_acquire)) std::rethrow_exception(failure_);
+  }
+
+ private:
+  static constexpr std::size_t kBatch = 256;  // pairs
+  static constexpr std::size_t kRing = 8;     // batches
+  struct Batch {
+    NameKey keys[2 * kBatch];
+    std::size_t pairs = 0;
+  };
+
+  static void pause(unsigned spins) {
+    if (spins >= (1u << 10)) std::this_thread::yield();
+  }
+
+  void wait_for_room() {
+    for (unsigned spins = 0; produced_ - consumed_.load(std::memory_order_acquire) >= kRing; ++spins) {
+      if (failed_.load(std::memory_order_acquire)) std::rethrow_exception(failure_);
+      pause(spins);
+    }
+  }
+
+  void publish() {
+    ring_[produced_ % kRing].pairs = fill_;
+    fill_ = 0;
+    produced_.fetch_add(1, std::memory_order_release);
+  }
+
+  void intern_all() {
+    prepare_thread();
+    // Adding names never polls; if it ever did, this thread, which may not
+    // touch the interpreter, would have nothing to check.
+    const ThreadCheck check([](void*) {}, nullptr);
+    const NameTable& names = edges_.names();
+    for (std::size_t b = 0;; ++b) {
+      for (unsigned spins = 0; produced_.load(std::memory_order_acquire) <= b; ++spins) {
+        if (closed_.load(std::memory_order_acquire) && produced_.load(std::memory_order_acquire) <= b) return;
+        pause(spins);
+      }
+      const Batch& batch = ring_[b % kRing];
+      try {
+        const std::size_t keys = 2 * batch.pairs;
+        const bool hints = names.size() >= kPrefetchNames;
+        for (std::size_t k = 0; k < keys; k += 2) {
+          if (hints) {
+            // As the hints of the conversion on one thread, by the hashes
+            // at hand: two pairs ahead, the table's slot; one ahead, the
+            // name's record; the next name's bytes.
+            if (k + 8 < keys) names.prefetch_slot(batch.keys[k + 8].hash);
+            if (k + 9 < keys) names.prefetch_slot(batch.keys[k + 9].hash);
+            if (k + 4 < keys) names.prefetch_record(batch.keys[k + 4].hash);
+            if (k + 5 < keys) names.prefetch_record(batch.keys[k + 5].hash);
+            if (k + 2 < keys) names.prefetch_bytes(batch.keys[k + 2].hash);
+            if (k + 3 < keys) names.prefetch_bytes(batch.keys[k + 3].hash);
+          }
+          edges_.add(batch.keys[k], batch.keys[k + 1]);
+        }
+      } catch (...) {
+        failure_ = std::current_exception();
+        failed_.store(true, std::memory_order_release);
+        return;
+      }
+      consumed_.store(b + 1, std::memory_order_release);
+    }
+  }
+
+  EdgeList& edges_;
+  std::unique_ptr<Batch[]> ring_;
+  std::size_t fill_ = 0;                  // pairs in the batch being filled
+  std::atomic<std::size_t> produced_{0};  // batches handed over (written by the caller)
+  std::atomic<std::size_t> consumed_{0};  // batches added (written by the thread)
+  std::atomic<bool> closed_{false};
+  std::atomic<bool> failed_{false};
+  std::exception_ptr failure_;
+  std::thread thread_;
+};
+
+// Whether a list of this many pairs is converted with an interning thread.
+bool intern_apart(PyObject* obj, std::size_t pairs) {
+  if (!PyList_CheckExact(obj) && !PyTuple_CheckExact(obj)) return false;
+  const CallMode mode = call_mode_quietly();
+  if (!mode.concurrent || mode.threads.count < 2) return false;
+  return 2 * pairs >= parallel_tuning().min_work && affordable_workers(2) >= 2;
+}
+
+// The pair's names, or the conversion's error.
+void pair_keys(PyObject* item, NameKey& source, NameKey& target) {
+  if (!PyTuple_Check(item)) cannot_convert(item, "PyTuple");
+  if (PyTuple_GET_SIZE(item) != 2) {
+    PyErr_Format(PyExc_ValueError, "expected tuple of length 2, but got tuple of length %zd", PyTuple_GET_SIZE(item));
+    throw PythonError{};
+  }
+  source = name_key(PyTuple_GET_ITEM(item, 0));
+  target = name_key(PyTuple_GET_ITEM(item, 1));
+}
+
+// False if the interning thread could not be started and nothing was done.
+bool to_edge_list_apart(PyObject* obj, EdgeList& edges) {
+  Interner interner(edges);
+  if (!interner.start()) return false;
+  struct DrainFirst {
+    Interner* interner;
+    const ThreadCheck* check;
+    static void poll(void* self) {
+      const auto* d = static_cast<DrainFirst*>(self);
+      d->interner->drain();
+      d->check->previous();
+    }
+  };
+  DrainFirst drain_first{&interner, nullptr};
+  const ThreadCheck check(&DrainFirst::poll, &drain_first);
+  drain_first.check = &check;
+  for_each_item(obj, [&](PyObject* item) {
+    NameKey source;
+    NameKey target;
+    if (!plain_pair(item, source, target)) {
+      interner.drain();
+      pair_keys(item, source, target);
+    }
+    interner.add(source, target);
+  }, prefetch_pairs);
+  interner.drain();
+  return true;
+}
+
+}  // namespace
 
 EdgeList to_edge_list_with_limit(PyObject* obj, std::uint32_t index_limit) {
   EdgeList edges;
   if (index_limit != kEndMarker) edges.set_index_limit(index_limit);
-  edges.reserve(begin_sequence(obj));
+  const std::size_t pairs = begin_sequence(obj);
+  edges.reserve(pairs);
+  if (intern_apart(obj, pairs) && to_edge_list_apart(obj, edges)) return edges;
   for_each_item(obj, [&](PyObject* item) {
     if (!PyTuple_Check(item)) cannot_convert(item, "PyTuple");
     if (PyTuple_GET_SIZE(item) != 2) {
