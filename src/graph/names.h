@@ -68,6 +68,11 @@ class NameList {
   std::vector<std::uint64_t> hashes_;
 };
 
+// The name count from which interning a long list is worth the hints of
+// NameTable ahead of it: below it, the table stays in the nearer caches and
+// the hints cost more than the waits they save.
+inline constexpr std::size_t kNamesWorthHints = std::size_t{1} << 17;
+
 // Distinct names numbered 0, 1, 2, ... in order of first insertion, with a
 // flat open-addressing index over them.
 class NameTable {

@@ -1,14 +1,10 @@
 #include "module/convert.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
-#include <exception>
-#include <memory>
 #include <span>
-#include <system_error>
-#include <thread>
 
+#include "graph/interning.h"
 #include "graph/interrupt.h"
 #include "graph/parallel.h"
 #include "module/concurrent.h"
@@ -146,9 +142,6 @@ EdgeList to_edge_list(PyObject* obj) { return to_edge_list_with_limit(obj, kEndM
 
 namespace {
 
-// The name count from which interning is worth the hints ahead of it.
-constexpr std::size_t kPrefetchNames = std::size_t{1} << 17;
-
 // Sixteen pairs ahead, the pair; eight ahead, its two strs, whose headers,
 // cached hashes and (for the short names of a dependency graph) characters
 // share a cache line.
@@ -182,136 +175,6 @@ bool plain_pair(PyObject* item, NameKey& source, NameKey& target) {
   return true;
 }
 
-// In concurrent mode a long list is read and interned at once: the calling
-// thread, which holds the interpreter lock, reads the pairs and hands their
-// names over in batches to a thread of this object's, which adds them to the
-// edge list in the same order. That thread reads only the characters of
-// strs that the list holds, and touches nothing else of Python's.
-//
-// The list holds those strs only as long as no Python code runs: a signal
-// handler, or a finaliser run by the collector when an object is allocated,
-// may change the list and free them. So the calling thread waits until
-// every name handed over has been added (`drain`) before each interrupt
-// check, and before any pair that it cannot convert without allocating or
-// raising (anything but a tuple of two ASCII strs). Everything handed over
-// comes from items before the one the calling thread is at, so a failure
-// of the interning thread (the index limit, memory) is the earlier one and
-// wins over any failure that the calling thread meets after it.
-class Interner {
- public:
-  // The batches live on the heap: a call may be nested in a signal handler
-  // of another, on the same stack.
-  explicit Interner(EdgeList& edges) : edges_(edges), ring_(new Batch[kRing]) {}
-  ~Interner() {
-    closed_.store(true, std::memory_order_release);
-    if (thread_.joinable()) thread_.join();
-  }
-  Interner(const Interner&) = delete;
-  Interner& operator=(const Interner&) = delete;
-
-  // Starts the interning thread; false if it cannot be started.
-  bool start() {
-    try {
-      thread_ = std::thread([this] { intern_all(); });
-    } catch (const std::system_error&) {
-      return false;
-    }
-    return true;
-  }
-
-  void add(const NameKey& source, const NameKey& target) {
-    if (fill_ == 0) wait_for_room();
-    NameKey* keys = ring_[produced_ % kRing].keys;
-    keys[2 * fill_] = source;
-    keys[2 * fill_ + 1] = target;
-    if (++fill_ == kBatch) publish();
-  }
-
-  // Returns once every name handed over has been added, or rethrows what
-  // stopped the interning thread.
-  void drain() {
-    if (fill_ != 0) publish();
-    for (unsigned spins = 0; consumed_.load(std::memory_order_acquire) < produced_; ++spins) {
-      if (failed_.load(std::memory_order_acquire)) break;
-      pause(spins);
-    }
-    if (failed_.load(std::memory_order_acquire)) std::rethrow_exception(failure_);
-  }
-
- private:
-  static constexpr std::size_t kBatch = 256;  // pairs
-  static constexpr std::size_t kRing = 8;     // batches
-  struct Batch {
-    NameKey keys[2 * kBatch];
-    std::size_t pairs = 0;
-  };
-
-  static void pause(unsigned spins) {
-    if (spins >= (1u << 10)) std::this_thread::yield();
-  }
-
-  void wait_for_room() {
-    for (unsigned spins = 0; produced_ - consumed_.load(std::memory_order_acquire) >= kRing; ++spins) {
-      if (failed_.load(std::memory_order_acquire)) std::rethrow_exception(failure_);
-      pause(spins);
-    }
-  }
-
-  void publish() {
-    ring_[produced_ % kRing].pairs = fill_;
-    fill_ = 0;
-    produced_.fetch_add(1, std::memory_order_release);
-  }
-
-  void intern_all() {
-    prepare_thread();
-    // Adding names never polls; if it ever did, this thread, which may not
-    // touch the interpreter, would have nothing to check.
-    const ThreadCheck check([](void*) {}, nullptr);
-    const NameTable& names = edges_.names();
-    for (std::size_t b = 0;; ++b) {
-      for (unsigned spins = 0; produced_.load(std::memory_order_acquire) <= b; ++spins) {
-        if (closed_.load(std::memory_order_acquire) && produced_.load(std::memory_order_acquire) <= b) return;
-        pause(spins);
-      }
-      const Batch& batch = ring_[b % kRing];
-      try {
-        const std::size_t keys = 2 * batch.pairs;
-        const bool hints = names.size() >= kPrefetchNames;
-        for (std::size_t k = 0; k < keys; k += 2) {
-          if (hints) {
-            // As the hints of the conversion on one thread, by the hashes
-            // at hand: two pairs ahead, the table's slot; one ahead, the
-            // name's record; the next name's bytes.
-            if (k + 8 < keys) names.prefetch_slot(batch.keys[k + 8].hash);
-            if (k + 9 < keys) names.prefetch_slot(batch.keys[k + 9].hash);
-            if (k + 4 < keys) names.prefetch_record(batch.keys[k + 4].hash);
-            if (k + 5 < keys) names.prefetch_record(batch.keys[k + 5].hash);
-            if (k + 2 < keys) names.prefetch_bytes(batch.keys[k + 2].hash);
-            if (k + 3 < keys) names.prefetch_bytes(batch.keys[k + 3].hash);
-          }
-          edges_.add(batch.keys[k], batch.keys[k + 1]);
-        }
-      } catch (...) {
-        failure_ = std::current_exception();
-        failed_.store(true, std::memory_order_release);
-        return;
-      }
-      consumed_.store(b + 1, std::memory_order_release);
-    }
-  }
-
-  EdgeList& edges_;
-  std::unique_ptr<Batch[]> ring_;
-  std::size_t fill_ = 0;                  // pairs in the batch being filled
-  std::atomic<std::size_t> produced_{0};  // batches handed over (written by the caller)
-  std::atomic<std::size_t> consumed_{0};  // batches added (written by the thread)
-  std::atomic<bool> closed_{false};
-  std::atomic<bool> failed_{false};
-  std::exception_ptr failure_;
-  std::thread thread_;
-};
-
 // Whether a list of this many pairs is converted with an interning thread.
 bool intern_apart(PyObject* obj, std::size_t pairs) {
   if (!PyList_CheckExact(obj) && !PyTuple_CheckExact(obj)) return false;
@@ -331,12 +194,23 @@ void pair_keys(PyObject* item, NameKey& source, NameKey& target) {
   target = name_key(PyTuple_GET_ITEM(item, 1));
 }
 
+// In concurrent mode a long list is read and interned at once: this
+// thread, which holds the interpreter lock, reads the pairs and hands their
+// names to an InterningThread. That thread reads the characters of strs
+// that the list holds, and the list holds them only as long as no Python
+// code runs: a signal handler, or a finaliser run by the collector when an
+// object is allocated, may change the list and free them. So this thread
+// drains the interning thread before each interrupt check, and before any
+// pair that it cannot convert without allocating or raising (anything but a
+// tuple of two ASCII strs). A failure of the interning thread comes from a
+// pair before the one this thread is at, so it is the one raised.
+//
 // False if the interning thread could not be started and nothing was done.
 bool to_edge_list_apart(PyObject* obj, EdgeList& edges) {
-  Interner interner(edges);
+  InterningThread interner(edges);
   if (!interner.start()) return false;
   struct DrainFirst {
-    Interner* interner;
+    InterningThread* interner;
     const ThreadCheck* check;
     static void poll(void* self) {
       const auto* d = static_cast<DrainFirst*>(self);
@@ -392,7 +266,7 @@ EdgeList to_edge_list_with_limit(PyObject* obj, std::uint32_t index_limit) {
       }
     }
     const NameTable& names = edges.names();
-    if (names.size() < kPrefetchNames) return;
+    if (names.size() < kNamesWorthHints) return;
     auto hint = [&](Py_ssize_t d, auto&& step) {
       if (i + d >= size) return;
       PyObject* item = items[i + d];

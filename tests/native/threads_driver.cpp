@@ -3,16 +3,21 @@
 // the thresholds lowered so that every graph takes the parallel paths. Each
 // result must match the one-thread result bit for bit (and PageRank the
 // literal order); a worker that fails must bring its failure to the caller.
+// Edge lists are also filled by an interning thread, drained at random
+// points, and must come out as when filled in place.
 // Exits non-zero on a mismatch; the sanitizer reports any race itself.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "graph/betweenness.h"
+#include "graph/failure.h"
+#include "graph/interning.h"
 #include "graph/pagerank.h"
 #include "graph/parallel.h"
 
@@ -66,6 +71,55 @@ void expect(bool ok, const char* what, std::uint64_t seed, unsigned threads) {
   }
 }
 
+// The pairs handed to an interning thread, drained now and then; the limit
+// on names, if any, lowered to `limit`.
+lhg::Graph interned_apart(const std::vector<std::pair<std::string, std::string>>& pairs, Rng& rng,
+                          std::uint32_t limit = lhg::kEndMarker) {
+  EdgeList edges;
+  if (limit != lhg::kEndMarker) edges.set_index_limit(limit);
+  const std::hash<std::string> hash;
+  {
+    lhg::InterningThread interner(edges);
+    if (!interner.start()) throw std::runtime_error("no interning thread");
+    for (const auto& [s, t] : pairs) {
+      interner.add(NameKey{s, hash(s)}, NameKey{t, hash(t)});
+      if (rng.next(500) == 0) interner.drain();
+    }
+    interner.drain();
+  }
+  return lhg::build_graph(std::move(edges));
+}
+
+bool same_graph(const lhg::Graph& a, const lhg::Graph& b) {
+  if (a.node_count() != b.node_count() || a.edge_count() != b.edge_count()) return false;
+  for (lhg::NodeId v = 0; v < a.node_count(); ++v) {
+    if (a.name(v) != b.name(v)) return false;
+  }
+  for (std::size_t e = 0; e < a.edge_count(); ++e) {
+    if (a.edges()[e].source != b.edges()[e].source || a.edges()[e].target != b.edges()[e].target) return false;
+  }
+  return true;
+}
+
+void check_interning_thread(std::uint64_t seed) {
+  Rng rng{seed};
+  auto pairs = random_pairs(seed);
+  // Now and then more pairs than the batches in flight hold.
+  if (seed % 4 == 0) {
+    for (std::uint64_t k = 0; k < 6000; ++k) pairs.emplace_back("w" + std::to_string(rng.next(4000)), "v1");
+  }
+  expect(same_graph(interned_apart(pairs, rng), lhg::build_graph(edge_list(pairs))), "interning thread", seed, 2);
+  const auto names = static_cast<std::uint32_t>(lhg::build_graph(edge_list(pairs)).node_count());
+  if (names < 2) return;
+  bool thrown = false;
+  try {
+    interned_apart(pairs, rng, names - 1);
+  } catch (const lhg::InternalFailure&) {
+    thrown = true;
+  }
+  expect(thrown, "interning thread at the limit", seed, 2);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -83,6 +137,7 @@ int main(int argc, char** argv) {
     const ScoreMap literal = lhg::pagerank_literal(edge_list(pairs), alpha, 40);
     const ScoreMap exact = lhg::betweenness_impl(edge_list(pairs), true, Threads{1});
     const ScoreMap sampled = lhg::sampled_betweenness_impl(edge_list(pairs), 7, seed, false, Threads{1});
+    check_interning_thread(seed);
     for (unsigned threads = 1; threads <= 4; ++threads) {
       expect(same_bits(lhg::pagerank_impl(edge_list(pairs), alpha, 40, Threads{threads}), literal), "pagerank", seed,
              threads);

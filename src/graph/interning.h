@@ -1,0 +1,77 @@
+// An edge list filled on a thread of its own.
+//
+// Reading a long list of Python pairs and interning their names cost about
+// as much as each other, and only the reading needs the interpreter. So in
+// concurrent mode the thread that reads hands each pair's names over, in
+// batches, to an InterningThread, which adds them to the edge list in the
+// order they came: the same names, numbered the same, and the same edges
+// as if the reading thread had added them itself.
+//
+// The names handed over are views of bytes that the caller keeps alive and
+// unchanged until `drain` returns; nothing else of the caller's is read. A
+// failure of the interning thread (the index limit, memory) ends it; the
+// caller gets it from its next `add` or `drain`, and it comes from a pair
+// handed over before that call.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <exception>
+#include <memory>
+#include <thread>
+
+#include "graph/graph.h"
+
+namespace lhg {
+
+class InterningThread {
+ public:
+  explicit InterningThread(EdgeList& edges);
+  // Lets the thread finish what was handed over and joins it.
+  ~InterningThread();
+  InterningThread(const InterningThread&) = delete;
+  InterningThread& operator=(const InterningThread&) = delete;
+
+  // Starts the thread; false if it cannot be started (then nothing may be
+  // handed over).
+  bool start();
+
+  // Hands a pair over. Waits while the batches ahead of it are full.
+  void add(const NameKey& source, const NameKey& target) {
+    if (fill_ == 0) wait_for_room();
+    NameKey* keys = ring_[produced_.load(std::memory_order_relaxed) % kRing].keys;
+    keys[2 * fill_] = source;
+    keys[2 * fill_ + 1] = target;
+    if (++fill_ == kBatch) publish();
+  }
+
+  // Returns once every pair handed over has been added, or rethrows what
+  // ended the thread.
+  void drain();
+
+ private:
+  static constexpr std::size_t kBatch = 256;  // pairs
+  static constexpr std::size_t kRing = 8;     // batches
+  struct Batch {
+    NameKey keys[2 * kBatch];
+    std::size_t pairs = 0;
+  };
+
+  void wait_for_room();
+  void publish();
+  void intern_all();
+
+  EdgeList& edges_;
+  // On the heap: a call may be nested in a signal handler of another, on
+  // the same stack.
+  std::unique_ptr<Batch[]> ring_;
+  std::size_t fill_ = 0;                  // pairs in the batch being filled
+  std::atomic<std::size_t> produced_{0};  // batches handed over; only the caller writes it
+  std::atomic<std::size_t> consumed_{0};  // batches added; only the thread writes it
+  std::atomic<bool> closed_{false};
+  std::atomic<bool> failed_{false};
+  std::exception_ptr failure_;  // written before failed_ is set
+  std::thread thread_;
+};
+
+}  // namespace lhg
