@@ -227,12 +227,13 @@ constexpr std::size_t kEdgesPerPoll = std::size_t{1} << 14;
 // much per edge as on a graph a quarter of the size. The table word depends
 // on the grid of the node's sum, which is read early too and may still
 // change before the edge is reached: that only wastes the hint.
-// On smaller graphs, whose shares and tables stay in cache, the hints cost
-// more than they save (about 8 % at 250,000 edges): the sweep asks for them
+// On smaller graphs, whose shares and tables stay in the nearer caches, the
+// hints cost more than they save (about 8 % at 250,000 edges and 50,000
+// nodes; at 200,000 nodes they save about as much): the sweep asks for them
 // from this many nodes on.
 constexpr std::size_t kShareAhead = 32;
 constexpr std::size_t kTableAhead = 16;
-constexpr std::size_t kPrefetchNodes = std::size_t{1} << 18;
+constexpr std::size_t kPrefetchNodes = std::size_t{1} << 17;
 
 // A node's sum while its block is swept: the additions so far, as a bit
 // pattern, and its cursor in the table of its grid at the position of its
