@@ -360,6 +360,55 @@ def test_a_handler_calls_the_module_while_a_call_has_released_the_lock(threads, 
     assert done.stdout.split() == ["True", "True", "True"]
 
 
+FORK_CHILD = r"""
+import os, signal, sys, warnings
+import lanternhollow_graph as lg
+# Forking with the interning thread running is what CPython warns about.
+warnings.simplefilter("ignore", DeprecationWarning)
+then = sys.argv[1]
+edges = [(f"c{i}", f"c{i + 1}") for i in range(300_000)]
+expected = {f"c{i}": i for i in range(1, 6)}
+child = None
+def handler(signum, frame):
+    global child
+    if child is None:
+        child = os.fork()
+        if child == 0 and then == "raise":
+            raise KeyboardInterrupt
+signal.signal(signal.SIGALRM, handler)
+# Several one-shot tries, each landing in the conversion or not.
+for delay in (0.002, 0.005, 0.01, 0.02, 0.04):
+    signal.setitimer(signal.ITIMER_REAL, delay)
+    try:
+        got = "same" if lg.descendants_at_depth(edges, "c0", 5) == expected else "different"
+    except KeyboardInterrupt:
+        got = "interrupted"
+    signal.setitimer(signal.ITIMER_REAL, 0)
+    if child == 0:
+        os.write(1, f"child {got}\n".encode())
+        os._exit(0)
+    if child is not None:
+        break
+print("parent", got)
+if child is not None:
+    pid, status = os.waitpid(child, 0)
+    print("child exit", os.waitstatus_to_exitcode(status))
+"""
+
+
+@pytest.mark.skipif(not hasattr(os, "fork") or not hasattr(signal, "setitimer"), reason="needs fork and timers")
+@pytest.mark.parametrize("then", ["continue", "raise"])
+def test_a_handler_forks_during_a_conversion_on_two_threads(then):
+    # The child has no interning thread: it must go on without it, and
+    # neither wait for it nor join it.
+    done = run_child(FORK_CHILD, "2", then)
+    assert done.returncode == 0, done.stderr
+    lines = sorted(done.stdout.split("\n"))
+    assert "parent same" in lines
+    assert "child exit 0" in lines
+    assert ("child same" if then == "continue" else "child interrupted") in lines
+
+
 @pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="counts threads in /proc")
 @pytest.mark.parametrize("cpus", [1, 2])
 def test_zero_means_every_usable_cpu(cpus):

@@ -1,5 +1,7 @@
 #include "graph/interning.h"
 
+#include <unistd.h>
+
 #include <system_error>
 
 #include "graph/interrupt.h"
@@ -18,20 +20,34 @@ void pause(unsigned spins) {
 InterningThread::InterningThread(EdgeList& edges) : edges_(edges), ring_(new Batch[kRing]) {}
 
 InterningThread::~InterningThread() {
+  if (!thread_) return;
+  if (getpid() != process_) {
+    // A forked child: its copy of the thread's handle names a thread that
+    // it does not have, which cannot be joined. The handle is left behind.
+    static_cast<void>(thread_.release());
+    return;
+  }
   closed_.store(true, std::memory_order_release);
-  if (thread_.joinable()) thread_.join();
+  thread_->join();
 }
 
 bool InterningThread::start() {
+  process_ = getpid();
   try {
-    thread_ = std::thread([this] { intern_all(); });
+    thread_ = std::make_unique<std::thread>([this] { intern_all(); });
   } catch (const std::system_error&) {
     return false;
   }
   return true;
 }
 
+void InterningThread::after_foreign_code() {
+  if (thread_ && !in_place_ && getpid() != process_) in_place_ = true;
+}
+
 void InterningThread::drain() {
+  // In a child, everything handed over was added before the fork.
+  if (in_place_) return;
   if (fill_ != 0) publish();
   const std::size_t produced = produced_.load(std::memory_order_relaxed);
   for (unsigned spins = 0; consumed_.load(std::memory_order_acquire) < produced; ++spins) {

@@ -12,7 +12,16 @@
 // failure of the interning thread (the index limit, memory) ends it; the
 // caller gets it from its next `add` or `drain`, and it comes from a pair
 // handed over before that call.
+//
+// The caller's own code may fork (a signal handler that the caller runs
+// between a `drain` and the next `add`): the child has no interning thread,
+// and everything handed over had been added before the fork. So after code
+// that may have forked the caller calls `after_foreign_code`, and a child
+// adds the pairs from then on itself; it never waits for, nor joins, the
+// thread it does not have.
 #pragma once
+
+#include <sys/types.h>
 
 #include <atomic>
 #include <cstddef>
@@ -38,6 +47,10 @@ class InterningThread {
 
   // Hands a pair over. Waits while the batches ahead of it are full.
   void add(const NameKey& source, const NameKey& target) {
+    if (in_place_) [[unlikely]] {
+      edges_.add(source, target);
+      return;
+    }
     if (fill_ == 0) wait_for_room();
     NameKey* keys = ring_[produced_.load(std::memory_order_relaxed) % kRing].keys;
     keys[2 * fill_] = source;
@@ -48,6 +61,10 @@ class InterningThread {
   // Returns once every pair handed over has been added, or rethrows what
   // ended the thread.
   void drain();
+
+  // To be called after code of the caller's that ran after a `drain` and
+  // may have forked: in a child, the pairs are added in place from now on.
+  void after_foreign_code();
 
  private:
   static constexpr std::size_t kBatch = 256;  // pairs
@@ -71,7 +88,9 @@ class InterningThread {
   std::atomic<bool> closed_{false};
   std::atomic<bool> failed_{false};
   std::exception_ptr failure_;  // written before failed_ is set
-  std::thread thread_;
+  std::unique_ptr<std::thread> thread_;
+  pid_t process_ = 0;     // the process that started the thread
+  bool in_place_ = false;  // a forked child: no thread, pairs added by the caller
 };
 
 }  // namespace lhg

@@ -203,7 +203,9 @@ void pair_keys(PyObject* item, NameKey& source, NameKey& target) {
 // drains the interning thread before each interrupt check, and before any
 // pair that it cannot convert without allocating or raising (anything but a
 // tuple of two ASCII strs). A failure of the interning thread comes from a
-// pair before the one this thread is at, so it is the one raised.
+// pair before the one this thread is at, so it is the one raised. A handler
+// that forks leaves the child without the interning thread: the child goes
+// on interning in place.
 //
 // False if the interning thread could not be started and nothing was done.
 bool to_edge_list_apart(PyObject* obj, EdgeList& edges) {
@@ -216,6 +218,8 @@ bool to_edge_list_apart(PyObject* obj, EdgeList& edges) {
       const auto* d = static_cast<DrainFirst*>(self);
       d->interner->drain();
       d->check->previous();
+      // A handler may have forked.
+      d->interner->after_foreign_code();
     }
   };
   DrainFirst drain_first{&interner, nullptr};
