@@ -145,7 +145,7 @@ namespace {
 // Sixteen pairs ahead, the pair; eight ahead, its two strs, whose headers,
 // cached hashes and (for the short names of a dependency graph) characters
 // share a cache line.
-void prefetch_pairs(PyObject* const* items, Py_ssize_t i, Py_ssize_t size) {
+[[gnu::always_inline]] inline void prefetch_pairs(PyObject* const* items, Py_ssize_t i, Py_ssize_t size) {
   if (i + 16 < size) __builtin_prefetch(items[i + 16]);
   if (i + 8 < size) {
     PyObject* item = items[i + 8];
@@ -256,19 +256,10 @@ EdgeList to_edge_list_with_limit(PyObject* obj, std::uint32_t index_limit) {
     const NameKey target = name_key(PyTuple_GET_ITEM(item, 1));
     edges.add(source, target);
   }, [&edges](PyObject* const* items, Py_ssize_t i, Py_ssize_t size) {
-    // Sixteen pairs ahead, the pair; eight ahead, its two strs, whose
-    // headers, cached hashes and (for the short names of a dependency graph)
-    // characters share a cache line. Closer, by the cached hashes, what
-    // interning them will read, once the names outgrow the nearer caches
-    // (before that, the hints cost more than the waits they save).
-    if (i + 16 < size) __builtin_prefetch(items[i + 16]);
-    if (i + 8 < size) {
-      PyObject* item = items[i + 8];
-      if (PyTuple_CheckExact(item) && PyTuple_GET_SIZE(item) == 2) {
-        __builtin_prefetch(PyTuple_GET_ITEM(item, 0));
-        __builtin_prefetch(PyTuple_GET_ITEM(item, 1));
-      }
-    }
+    prefetch_pairs(items, i, size);
+    // Closer, by the cached hashes, what interning them will read, once the
+    // names outgrow the nearer caches (before that, the hints cost more than
+    // the waits they save).
     const NameTable& names = edges.names();
     if (names.size() < kNamesWorthHints) return;
     auto hint = [&](Py_ssize_t d, auto&& step) {
