@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <system_error>
 
 #include "graph/interrupt.h"
@@ -10,9 +11,16 @@ namespace lhg {
 namespace {
 
 // Waits are short (a batch takes microseconds): spin, then yield, so that a
-// machine with fewer cores than threads still makes progress.
+// machine with fewer cores than threads still makes progress. A wait that
+// goes on for milliseconds is one for a caller that runs code of its own
+// (a signal handler, say): it sleeps in short steps rather than hold a core.
 void pause(unsigned spins) {
-  if (spins >= (1u << 10)) std::this_thread::yield();
+  if (spins < (1u << 10)) return;
+  if (spins < (1u << 12)) {
+    std::this_thread::yield();
+  } else {
+    std::this_thread::sleep_for(std::chrono::microseconds(50));
+  }
 }
 
 }  // namespace
