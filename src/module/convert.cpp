@@ -183,8 +183,9 @@ bool intern_apart(PyObject* obj, std::size_t pairs) {
   return 2 * pairs >= parallel_tuning().min_work && affordable_workers(2) >= 2;
 }
 
-// The pair's names, or the conversion's error.
-void pair_keys(PyObject* item, NameKey& source, NameKey& target) {
+// The pair's names, or the conversion's error. Inlined: it sits in the
+// loop over every pair of the list.
+[[gnu::always_inline]] inline void pair_keys(PyObject* item, NameKey& source, NameKey& target) {
   if (!PyTuple_Check(item)) cannot_convert(item, "PyTuple");
   if (PyTuple_GET_SIZE(item) != 2) {
     PyErr_Format(PyExc_ValueError, "expected tuple of length 2, but got tuple of length %zd", PyTuple_GET_SIZE(item));
@@ -247,13 +248,9 @@ EdgeList to_edge_list_with_limit(PyObject* obj, std::uint32_t index_limit) {
   edges.reserve(pairs);
   if (intern_apart(obj, pairs) && to_edge_list_apart(obj, edges)) return edges;
   for_each_item(obj, [&](PyObject* item) {
-    if (!PyTuple_Check(item)) cannot_convert(item, "PyTuple");
-    if (PyTuple_GET_SIZE(item) != 2) {
-      PyErr_Format(PyExc_ValueError, "expected tuple of length 2, but got tuple of length %zd", PyTuple_GET_SIZE(item));
-      throw PythonError{};
-    }
-    const NameKey source = name_key(PyTuple_GET_ITEM(item, 0));
-    const NameKey target = name_key(PyTuple_GET_ITEM(item, 1));
+    NameKey source;
+    NameKey target;
+    pair_keys(item, source, target);
     edges.add(source, target);
   }, [&edges](PyObject* const* items, Py_ssize_t i, Py_ssize_t size) {
     prefetch_pairs(items, i, size);
