@@ -12,7 +12,9 @@ the conversion of the result are part of every timing. The floor,
 dict.fromkeys(itertools.chain.from_iterable(edges), 0.0), is timed in the
 same run, and every time is also given as a multiple of it.
 
-Times are medians over --repeats runs after one warm-up run. A call that may
+Times are medians over --repeats runs after one warm-up run; the runs of one
+task take turns, a run of each contender per round, so that the machine's
+drift in speed does not fall on one contender alone. A call that may
 run for minutes (our PageRank while it still adds dangling shares one node at
 a time, exact betweenness, anything of networkx on the large graph) is first
 run once in a forked child under a deadline: a child that overruns it is
@@ -202,30 +204,59 @@ def _run_in_child(fn, deadline, skip, describe):
     return timing
 
 
-def measure(fn, repeats, describe, *, guarded, deadline, once_after, skip):
+def _warm_up(fn, describe, *, guarded, deadline, once_after, skip):
+    """The probe in a child (for a guarded call) and the warm-up run. Returns
+    (timing, None) for a call that is not repeated: it failed, overran the
+    deadline or ran longer than once_after; otherwise (None, what it
+    returned, in a few words)."""
     if guarded:
         probe = _run_in_child(fn, deadline, skip, describe)
         if probe.stopped_after is not None or probe.error or probe.seconds > once_after:
-            return probe
+            return probe, None
     try:
         t0 = time.perf_counter()
         result = fn()  # warm-up
         first = time.perf_counter() - t0
     except Exception as e:  # noqa: BLE001 - a peer that fails is reported, not fatal
-        return Timing(error=f"{type(e).__name__}: {e}")
+        return Timing(error=f"{type(e).__name__}: {e}"), None
     summary = describe(result)
     del result
     if first > once_after:
         timing = Timing(first, 1, result=summary)
         timing.single = True
-        return timing
-    times = []
-    for _ in range(repeats):
-        t0 = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - t0)
-    times.sort()
-    return Timing(times[len(times) // 2], len(times), result=summary)
+        return timing, None
+    return None, summary
+
+
+def measure_together(contenders, describe, *, deadline, once_after, skip):
+    """contenders: name -> (fn, repeats, guarded). Every call is warmed up
+    first; then the timed runs take turns, one run of each contender per
+    round, so that a machine whose speed drifts over minutes (a shared
+    virtual machine's does) slows every contender of the round alike and the
+    ratios between them keep. Returns name -> Timing, the median of its runs."""
+    timings, pending = {}, {}
+    for name, (fn, repeats, guarded) in contenders.items():
+        final, summary = _warm_up(fn, describe, guarded=guarded, deadline=deadline, once_after=once_after,
+                                  skip=skip)
+        if final is not None:
+            timings[name] = final
+        else:
+            pending[name] = (fn, repeats, summary, [])
+    for round_ in range(max((repeats for _, repeats, _, _ in pending.values()), default=0)):
+        for fn, repeats, _, times in pending.values():
+            if round_ < repeats:
+                t0 = time.perf_counter()
+                fn()
+                times.append(time.perf_counter() - t0)
+    for name, (_, _, summary, times) in pending.items():
+        times.sort()
+        timings[name] = Timing(times[len(times) // 2], len(times), result=summary)
+    return {name: timings[name] for name in contenders}
+
+
+def measure(fn, repeats, describe, *, guarded, deadline, once_after, skip):
+    return measure_together({None: (fn, repeats, guarded)}, describe, deadline=deadline, once_after=once_after,
+                            skip=skip)[None]
 
 
 # ----------------------------------------------------------------------------
@@ -390,17 +421,9 @@ def run_graph(label, edges, args, tasks=None):
         if not args.only and tasks is not None and task.name not in tasks:
             continue
         default = with_threads(task.ours, None)
-        ours = measure(default, args.repeats, task.describe, guarded=task.guard_ours,
-                       deadline=args.deadline, once_after=args.once_after, skip=skip)
-        if ours.memory is None and ours.seconds is not None:
-            ours.memory = measure_peak(default, skip)
-        print(f"  {task.label}: ours {_fmt(ours)}  [{ours.result or ours.error or ''}]", flush=True)
+        contenders = {"ours": (default, args.repeats, task.guard_ours)}
         for n in args.threads:
-            t = measure(with_threads(task.ours, n), args.repeats, task.describe, guarded=task.guard_ours,
-                        deadline=args.deadline, once_after=args.once_after, skip=skip)
-            threaded.setdefault(task.name, {})[n] = t
-            print(f"    ours, {THREADS_VARIABLE}={n}: {_fmt(t)}  [{t.result or t.error or ''}]", flush=True)
-        peers = {}
+            contenders[n] = (with_threads(task.ours, n), args.repeats, task.guard_ours)
         for peer in PEER_ORDER:
             impl = PEERS.get(peer, {}).get(task.name)
             if impl is None or peer in args.skip_peer:
@@ -409,11 +432,19 @@ def run_graph(label, edges, args, tasks=None):
             # has started one, a forked child that needs it waits forever. The
             # peers on several threads therefore run in this process, unguarded.
             guarded = task.guard_peers and not peer.endswith("-mt")
-            peers[peer] = measure(task.peer_args(impl), peer_repeats, task.describe,
-                                  guarded=guarded, deadline=args.deadline,
-                                  once_after=args.once_after, skip=skip)
-            print(f"    {peer}: {_fmt(peers[peer])}  [{peers[peer].result or peers[peer].error or ''}]",
-                  flush=True)
+            contenders[peer] = (task.peer_args(impl), peer_repeats, guarded)
+        timings = measure_together(contenders, task.describe, deadline=args.deadline,
+                                   once_after=args.once_after, skip=skip)
+        ours = timings.pop("ours")
+        if ours.memory is None and ours.seconds is not None:
+            ours.memory = measure_peak(default, skip)
+        print(f"  {task.label}: ours {_fmt(ours)}  [{ours.result or ours.error or ''}]", flush=True)
+        for n in args.threads:
+            t = threaded.setdefault(task.name, {})[n] = timings.pop(n)
+            print(f"    ours, {THREADS_VARIABLE}={n}: {_fmt(t)}  [{t.result or t.error or ''}]", flush=True)
+        peers = timings
+        for peer, t in peers.items():
+            print(f"    {peer}: {_fmt(t)}  [{t.result or t.error or ''}]", flush=True)
         rows.append((task, ours, peers))
     _estimate_networkx_exact(rows, ctx, args, skip)
     return {"label": label, "edges": len(edges), "nodes": len(ctx["names"]), "input_bytes": size,
