@@ -240,7 +240,7 @@ PyMethodDef g_functions[] = {
      "One accumulator through the run sums of `values`, with true additions at the events."},
     {"set_parallel_tuning", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(set_parallel_tuning)),
      METH_FASTCALL | METH_KEYWORDS,
-     "set_parallel_tuning(min_work, pagerank_block_shift, betweenness_window, failing_worker)\n--\n\n"
+     "set_parallel_tuning(min_work, pagerank_block_shift, betweenness_window, betweenness_slot, failing_worker)\n--\n\n"
      "Lowers the thresholds of the parallel paths; returns the previous values."},
     {nullptr, nullptr, 0, nullptr},
 };
