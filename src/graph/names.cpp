@@ -60,7 +60,13 @@ NodeId NameTable::intern(NameKey key) {
     if (slot == kEmptySlot) {
       const std::size_t id = names_.size();
       if (id >= limit_) throw InternalFailure("node index space exhausted: too many distinct names");
-      names_.push_back(arena_.store(key.bytes));
+      origins_.push_back(key.origin);
+      try {
+        names_.push_back(arena_.store(key.bytes));
+      } catch (...) {
+        origins_.pop_back();  // both keep one entry per name
+        throw;
+      }
       slots_[i] = tag | id;
       return static_cast<NodeId>(id);
     }

@@ -15,7 +15,8 @@ constexpr Signature kStronglyConnected{"strongly_connected", kStronglyConnectedP
 PyObject* strongly_connected(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&] {
     const auto arg = bind<1>(kStronglyConnected, args, nargs, kwnames);
-    EdgeList edges = convert("edges", arg[0], to_edge_list);
+    NameRefs refs;
+    EdgeList edges = convert("edges", arg[0], [&](PyObject* obj) { return to_edge_list(obj, refs); });
     return components_to_list(run_core([&](Threads) { return strongly_connected_impl(std::move(edges)); }));
   });
 }

@@ -17,6 +17,7 @@
 #include "module/binding.h"
 #include "module/convert.h"
 #include "module/concurrent.h"
+#include "graph/interrupt.h"
 #include "module/errors.h"
 #include "module/functions.h"
 
@@ -32,8 +33,8 @@ struct PagerankArgs {
 };
 
 template <std::size_t N>
-PagerankArgs convert_pagerank_args(const BoundArgs<N>& arg) {
-  EdgeList edges = convert("edges", arg[0], to_edge_list);
+PagerankArgs convert_pagerank_args(const BoundArgs<N>& arg, NameRefs& refs) {
+  EdgeList edges = convert("edges", arg[0], [&](PyObject* obj) { return to_edge_list(obj, refs); });
   const double alpha = convert("alpha", arg[1], to_double);
   const std::uint64_t max_iter = convert("max_iter", arg[2], to_u64);
   return PagerankArgs{std::move(edges), alpha, max_iter};
@@ -44,7 +45,8 @@ constexpr Signature kPagerankLiteral{"pagerank_literal", kPagerankLiteralParams,
 
 PyObject* pagerank_literal(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&] {
-    PagerankArgs a = convert_pagerank_args(bind<3>(kPagerankLiteral, args, nargs, kwnames));
+    NameRefs refs;
+    PagerankArgs a = convert_pagerank_args(bind<3>(kPagerankLiteral, args, nargs, kwnames), refs);
     return score_map_to_dict(lhg::pagerank_literal(std::move(a.edges), a.alpha, a.max_iter));
   });
 }
@@ -58,7 +60,8 @@ constexpr Signature kPagerankTables{"pagerank_with_tables", kPagerankTablesParam
 PyObject* pagerank_with_tables(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&] {
     const auto arg = bind<4>(kPagerankTables, args, nargs, kwnames);
-    PagerankArgs a = convert_pagerank_args(arg);
+    NameRefs refs;
+    PagerankArgs a = convert_pagerank_args(arg, refs);
     const auto tables = static_cast<std::size_t>(convert("tables", arg[3], to_u64));
     return score_map_to_dict(run_core([&](Threads threads) {
       return lhg::pagerank_impl(std::move(a.edges), a.alpha, a.max_iter, tables, threads);
@@ -172,7 +175,8 @@ PyObject* descendants_with_index_limit(PyObject*, PyObject* const* args, Py_ssiz
   return guarded([&] {
     const auto arg = bind<4>(kLimited, args, nargs, kwnames);
     const auto limit = static_cast<std::uint32_t>(convert("index_limit", arg[3], to_u64));
-    EdgeList edges = convert("edges", arg[0], [&](PyObject* obj) { return to_edge_list_with_limit(obj, limit); });
+    NameRefs refs;
+    EdgeList edges = convert("edges", arg[0], [&](PyObject* obj) { return to_edge_list_with_limit(obj, limit, refs); });
     const OwnedName source = convert("source", arg[1], to_node_name);
     const Depth max_depth = convert("max_depth", arg[2], to_u64);
     return depth_map_to_dict(descendants_at_depth_impl(std::move(edges), source.key(), max_depth));
@@ -260,4 +264,8 @@ PyModuleDef g_definition = {
 }  // namespace
 }  // namespace lhg::py
 
-PyMODINIT_FUNC PyInit__lanternhollow_graph_testing(void) { return PyModule_Create(&lhg::py::g_definition); }
+PyMODINIT_FUNC PyInit__lanternhollow_graph_testing(void) {
+  // Long calls answer Ctrl-C and run signal handlers as the public module's do.
+  lhg::set_interrupt_check(&lhg::py::check_signals);
+  return PyModule_Create(&lhg::py::g_definition);
+}

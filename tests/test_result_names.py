@@ -1,0 +1,165 @@
+"""Names in results are the caller's own strs: the first occurrence of each
+name in the edge list, handed back as it is, whatever the conversion went
+through (one thread or two, a list changed or freed by a signal handler
+halfway). A name that came as an instance of a str subclass comes back as a
+plain str. Every call lets go of what it held."""
+
+import gc
+import os
+import signal
+import sys
+
+import pytest
+
+import lanternhollow_graph as lg
+from test_mutation import TimerMutation
+
+testing = pytest.importorskip("_lanternhollow_graph_testing")
+
+VARIABLE = "LANTERNHOLLOW_GRAPH_THREADS"
+
+
+class Name(str):
+    pass
+
+
+def fresh(text):
+    """A str of its own, equal to text but no other object."""
+    return "".join(list(text))
+
+
+def result_names(value):
+    """Every str in a result, in order (dict keys included)."""
+    if isinstance(value, str):
+        yield value
+    elif isinstance(value, dict):
+        for key, item in value.items():
+            yield key
+            yield from result_names(item)
+    elif isinstance(value, (list, tuple)):
+        for item in value:
+            yield from result_names(item)
+
+
+def all_calls(m, edges, start):
+    """Every function's result; of the batch results only their values: the
+    keys are the start names, converted from the list of them."""
+    return [
+        m.pagerank(edges, 0.85, 3),
+        m.betweenness(edges),
+        m.sampled_betweenness(edges, 2, 7),
+        m.strongly_connected(edges),
+        m.descendants_at_depth(edges, start, 9),
+        m.ancestors_at_depth(edges, start, 9),
+        list(m.batch_descendants(edges, [start], 9).values()),
+        list(m.batch_ancestors(edges, [start], 9).values()),
+        m.subgraph(edges, [start], 9),
+    ]
+
+
+@pytest.fixture
+def interned_apart():
+    """Concurrent mode with two threads, and every edge list of the testing
+    module's calls interned on a thread of its own, however short."""
+    before_tuning = testing.set_parallel_tuning(1, 13, 0, 0, 0)
+    before = os.environ.get(VARIABLE)
+    os.environ[VARIABLE] = "2"
+    yield
+    if before is None:
+        os.environ.pop(VARIABLE, None)
+    else:
+        os.environ[VARIABLE] = before
+    testing.set_parallel_tuning(*before_tuning)
+
+
+def cycle_edges(count):
+    """A cycle through `count` names of their own, every name mentioned
+    twice by distinct but equal strs; a few names are subclass instances,
+    some not ASCII."""
+    def name(i):
+        text = f"n{i}" if i % 5 else f"ñ{i}"
+        return Name(text) if i % 7 == 3 else fresh(text)
+
+    return [(name(i), name((i + 1) % count)) for i in range(count)]
+
+
+def check_names(results, edges):
+    first = {}
+    for pair in edges:
+        for name in pair:
+            first.setdefault(name, name)
+    for result in results:
+        for name in result_names(result):
+            assert type(name) is str
+            if type(first[name]) is str:
+                assert name is first[name]
+            else:
+                assert name == first[name]
+
+
+@pytest.mark.parametrize("path", ["one thread", "interned apart"])
+def test_result_names_are_the_first_occurrences(path, request):
+    if path == "interned apart":
+        request.getfixturevalue("interned_apart")
+    edges = cycle_edges(600)
+    start = edges[0][0]
+    kept = [name for pair in edges for name in pair]
+    before = [sys.getrefcount(name) for name in kept]
+    check_names(all_calls(testing, edges, start), edges)
+    check_names(all_calls(lg, edges, start), edges)
+    gc.collect()
+    assert [sys.getrefcount(name) for name in kept] == before
+
+
+@pytest.mark.parametrize("path", ["one thread", "interned apart"])
+def test_a_failed_conversion_lets_go_of_the_names(path, request):
+    if path == "interned apart":
+        request.getfixturevalue("interned_apart")
+    edges = cycle_edges(3000)
+    kept = [name for pair in edges for name in pair]
+    before = [sys.getrefcount(name) for name in kept]
+    for bad in [("a",), ("a", 1), 5]:
+        with pytest.raises((TypeError, ValueError)):
+            testing.pagerank(edges + [bad], 0.85, 1)
+    with pytest.raises(TypeError):
+        testing.pagerank(edges, "alpha", 1)  # after the edges were converted
+    gc.collect()
+    assert [sys.getrefcount(name) for name in kept] == before
+
+
+@pytest.mark.skipif(not hasattr(signal, "setitimer"), reason="needs interval timers")
+@pytest.mark.parametrize("threads", [None, "2"], ids=["one thread", "interned apart"])
+@pytest.mark.parametrize("mutation", ["clear", "replace"])
+def test_names_freed_by_a_handler_stay_in_the_result(threads, mutation, monkeypatch):
+    # The handler frees pairs whose strs nothing else holds, after their
+    # names were numbered: the result still has them, alive and unchanged.
+    # In concurrent mode a list this long is interned on a thread of its own.
+    if threads is None:
+        monkeypatch.delenv(VARIABLE, raising=False)
+    else:
+        monkeypatch.setenv(VARIABLE, threads)
+    count = 300_000
+    seq = [(f"s{i}", f"t{i % 5000}") for i in range(count)]
+    change = {
+        "clear": lambda s: s.clear(),
+        "replace": lambda s: s.__setitem__(slice(None), [(f"r{i}", "q") for i in range(len(s) // 2)]),
+    }[mutation]
+    filler = []
+
+    def mutate(s):
+        # Then strs of the same size, kept to the end of the call, take the
+        # memory of the freed ones: a name held by nobody would read as one
+        # of them.
+        change(s)
+        filler.extend(f"x{i}" for i in range(2 * count))
+
+    with TimerMutation(seq, mutate, False) as timer:
+        scores = lg.pagerank(seq, max_iter=0)
+    assert timer.handled > 0
+    names = list(scores)
+    possible = {f"s{i}" for i in range(count)} | {f"t{i}" for i in range(5000)}
+    possible |= {f"r{i}" for i in range(count)} | {"q"}
+    assert len(set(names)) == len(names)
+    assert all(type(name) is str and name in possible for name in names)
+    if mutation == "clear":
+        assert 0 < len(names) < count  # changed halfway through the conversion
