@@ -60,13 +60,7 @@ NodeId NameTable::intern(NameKey key) {
     if (slot == kEmptySlot) {
       const std::size_t id = names_.size();
       if (id >= limit_) throw InternalFailure("node index space exhausted: too many distinct names");
-      origins_.push_back(key.origin);
-      try {
-        names_.push_back(arena_.store(key.bytes));
-      } catch (...) {
-        origins_.pop_back();  // both keep one entry per name
-        throw;
-      }
+      names_.push_back(arena_.store(key.bytes));
       slots_[i] = tag | id;
       return static_cast<NodeId>(id);
     }

@@ -18,14 +18,9 @@
 
 namespace lhg {
 
-// A name to look up or intern. `origin` is the caller's own tag for where
-// the bytes came from (the boundary passes the str object, so that results
-// can hand that same object back); a table keeps the tag of the occurrence
-// that numbered the name, and never reads through it.
 struct NameKey {
   std::string_view bytes;
   std::uint64_t hash;
-  const void* origin = nullptr;
 };
 
 // Bytes of many names in blocks that never move: a name's bytes stay where
@@ -108,8 +103,6 @@ class NameTable {
   std::size_t size() const noexcept { return names_.size(); }
   bool empty() const noexcept { return names_.empty(); }
   std::string_view name(NodeId id) const noexcept { return names_[id]; }
-  // The origin of the key that numbered the name.
-  const void* origin(NodeId id) const noexcept { return origins_[id]; }
 
   // Drops the lookup index, keeping the names; for results that only read them.
   void drop_index() noexcept;
@@ -122,7 +115,6 @@ class NameTable {
 
   NameArena arena_;
   std::vector<std::string_view> names_;
-  std::vector<const void*> origins_;  // by number, as names_
   // Each slot holds the high 32 bits of the name's hash (its tag) above its
   // number, or kEmptySlot. Comparing tags first skips most byte comparisons,
   // and a slot's place is derived from its tag alone, so the table can grow

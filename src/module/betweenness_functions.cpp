@@ -20,8 +20,7 @@ constexpr std::uint64_t kDefaultSeed = 42;
 PyObject* betweenness(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&] {
     const auto arg = bind<2>(kBetweenness, args, nargs, kwnames);
-    NameRefs refs;
-    EdgeList edges = convert("edges", arg[0], [&](PyObject* obj) { return to_edge_list(obj, refs); });
+    EdgeList edges = convert("edges", arg[0], to_edge_list);
     const bool normalized = arg[1] ? convert("normalized", arg[1], to_bool) : true;
     return score_map_to_dict(
         run_core([&](Threads threads) { return betweenness_impl(std::move(edges), normalized, threads); }));
@@ -31,8 +30,7 @@ PyObject* betweenness(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
 PyObject* sampled_betweenness(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&] {
     const auto arg = bind<4>(kSampled, args, nargs, kwnames);
-    NameRefs refs;
-    EdgeList edges = convert("edges", arg[0], [&](PyObject* obj) { return to_edge_list(obj, refs); });
+    EdgeList edges = convert("edges", arg[0], to_edge_list);
     const std::uint64_t sample_size = arg[1] ? convert("sample_size", arg[1], to_u64) : kDefaultSampleSize;
     const std::uint64_t seed = arg[2] ? convert("seed", arg[2], to_u64) : kDefaultSeed;
     const bool normalized = arg[3] ? convert("normalized", arg[3], to_bool) : true;

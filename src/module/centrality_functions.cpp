@@ -20,8 +20,7 @@ constexpr std::uint64_t kDefaultMaxIter = 100;
 PyObject* pagerank(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&] {
     const auto arg = bind<3>(kPagerank, args, nargs, kwnames);
-    NameRefs refs;
-    EdgeList edges = convert("edges", arg[0], [&](PyObject* obj) { return to_edge_list(obj, refs); });
+    EdgeList edges = convert("edges", arg[0], to_edge_list);
     const double alpha = arg[1] != nullptr ? convert("alpha", arg[1], to_double) : kDefaultAlpha;
     const std::uint64_t max_iter = arg[2] != nullptr ? convert("max_iter", arg[2], to_u64) : kDefaultMaxIter;
     return score_map_to_dict(

@@ -15,8 +15,7 @@ constexpr Signature kStronglyConnected{"strongly_connected", kStronglyConnectedP
 PyObject* strongly_connected(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&] {
     const auto arg = bind<1>(kStronglyConnected, args, nargs, kwnames);
-    NameRefs refs;
-    EdgeList edges = convert("edges", arg[0], [&](PyObject* obj) { return to_edge_list(obj, refs); });
+    EdgeList edges = convert("edges", arg[0], to_edge_list);
     return components_to_list(run_core([&](Threads) { return strongly_connected_impl(std::move(edges)); }));
   });
 }

@@ -118,8 +118,7 @@ NameKey name_key(PyObject* obj) {
   }
   const Py_hash_t hash = PyUnicode_Type.tp_hash(obj);
   if (hash == -1) throw PythonError{};
-  return {std::string_view(bytes, static_cast<std::size_t>(size)), static_cast<std::uint64_t>(hash),
-          PyUnicode_CheckExact(obj) ? obj : nullptr};
+  return {std::string_view(bytes, static_cast<std::size_t>(size)), static_cast<std::uint64_t>(hash)};
 }
 
 bool is_numpy_bool(PyTypeObject* type) {
@@ -139,7 +138,7 @@ bool is_numpy_bool(PyTypeObject* type) {
 
 }  // namespace
 
-EdgeList to_edge_list(PyObject* obj, NameRefs& refs) { return to_edge_list_with_limit(obj, kEndMarker, refs); }
+EdgeList to_edge_list(PyObject* obj) { return to_edge_list_with_limit(obj, kEndMarker); }
 
 namespace {
 
@@ -171,7 +170,7 @@ bool plain_pair(PyObject* item, NameKey& source, NameKey& target) {
     if (hash == -1) return false;
     *keys[k] = {std::string_view(static_cast<const char*>(PyUnicode_DATA(name)),
                                  static_cast<std::size_t>(PyUnicode_GET_LENGTH(name))),
-                static_cast<std::uint64_t>(hash), PyUnicode_CheckExact(name) ? name : nullptr};
+                static_cast<std::uint64_t>(hash)};
   }
   return true;
 }
@@ -207,29 +206,24 @@ bool intern_apart(PyObject* obj, std::size_t pairs) {
 // tuple of two ASCII strs). A failure of the interning thread comes from a
 // pair before the one this thread is at, so it is the one raised. A handler
 // that forks leaves the child without the interning thread: the child goes
-// on interning in place. The strs of the names that the interning thread
-// has numbered are held right after each drain, while the list still holds
-// them.
+// on interning in place.
 //
 // False if the interning thread could not be started and nothing was done.
-bool to_edge_list_apart(PyObject* obj, EdgeList& edges, NameRefs& refs) {
+bool to_edge_list_apart(PyObject* obj, EdgeList& edges) {
   InterningThread interner(edges);
   if (!interner.start()) return false;
   struct DrainFirst {
     InterningThread* interner;
-    EdgeList* edges;
-    NameRefs* refs;
     const ThreadCheck* check;
     static void poll(void* self) {
       const auto* d = static_cast<DrainFirst*>(self);
       d->interner->drain();
-      d->refs->hold_new(d->edges->names());
       d->check->previous();
       // A handler may have forked.
       d->interner->after_foreign_code();
     }
   };
-  DrainFirst drain_first{&interner, &edges, &refs, nullptr};
+  DrainFirst drain_first{&interner, nullptr};
   const ThreadCheck check(&DrainFirst::poll, &drain_first);
   drain_first.check = &check;
   for_each_item(obj, [&](PyObject* item) {
@@ -237,31 +231,27 @@ bool to_edge_list_apart(PyObject* obj, EdgeList& edges, NameRefs& refs) {
     NameKey target;
     if (!plain_pair(item, source, target)) {
       interner.drain();
-      refs.hold_new(edges.names());
       pair_keys(item, source, target);
     }
     interner.add(source, target);
   }, prefetch_pairs);
   interner.drain();
-  refs.hold_new(edges.names());
   return true;
 }
 
 }  // namespace
 
-EdgeList to_edge_list_with_limit(PyObject* obj, std::uint32_t index_limit, NameRefs& refs) {
+EdgeList to_edge_list_with_limit(PyObject* obj, std::uint32_t index_limit) {
   EdgeList edges;
   if (index_limit != kEndMarker) edges.set_index_limit(index_limit);
   const std::size_t pairs = begin_sequence(obj);
   edges.reserve(pairs);
-  if (intern_apart(obj, pairs) && to_edge_list_apart(obj, edges, refs)) return edges;
+  if (intern_apart(obj, pairs) && to_edge_list_apart(obj, edges)) return edges;
   for_each_item(obj, [&](PyObject* item) {
     NameKey source;
     NameKey target;
     pair_keys(item, source, target);
     edges.add(source, target);
-    // The pair is held while it is converted: its strs are alive here.
-    refs.hold_new(edges.names());
   }, [&edges](PyObject* const* items, Py_ssize_t i, Py_ssize_t size) {
     prefetch_pairs(items, i, size);
     // Closer, by the cached hashes, what interning them will read, once the
@@ -340,17 +330,6 @@ Ref name_to_str(std::string_view name) {
 
 namespace {
 
-// Node v's name as a str: the caller's own, which the call's NameRefs
-// holds, or a new one where the name has no origin.
-Ref node_str(const NameTable& names, NodeId v) {
-  if (const void* origin = names.origin(v)) return Ref::borrow(static_cast<PyObject*>(const_cast<void*>(origin)));
-  return name_to_str(names.name(v));
-}
-
-}  // namespace
-
-namespace {
-
 // A result list made at its final length and filled by slot. Building a
 // large result polls for Ctrl-C, and the signal handlers that the poll runs
 // may run any Python code, the garbage collector's included: the list stays
@@ -386,7 +365,7 @@ void store_depths(PyObject* dict, const NameTable& names, const std::vector<Node
     Ref depth = created(PyLong_FromUnsignedLongLong(level + 1));
     for (std::size_t i = begin; i < end; ++i) {
       poller.tick(kUnitsPerObject);
-      Ref key = node_str(names, found[i]);
+      Ref key = name_to_str(names.name(found[i]));
       if (PyDict_SetItem(dict, key.get(), depth.get()) < 0) dict_store_failed();
     }
     begin = end;
@@ -423,7 +402,7 @@ PyObject* score_map_to_dict(ScoreMap scores) {
   Poller poller;
   for (std::size_t v = 0; v < scores.scores.size(); ++v) {
     poller.tick(kUnitsPerObject);
-    Ref key = node_str(scores.names, static_cast<NodeId>(v));
+    Ref key = name_to_str(scores.names.name(static_cast<NodeId>(v)));
     Ref value = created(PyFloat_FromDouble(scores.scores[v]));
     if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) dict_store_failed();
   }
@@ -435,7 +414,7 @@ PyObject* subgraph_to_tuple(SubgraphResult sub) {
   SlotList nodes(sub.nodes.size());
   for (std::size_t i = 0; i < sub.nodes.size(); ++i) {
     poller.tick(kUnitsPerObject);
-    nodes.set(i, node_str(sub.names, sub.nodes[i]));
+    nodes.set(i, name_to_str(sub.names.name(sub.nodes[i])));
   }
   // Each member's str is made once, for the node list, and shared by the
   // edge tuples: strs are immutable, and a name can stand in many edges.
@@ -467,7 +446,7 @@ PyObject* components_to_list(Components components) {
     SlotList inner(end - begin);
     for (std::size_t k = begin; k < end; ++k) {
       poller.tick(kUnitsPerObject);
-      inner.set(k - begin, node_str(components.names, components.members[k]));
+      inner.set(k - begin, name_to_str(components.names.name(components.members[k])));
     }
     outer.set(c, std::move(inner).finish());
     begin = end;

@@ -8,10 +8,8 @@
 
 #include <Python.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "graph/components.h"
 #include "graph/graph.h"
@@ -40,43 +38,10 @@ struct OwnedName {
   NameKey key() const noexcept { return {bytes, hash}; }
 };
 
-// References of the call's own to the caller's strs that became node names.
-// The names keep those strs as their origins, and the results give them
-// back as they are instead of making an equal str for each name: they are
-// hashed already, and the caller's memory holds them once. A name whose
-// occurrence was an instance of a str subclass has no origin, and gets a new
-// str. Declared before the edge list it holds the names of, so that it
-// outlives every result built from them; it lets go with the interpreter
-// lock held, as every other object of the call.
-class NameRefs {
- public:
-  NameRefs() = default;
-  NameRefs(const NameRefs&) = delete;
-  NameRefs& operator=(const NameRefs&) = delete;
-  ~NameRefs() {
-    for (PyObject* obj : held_) Py_XDECREF(obj);
-  }
-
-  // Takes a reference to the origin of every name numbered since the last
-  // call. Called before any Python code can run after those names were
-  // numbered: until then the caller's list holds their strs.
-  void hold_new(const NameTable& names) {
-    if (names.size() == held_.size()) return;
-    // Room first, so that no reference is taken and then lost.
-    if (held_.capacity() < names.size()) held_.reserve(std::max(names.size(), 2 * held_.capacity()));
-    for (std::size_t id = held_.size(); id < names.size(); ++id) {
-      held_.push_back(Py_XNewRef(static_cast<PyObject*>(const_cast<void*>(names.origin(static_cast<NodeId>(id))))));
-    }
-  }
-
- private:
-  std::vector<PyObject*> held_;  // by node number; null where there is no origin
-};
-
 // --- arguments ---
-EdgeList to_edge_list(PyObject* obj, NameRefs& refs);
+EdgeList to_edge_list(PyObject* obj);
 // The same with the store's index limit lowered, for tests of the failure there.
-EdgeList to_edge_list_with_limit(PyObject* obj, std::uint32_t index_limit, NameRefs& refs);
+EdgeList to_edge_list_with_limit(PyObject* obj, std::uint32_t index_limit);
 OwnedName to_node_name(PyObject* obj);
 NameList to_name_list(PyObject* obj);
 std::uint64_t to_u64(PyObject* obj);

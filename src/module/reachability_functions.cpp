@@ -21,8 +21,7 @@ constexpr Signature kBatchDescendants{"batch_descendants", kBatchDescendantsPara
 PyObject* ancestors_at_depth(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&] {
     const auto arg = bind<3>(kAncestors, args, nargs, kwnames);
-    NameRefs refs;
-    EdgeList edges = convert("edges", arg[0], [&](PyObject* obj) { return to_edge_list(obj, refs); });
+    EdgeList edges = convert("edges", arg[0], to_edge_list);
     const OwnedName target = convert("target", arg[1], to_node_name);
     const Depth max_depth = convert("max_depth", arg[2], to_u64);
     return depth_map_to_dict(
@@ -33,8 +32,7 @@ PyObject* ancestors_at_depth(PyObject*, PyObject* const* args, Py_ssize_t nargs,
 PyObject* descendants_at_depth(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&] {
     const auto arg = bind<3>(kDescendants, args, nargs, kwnames);
-    NameRefs refs;
-    EdgeList edges = convert("edges", arg[0], [&](PyObject* obj) { return to_edge_list(obj, refs); });
+    EdgeList edges = convert("edges", arg[0], to_edge_list);
     const OwnedName source = convert("source", arg[1], to_node_name);
     const Depth max_depth = convert("max_depth", arg[2], to_u64);
     return depth_map_to_dict(
@@ -45,8 +43,7 @@ PyObject* descendants_at_depth(PyObject*, PyObject* const* args, Py_ssize_t narg
 PyObject* batch_ancestors(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&] {
     const auto arg = bind<3>(kBatchAncestors, args, nargs, kwnames);
-    NameRefs refs;
-    EdgeList edges = convert("edges", arg[0], [&](PyObject* obj) { return to_edge_list(obj, refs); });
+    EdgeList edges = convert("edges", arg[0], to_edge_list);
     NameList targets = convert("targets", arg[1], to_name_list);
     const Depth max_depth = convert("max_depth", arg[2], to_u64);
     return batch_to_dict(run_core(
@@ -57,8 +54,7 @@ PyObject* batch_ancestors(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
 PyObject* batch_descendants(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&] {
     const auto arg = bind<3>(kBatchDescendants, args, nargs, kwnames);
-    NameRefs refs;
-    EdgeList edges = convert("edges", arg[0], [&](PyObject* obj) { return to_edge_list(obj, refs); });
+    EdgeList edges = convert("edges", arg[0], to_edge_list);
     NameList sources = convert("sources", arg[1], to_name_list);
     const Depth max_depth = convert("max_depth", arg[2], to_u64);
     return batch_to_dict(run_core(

@@ -18,8 +18,7 @@ constexpr Depth kDefaultMaxDepth = 2;
 PyObject* subgraph(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&] {
     const auto arg = bind<5>(kSubgraph, args, nargs, kwnames);
-    NameRefs refs;
-    EdgeList edges = convert("edges", arg[0], [&](PyObject* obj) { return to_edge_list(obj, refs); });
+    EdgeList edges = convert("edges", arg[0], to_edge_list);
     NameList seed_nodes = convert("seed_nodes", arg[1], to_name_list);
     const Depth max_depth = arg[2] != nullptr ? convert("max_depth", arg[2], to_u64) : kDefaultMaxDepth;
     const bool include_incoming = arg[3] != nullptr ? convert("include_incoming", arg[3], to_bool) : true;

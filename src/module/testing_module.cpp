@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "graph/binade_sums.h"
+#include "graph/interrupt.h"
 #include "graph/pagerank.h"
 #include "graph/parallel.h"
 #include "graph/reachability.h"
 #include "module/binding.h"
 #include "module/convert.h"
 #include "module/concurrent.h"
-#include "graph/interrupt.h"
 #include "module/errors.h"
 #include "module/functions.h"
 
@@ -33,8 +33,8 @@ struct PagerankArgs {
 };
 
 template <std::size_t N>
-PagerankArgs convert_pagerank_args(const BoundArgs<N>& arg, NameRefs& refs) {
-  EdgeList edges = convert("edges", arg[0], [&](PyObject* obj) { return to_edge_list(obj, refs); });
+PagerankArgs convert_pagerank_args(const BoundArgs<N>& arg) {
+  EdgeList edges = convert("edges", arg[0], to_edge_list);
   const double alpha = convert("alpha", arg[1], to_double);
   const std::uint64_t max_iter = convert("max_iter", arg[2], to_u64);
   return PagerankArgs{std::move(edges), alpha, max_iter};
@@ -45,8 +45,7 @@ constexpr Signature kPagerankLiteral{"pagerank_literal", kPagerankLiteralParams,
 
 PyObject* pagerank_literal(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&] {
-    NameRefs refs;
-    PagerankArgs a = convert_pagerank_args(bind<3>(kPagerankLiteral, args, nargs, kwnames), refs);
+    PagerankArgs a = convert_pagerank_args(bind<3>(kPagerankLiteral, args, nargs, kwnames));
     return score_map_to_dict(lhg::pagerank_literal(std::move(a.edges), a.alpha, a.max_iter));
   });
 }
@@ -60,8 +59,7 @@ constexpr Signature kPagerankTables{"pagerank_with_tables", kPagerankTablesParam
 PyObject* pagerank_with_tables(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&] {
     const auto arg = bind<4>(kPagerankTables, args, nargs, kwnames);
-    NameRefs refs;
-    PagerankArgs a = convert_pagerank_args(arg, refs);
+    PagerankArgs a = convert_pagerank_args(arg);
     const auto tables = static_cast<std::size_t>(convert("tables", arg[3], to_u64));
     return score_map_to_dict(run_core([&](Threads threads) {
       return lhg::pagerank_impl(std::move(a.edges), a.alpha, a.max_iter, tables, threads);
@@ -175,8 +173,7 @@ PyObject* descendants_with_index_limit(PyObject*, PyObject* const* args, Py_ssiz
   return guarded([&] {
     const auto arg = bind<4>(kLimited, args, nargs, kwnames);
     const auto limit = static_cast<std::uint32_t>(convert("index_limit", arg[3], to_u64));
-    NameRefs refs;
-    EdgeList edges = convert("edges", arg[0], [&](PyObject* obj) { return to_edge_list_with_limit(obj, limit, refs); });
+    EdgeList edges = convert("edges", arg[0], [&](PyObject* obj) { return to_edge_list_with_limit(obj, limit); });
     const OwnedName source = convert("source", arg[1], to_node_name);
     const Depth max_depth = convert("max_depth", arg[2], to_u64);
     return depth_map_to_dict(descendants_at_depth_impl(std::move(edges), source.key(), max_depth));
