@@ -12,9 +12,10 @@ the conversion of the result are part of every timing. The floor,
 dict.fromkeys(itertools.chain.from_iterable(edges), 0.0), is timed in the
 same run, and every time is also given as a multiple of it.
 
-Times are medians over --repeats runs after one warm-up run; the runs of one
-task take turns, a run of each contender per round, so that the machine's
-drift in speed does not fall on one contender alone. A call that may
+Times are medians over --repeats runs after one warm-up run; our calls in
+the default mode and with each --threads count take turns, a run of each per
+round, so that the machine's drift in speed does not fall on one mode alone.
+A call that may
 run for minutes (our PageRank while it still adds dangling shares one node at
 a time, exact betweenness, anything of networkx on the large graph) is first
 run once in a forked child under a deadline: a child that overruns it is
@@ -420,19 +421,15 @@ def run_graph(label, edges, args, tasks=None):
             continue
         if not args.only and tasks is not None and task.name not in tasks:
             continue
+        # Our calls in each mode take turns with each other, ahead of the
+        # peers: run among the peers' calls, a short call of ours on two
+        # threads was found to take up to twice its time alone (the peers'
+        # thread pools and heaps stay behind them), which no user of one
+        # library alone would see.
         default = with_threads(task.ours, None)
         contenders = {"ours": (default, args.repeats, task.guard_ours)}
         for n in args.threads:
             contenders[n] = (with_threads(task.ours, n), args.repeats, task.guard_ours)
-        for peer in PEER_ORDER:
-            impl = PEERS.get(peer, {}).get(task.name)
-            if impl is None or peer in args.skip_peer:
-                continue
-            # An OpenMP thread pool does not survive fork(): once the parent
-            # has started one, a forked child that needs it waits forever. The
-            # peers on several threads therefore run in this process, unguarded.
-            guarded = task.guard_peers and not peer.endswith("-mt")
-            contenders[peer] = (task.peer_args(impl), peer_repeats, guarded)
         timings = measure_together(contenders, task.describe, deadline=args.deadline,
                                    once_after=args.once_after, skip=skip)
         ours = timings.pop("ours")
@@ -442,9 +439,20 @@ def run_graph(label, edges, args, tasks=None):
         for n in args.threads:
             t = threaded.setdefault(task.name, {})[n] = timings.pop(n)
             print(f"    ours, {THREADS_VARIABLE}={n}: {_fmt(t)}  [{t.result or t.error or ''}]", flush=True)
-        peers = timings
-        for peer, t in peers.items():
-            print(f"    {peer}: {_fmt(t)}  [{t.result or t.error or ''}]", flush=True)
+        peers = {}
+        for peer in PEER_ORDER:
+            impl = PEERS.get(peer, {}).get(task.name)
+            if impl is None or peer in args.skip_peer:
+                continue
+            # An OpenMP thread pool does not survive fork(): once the parent
+            # has started one, a forked child that needs it waits forever. The
+            # peers on several threads therefore run in this process, unguarded.
+            guarded = task.guard_peers and not peer.endswith("-mt")
+            peers[peer] = measure(task.peer_args(impl), peer_repeats, task.describe,
+                                  guarded=guarded, deadline=args.deadline,
+                                  once_after=args.once_after, skip=skip)
+            print(f"    {peer}: {_fmt(peers[peer])}  [{peers[peer].result or peers[peer].error or ''}]",
+                  flush=True)
         rows.append((task, ours, peers))
     _estimate_networkx_exact(rows, ctx, args, skip)
     return {"label": label, "edges": len(edges), "nodes": len(ctx["names"]), "input_bytes": size,
