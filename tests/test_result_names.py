@@ -5,13 +5,13 @@ freed by a signal handler halfway). A name that came as an instance of a str
 subclass comes back as a plain str. Every call lets go of what it held."""
 
 import gc
-import os
 import signal
 import sys
 
 import pytest
 
 import lanternhollow_graph as lg
+from test_concurrent import interned_apart, mode  # noqa: F401 - fixtures, requested by name
 from test_mutation import TimerMutation
 
 testing = pytest.importorskip("_lanternhollow_graph_testing")
@@ -55,19 +55,12 @@ def all_calls(m, edges, start):
     ]
 
 
-@pytest.fixture
-def interned_apart():
+def two_threads_apart(request):
     """Concurrent mode with two threads, and every edge list of the testing
-    module's calls interned on a thread of its own, however short."""
-    before_tuning = testing.set_parallel_tuning(1, 13, 0, 0, 0)
-    before = os.environ.get(VARIABLE)
-    os.environ[VARIABLE] = "2"
-    yield
-    if before is None:
-        os.environ.pop(VARIABLE, None)
-    else:
-        os.environ[VARIABLE] = before
-    testing.set_parallel_tuning(*before_tuning)
+    module's calls interned on a thread of its own, however short (the
+    fixtures of test_concurrent, which restore both afterwards)."""
+    request.getfixturevalue("interned_apart")
+    request.getfixturevalue("mode")("2")
 
 
 def cycle_edges(count):
@@ -84,7 +77,7 @@ def cycle_edges(count):
 @pytest.mark.parametrize("path", ["one thread", "interned apart"])
 def test_result_names_are_new_strs(path, request):
     if path == "interned apart":
-        request.getfixturevalue("interned_apart")
+        two_threads_apart(request)
     edges = cycle_edges(600)
     start = edges[0][0]
     given = {id(name) for pair in edges for name in pair} | {id(start)}
@@ -113,7 +106,7 @@ def test_result_names_are_new_strs(path, request):
 @pytest.mark.parametrize("path", ["one thread", "interned apart"])
 def test_a_failed_call_lets_go_of_the_names(path, request):
     if path == "interned apart":
-        request.getfixturevalue("interned_apart")
+        two_threads_apart(request)
     edges = cycle_edges(3000)
     kept = [name for pair in edges for name in pair]
     before = [sys.getrefcount(name) for name in kept]
