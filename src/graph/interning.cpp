@@ -25,18 +25,23 @@ void pause(unsigned spins) {
 
 }  // namespace
 
-InterningThread::InterningThread(EdgeList& edges) : edges_(edges), ring_(new Batch[kRing]) {}
+InterningThread::InterningThread(EdgeList& edges)
+    : caller_edges_(edges), shared_(std::make_unique<Shared>()), ring_(new Batch[kRing]) {
+  shared_->edges = std::move(edges);
+}
 
 InterningThread::~InterningThread() {
-  if (!thread_) return;
-  if (getpid() != process_) {
-    // A forked child: its copy of the thread's handle names a thread that
-    // it does not have, which cannot be joined. The handle is left behind.
-    static_cast<void>(thread_.release());
-    return;
+  if (thread_) {
+    if (getpid() != process_) {
+      // A forked child: its copy of the thread's handle names a thread that
+      // it does not have, which cannot be joined. The handle is left behind.
+      static_cast<void>(thread_.release());
+    } else {
+      shared_->closed.store(true, std::memory_order_release);
+      thread_->join();
+    }
   }
-  closed_.store(true, std::memory_order_release);
-  thread_->join();
+  caller_edges_ = std::move(shared_->edges);
 }
 
 bool InterningThread::start() {
@@ -57,26 +62,24 @@ void InterningThread::drain() {
   // In a child, everything handed over was added before the fork.
   if (in_place_) return;
   if (fill_ != 0) publish();
-  const std::size_t produced = produced_.load(std::memory_order_relaxed);
-  for (unsigned spins = 0; consumed_.load(std::memory_order_acquire) < produced; ++spins) {
-    if (failed_.load(std::memory_order_acquire)) break;
+  for (unsigned spins = 0; shared_->consumed.load(std::memory_order_acquire) < produced_; ++spins) {
+    if (shared_->failed.load(std::memory_order_acquire)) break;
     pause(spins);
   }
-  if (failed_.load(std::memory_order_acquire)) std::rethrow_exception(failure_);
+  if (shared_->failed.load(std::memory_order_acquire)) std::rethrow_exception(shared_->failure);
 }
 
 void InterningThread::wait_for_room() {
-  const std::size_t produced = produced_.load(std::memory_order_relaxed);
-  for (unsigned spins = 0; produced - consumed_.load(std::memory_order_acquire) >= kRing; ++spins) {
-    if (failed_.load(std::memory_order_acquire)) std::rethrow_exception(failure_);
+  for (unsigned spins = 0; produced_ - shared_->consumed.load(std::memory_order_acquire) >= kRing; ++spins) {
+    if (shared_->failed.load(std::memory_order_acquire)) std::rethrow_exception(shared_->failure);
     pause(spins);
   }
 }
 
 void InterningThread::publish() {
-  ring_[produced_.load(std::memory_order_relaxed) % kRing].pairs = fill_;
+  ring_[produced_ % kRing].pairs = fill_;
   fill_ = 0;
-  produced_.fetch_add(1, std::memory_order_release);
+  shared_->produced.store(++produced_, std::memory_order_release);
 }
 
 void InterningThread::intern_all() {
@@ -84,10 +87,14 @@ void InterningThread::intern_all() {
   // Adding names never polls; if it ever did, this thread, which may not
   // touch the interpreter, would have nothing to check.
   const ThreadCheck check([](void*) {}, nullptr);
-  const NameTable& names = edges_.names();
+  Shared& shared = *shared_;
+  EdgeList& edges = shared.edges;
+  const NameTable& names = edges.names();
   for (std::size_t b = 0;; ++b) {
-    for (unsigned spins = 0; produced_.load(std::memory_order_acquire) <= b; ++spins) {
-      if (closed_.load(std::memory_order_acquire) && produced_.load(std::memory_order_acquire) <= b) return;
+    for (unsigned spins = 0; shared.produced.load(std::memory_order_acquire) <= b; ++spins) {
+      if (shared.closed.load(std::memory_order_acquire) && shared.produced.load(std::memory_order_acquire) <= b) {
+        return;
+      }
       pause(spins);
     }
     const Batch& batch = ring_[b % kRing];
@@ -111,14 +118,14 @@ void InterningThread::intern_all() {
             names.prefetch_bytes(batch.keys[k + 3].hash);
           }
         }
-        edges_.add(batch.keys[k], batch.keys[k + 1]);
+        edges.add(batch.keys[k], batch.keys[k + 1]);
       }
     } catch (...) {
-      failure_ = std::current_exception();
-      failed_.store(true, std::memory_order_release);
+      shared.failure = std::current_exception();
+      shared.failed.store(true, std::memory_order_release);
       return;
     }
-    consumed_.store(b + 1, std::memory_order_release);
+    shared.consumed.store(b + 1, std::memory_order_release);
   }
 }
 

@@ -35,6 +35,8 @@ namespace lhg {
 
 class InterningThread {
  public:
+  // Works on `edges` until it is destroyed, when `edges` holds every pair
+  // added, as if they had been added to it directly.
   explicit InterningThread(EdgeList& edges);
   // Lets the thread finish what was handed over and joins it.
   ~InterningThread();
@@ -48,11 +50,11 @@ class InterningThread {
   // Hands a pair over. Waits while the batches ahead of it are full.
   void add(const NameKey& source, const NameKey& target) {
     if (in_place_) [[unlikely]] {
-      edges_.add(source, target);
+      shared_->edges.add(source, target);
       return;
     }
     if (fill_ == 0) wait_for_room();
-    NameKey* keys = ring_[produced_.load(std::memory_order_relaxed) % kRing].keys;
+    NameKey* keys = ring_[produced_ % kRing].keys;
     keys[2 * fill_] = source;
     keys[2 * fill_ + 1] = target;
     if (++fill_ == kBatch) publish();
@@ -69,27 +71,40 @@ class InterningThread {
  private:
   static constexpr std::size_t kBatch = 256;  // pairs
   static constexpr std::size_t kRing = 8;     // batches
-  struct Batch {
+  struct alignas(64) Batch {
     NameKey keys[2 * kBatch];
     std::size_t pairs = 0;
+  };
+
+  // What the two threads share, each part on cache lines of its own. The
+  // thread writes to the edge list for every pair: a line that the caller
+  // writes too (its stack, or the counter the thread watches) would move
+  // between the two cores at every pair, and that costs more than the
+  // interning itself.
+  struct alignas(64) Shared {
+    EdgeList edges;
+    // Written by the caller.
+    alignas(64) std::atomic<std::size_t> produced{0};  // batches handed over
+    std::atomic<bool> closed{false};
+    // Written by the thread.
+    alignas(64) std::atomic<std::size_t> consumed{0};  // batches added
+    std::atomic<bool> failed{false};
+    std::exception_ptr failure;  // written before failed is set
   };
 
   void wait_for_room();
   void publish();
   void intern_all();
 
-  EdgeList& edges_;
+  EdgeList& caller_edges_;
   // On the heap: a call may be nested in a signal handler of another, on
   // the same stack.
+  std::unique_ptr<Shared> shared_;
   std::unique_ptr<Batch[]> ring_;
-  std::size_t fill_ = 0;                  // pairs in the batch being filled
-  std::atomic<std::size_t> produced_{0};  // batches handed over; only the caller writes it
-  std::atomic<std::size_t> consumed_{0};  // batches added; only the thread writes it
-  std::atomic<bool> closed_{false};
-  std::atomic<bool> failed_{false};
-  std::exception_ptr failure_;  // written before failed_ is set
+  std::size_t produced_ = 0;  // the caller's copy of shared_->produced
+  std::size_t fill_ = 0;      // pairs in the batch being filled
   std::unique_ptr<std::thread> thread_;
-  pid_t process_ = 0;     // the process that started the thread
+  pid_t process_ = 0;      // the process that started the thread
   bool in_place_ = false;  // a forked child: no thread, pairs added by the caller
 };
 

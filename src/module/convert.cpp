@@ -324,8 +324,45 @@ bool to_bool(PyObject* obj) {
   cannot_convert(obj, "PyBool");
 }
 
+namespace {
+
+bool is_ascii(std::string_view bytes) noexcept {
+  std::uint64_t seen = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= bytes.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes.data() + i, 8);
+    seen |= word;
+  }
+  for (; i < bytes.size(); ++i) seen |= static_cast<unsigned char>(bytes[i]);
+  return (seen & 0x8080808080808080u) == 0;
+}
+
+// A dict about to receive `size` distinct keys, made at the size it would
+// grow to rather than grown and rehashed on the way. The interpreter sizes
+// it (and caps what it sets aside) itself; its one function for that is
+// outside the stable interface, so versions not built against here grow
+// their dicts.
+Ref dict_for(std::size_t size) {
+#if PY_VERSION_HEX < 0x030E0000
+  return created(_PyDict_NewPresized(static_cast<Py_ssize_t>(std::min<std::size_t>(size, PY_SSIZE_T_MAX))));
+#else
+  static_cast<void>(size);
+  return created(PyDict_New());
+#endif
+}
+
+}  // namespace
+
 Ref name_to_str(std::string_view name) {
-  return created(PyUnicode_FromStringAndSize(name.empty() ? "" : name.data(), static_cast<Py_ssize_t>(name.size())));
+  // Most names are ASCII, which a str holds byte for byte: copied, not
+  // decoded.
+  if (is_ascii(name)) {
+    Ref str = created(PyUnicode_New(static_cast<Py_ssize_t>(name.size()), 127));
+    if (!name.empty()) std::memcpy(PyUnicode_1BYTE_DATA(str.get()), name.data(), name.size());
+    return str;
+  }
+  return created(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size())));
 }
 
 namespace {
@@ -375,20 +412,20 @@ void store_depths(PyObject* dict, const NameTable& names, const std::vector<Node
 }  // namespace
 
 PyObject* depth_map_to_dict(DepthMap depths) {
-  Ref dict = created(PyDict_New());
+  Ref dict = dict_for(depths.level_end.empty() ? 0 : depths.level_end.back());
   Poller poller;
   store_depths(dict.get(), depths.names, depths.found, 0, depths.level_end, poller);
   return dict.release();
 }
 
 PyObject* batch_to_dict(BatchDepths batch) {
-  Ref outer = created(PyDict_New());
+  Ref outer = dict_for(batch.keys.size());
   const std::span<const std::size_t> all_levels(batch.level_end);
   Poller poller;
   for (std::size_t k = 0; k < batch.keys.size(); ++k) {
     poller.tick(kUnitsPerObject);
     Ref key = name_to_str(batch.starts[batch.keys[k]]);
-    Ref inner = created(PyDict_New());
+    Ref inner = dict_for(batch.found_begin[k + 1] - batch.found_begin[k]);
     const std::size_t first = batch.level_begin[k];
     store_depths(inner.get(), batch.names, batch.found, batch.found_begin[k],
                  all_levels.subspan(first, batch.level_begin[k + 1] - first), poller);
@@ -398,7 +435,7 @@ PyObject* batch_to_dict(BatchDepths batch) {
 }
 
 PyObject* score_map_to_dict(ScoreMap scores) {
-  Ref dict = created(PyDict_New());
+  Ref dict = dict_for(scores.scores.size());
   Poller poller;
   for (std::size_t v = 0; v < scores.scores.size(); ++v) {
     poller.tick(kUnitsPerObject);
