@@ -155,3 +155,22 @@ def test_names_freed_by_a_handler_stay_in_the_result(threads, mutation, monkeypa
     assert all(type(name) is str and name in possible for name in names)
     if mutation == "clear":
         assert 0 < len(names) < count  # changed halfway through the conversion
+
+
+def test_names_of_every_length_and_kind_come_back_exactly():
+    # ASCII names are copied into their strs byte for byte and the others
+    # decoded: a name that is ASCII but for one character, wherever that
+    # character is, comes back as given, as do NULs and the empty name.
+    names = ["", "\0", "a\0b", "x" * 64]
+    names += ["a" * n for n in range(1, 20)]
+    for n in range(1, 20):
+        for odd in ("\x80", "é", "\u20ac", "\U0001f600"):
+            names += ["a" * i + odd + "a" * (n - 1 - i) for i in range(n)]
+    edges = [(names[i], names[(i + 1) % len(names)]) for i in range(len(names))]
+    assert set(lg.pagerank(edges, max_iter=1)) == set(names)
+    assert set(lg.descendants_at_depth(edges, "", len(names))) == set(names) - {""}
+    batch = lg.batch_ancestors(edges, names[:50], len(names))
+    assert list(batch) == list(dict.fromkeys(names[:50]))
+    assert all(set(found) == set(names) - {start} for start, found in batch.items())
+    (component,) = lg.strongly_connected(edges)
+    assert sorted(component) == sorted(names)
