@@ -310,6 +310,76 @@ print(before, max(seen), len(os.listdir("/proc/self/task")))
 """
 
 
+FORK_CORE_CHILD = r"""
+import os, signal, sys, time, warnings
+import lanternhollow_graph as lg
+warnings.simplefilter("ignore", DeprecationWarning)
+which, then = sys.argv[1], sys.argv[2]
+random = __import__("random").Random(5)
+if which == "pagerank":
+    edges = [(f"c{i}", f"c{(i * 7919 + 1) % 60_000}") for i in range(240_000)]
+    call = lambda: lg.pagerank(edges, max_iter=600)
+else:
+    edges = [(f"c{random.randrange(5000)}", f"c{random.randrange(5000)}") for _ in range(20_000)]
+    call = lambda: lg.betweenness(edges)
+threads = os.environ.pop("LANTERNHOLLOW_GRAPH_THREADS")
+expected = call()
+os.environ["LANTERNHOLLOW_GRAPH_THREADS"] = threads
+child = None
+def handler(signum, frame):
+    global child
+    if child is None:
+        child = os.fork()
+        if child == 0 and then == "raise":
+            raise KeyboardInterrupt
+signal.signal(signal.SIGALRM, handler)
+start = time.perf_counter()
+call()
+duration = time.perf_counter() - start
+# Well inside the core, which takes nearly all of the call.
+signal.setitimer(signal.ITIMER_REAL, duration / 2)
+try:
+    got = "same" if call() == expected else "different"
+except KeyboardInterrupt:
+    got = "interrupted"
+except BaseException as e:
+    got = type(e).__name__
+signal.setitimer(signal.ITIMER_REAL, 0)
+if child == 0:
+    os.write(1, f"child {got}\n".encode())
+    os._exit(0)
+print("parent", got)
+if child is not None:
+    deadline = time.monotonic() + 30
+    while time.monotonic() < deadline:
+        pid, status = os.waitpid(child, os.WNOHANG)
+        if pid:
+            print("child exit", os.waitstatus_to_exitcode(status))
+            break
+        time.sleep(0.05)
+    else:
+        os.kill(child, signal.SIGKILL)
+        print("child hangs")
+"""
+
+
+@pytest.mark.skipif(not hasattr(os, "fork") or not hasattr(signal, "setitimer"), reason="needs fork and timers")
+@pytest.mark.parametrize("then", ["continue", "raise"])
+@pytest.mark.parametrize("which", ["pagerank", "betweenness"])
+def test_a_handler_forks_while_a_core_runs_on_two_threads(which, then):
+    # The child has the calling thread alone: the other workers' share of
+    # the work is lost, so the call cannot finish there. It fails (or ends
+    # with the handler's own exception) instead of waiting for ever.
+    done = run_child(FORK_CORE_CHILD, "2", which, then)
+    assert done.returncode == 0, done.stderr
+    lines = done.stdout.split("\n")
+    assert "parent same" in lines
+    assert "child exit 0" in lines
+    assert ("child PanicException" if then == "continue" else "child interrupted") in lines
+    if then == "continue":
+        assert "the process forked during a call on several threads" in done.stderr
+
+
 @pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="counts threads in /proc")
 @pytest.mark.parametrize("value", [None, "", "3"])
 def test_threads_started_only_in_concurrent_mode_and_none_outlives_a_call(value):

@@ -13,6 +13,8 @@
 // cannot depend on how many there are or on which one ran what.
 #pragma once
 
+#include <unistd.h>
+
 #include <atomic>
 #include <cstddef>
 #include <exception>
@@ -23,6 +25,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "graph/failure.h"
 #include "graph/interrupt.h"
 
 namespace lhg {
@@ -177,22 +180,36 @@ void run_workers(unsigned count, F&& body) {
   }
   started.store(static_cast<unsigned>(threads.size()) + 1, std::memory_order_release);
   started.notify_all();
+  const pid_t process = getpid();
   {
     struct CallerPoll {
       WorkerGroup* group;
       const ThreadCheck* check;
+      pid_t process;
       static void poll(void* self) {
         const auto* p = static_cast<CallerPoll*>(self);
         WorkerGroup::poll_worker(p->group);
         p->check->previous();
+        // The caller's check may run the caller's code (a signal handler),
+        // and that may fork: the child has this thread alone, and the work
+        // that the others had taken is lost to it.
+        if (getpid() != p->process) {
+          throw InternalFailure("the process forked during a call on several threads: the child has none of the other threads, and the call cannot finish there");
+        }
       }
     };
-    CallerPoll caller{&group, nullptr};
+    CallerPoll caller{&group, nullptr, process};
     const ThreadCheck check(&CallerPoll::poll, &caller);
     caller.check = &check;
     run(0);
   }
-  for (std::thread& t : threads) t.join();
+  if (getpid() != process) {
+    // A forked child: the other threads are not in it, and waiting for them
+    // would never end.
+    for (std::thread& t : threads) t.detach();
+  } else {
+    for (std::thread& t : threads) t.join();
+  }
   group.rethrow();
 }
 
