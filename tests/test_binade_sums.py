@@ -127,3 +127,29 @@ def test_overflow_to_infinity(tables, at_once):
         for start in [MAX, MAX - 2.0**971, 2.0**1023, 0.0]:
             check(values, start, [], tables, at_once)
             check(values, start, [(1, top_step)], tables, at_once)
+
+
+@pytest.mark.parametrize("tables,at_once", [(1, True), (0, True), (0, False)])
+@pytest.mark.parametrize("length", [255, 256, 257, 4097, 30_000])
+def test_long_runs_cross_binades_anywhere(length, tables, at_once):
+    # A run that crosses binades is searched for the value where its sum
+    # reaches the top of the accumulator's binade, through every level of
+    # the table's samples: long runs, crossings at any position (near the
+    # ends and next to the sampled words too), ties and heavy values among
+    # them, an accumulator that starts anywhere from zero to far above them.
+    rng = __import__("random").Random(length)
+    for _ in range(4):
+        scale = 2.0 ** rng.randint(-40, 0)
+        values = []
+        for _ in range(length):
+            kind = rng.random()
+            if kind < 0.05:
+                values.append(scale * rng.randint(1, 1 << 10))  # heavy: crosses on its own
+            elif kind < 0.2:
+                values.append(scale * 2.0 ** -rng.randint(20, 60))  # ties on coarse grids
+            else:
+                values.append(scale * rng.random() / length)
+        for start in [0.0, scale / length, scale, scale * length, scale * 2.0**60]:
+            check(values, start, [], tables, at_once)
+            events = sorted((rng.randint(0, length), scale * rng.random()) for _ in range(3))
+            check(values, start, events, tables, at_once)
