@@ -25,6 +25,8 @@
 // overflows, and entries keep the order in which they were appended.
 #include "graph/betweenness.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -173,6 +175,25 @@ class Searcher {
   std::vector<NodeId> order_;
 };
 
+// A condition variable that a forked child leaves behind rather than
+// destroys: destroying one waits until the threads waiting on it have left,
+// and in a child forked by a signal handler while another worker waited,
+// that thread is not there to leave.
+class ChildSafeCondition {
+ public:
+  ChildSafeCondition() : condition_(new std::condition_variable), process_(getpid()) {}
+  ~ChildSafeCondition() {
+    if (getpid() == process_) delete condition_;
+  }
+  ChildSafeCondition(const ChildSafeCondition&) = delete;
+  ChildSafeCondition& operator=(const ChildSafeCondition&) = delete;
+  std::condition_variable& get() noexcept { return *condition_; }
+
+ private:
+  std::condition_variable* condition_;
+  pid_t process_;
+};
+
 // The dependencies of a chunk of consecutive sources, in source order,
 // waiting for their turn to join the scores. Slots are written by one thread
 // and merged by another: each has cache lines of its own.
@@ -237,7 +258,8 @@ void accumulate_in_parallel(const Layout& layout, const Graph& graph, std::size_
   // A thread that must wait sleeps rather than spin: other threads (those of
   // a call nested in a signal handler, say) may need the core.
   std::mutex waiting;
-  std::condition_variable advanced;
+  ChildSafeCondition advanced_holder;
+  std::condition_variable& advanced = advanced_holder.get();
   std::atomic<unsigned> sleepers{0};
 
   auto add_to_scores = [&](const Pending& slot) {
