@@ -341,7 +341,7 @@ start = time.perf_counter()
 call()
 duration = time.perf_counter() - start
 # Well inside the core, which takes nearly all of the call; a fork each time.
-for when in (0.3, 0.7):
+for when in (0.25, 0.5):
     child = None
     signal.setitimer(signal.ITIMER_REAL, duration * when)
     try:
@@ -380,7 +380,11 @@ def test_a_handler_forks_while_a_core_runs_on_two_threads(which, then):
     assert done.returncode == 0, done.stderr
     lines = [line for line in done.stdout.split("\n") if line]
     outcome = "child PanicException" if then == "continue" else "child interrupted"
-    assert sorted(lines) == sorted(["parent same", "child exit 0", outcome] * 2)
+    assert lines.count("parent same") == 2 and lines.count("child exit 0") == 2, lines
+    # On a busy machine a fork may still fall outside the threads' part of
+    # the call (conversion, result): that child finishes the call itself.
+    children = [line for line in lines if line.startswith("child ") and line != "child exit 0"]
+    assert len(children) == 2 and set(children) <= {outcome, "child same"} and outcome in children, lines
     if then == "continue":
         assert "the process forked during a call on several threads" in done.stderr
 
