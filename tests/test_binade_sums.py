@@ -6,6 +6,7 @@ tightest: zero and negative zero, subnormals and the smallest normals (grid
 0 spans both), halfway cases, and values next to the largest double, where a
 sum overflows to infinity."""
 
+import itertools
 import math
 import struct
 
@@ -153,3 +154,20 @@ def test_long_runs_cross_binades_anywhere(length, tables, at_once):
             check(values, start, [], tables, at_once)
             events = sorted((rng.randint(0, length), scale * rng.random()) for _ in range(3))
             check(values, start, events, tables, at_once)
+
+
+@pytest.mark.parametrize("tables,at_once", [(1, True), (0, True), (0, False)])
+def test_a_thousand_ties_take_a_table_past_its_limit(tables, at_once):
+    # Every tie weighs as much as a grid's whole room, so from the 1,025th
+    # on the table's prefix sums pass their limit and its words count
+    # positions instead. Zeros in front move that tie through every place
+    # in the table's blocks; runs end on each word around it.
+    rng = __import__("random").Random(1024)
+    u = 2.0**-52  # the spacing of the binade of 1.0
+    for offset in range(18):
+        values = [0.0] * offset + [rng.choice([u / 2, u / 2, u, 0.0]) for _ in range(2400)]
+        weights = itertools.accumulate({u / 2: 1 << 52, u: 1, 0.0: 0}[y] for y in values)
+        passing = next(k for k, total in enumerate(weights) if total > 1 << 62)
+        check(values, 1.0, [], tables, at_once)
+        check(values, 1.0, [(r, 0.0) for r in range(passing - 3, passing + 4)], tables, at_once)
+        check(values, 1.0, [(passing + 1, u / 2), (passing + 2, u)], tables, at_once)

@@ -64,6 +64,10 @@
 #include <cstdint>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace lhg {
 
 class BinadeSums {
@@ -168,24 +172,37 @@ class BinadeSums {
     std::uint64_t* sums = table.entries.data();
     // y / u = y * 2^(1074 - grid), as one or two exact multiplications.
     const int shift = 1074 - static_cast<int>(grid);
-    const double scale_high = std::ldexp(1.0, std::min(shift, 1023));
-    const double scale_low = std::ldexp(1.0, shift - std::min(shift, 1023));
+    const Scale scale{std::ldexp(1.0, std::min(shift, 1023)), std::ldexp(1.0, shift - std::min(shift, 1023))};
+    // The weights of a block at a time, then their sums. The sum passes the
+    // limit at most once, and only after a thousand heavy values: a block
+    // that takes it past is summed again to find the value that did.
     std::uint64_t total = 0;
     std::size_t k = 0;
-    for (; k < count; ++k) {
-      sums[k] = total;
-      const double q = (values[k] * scale_high) * scale_low;
-      std::uint64_t r = kHeavy;
-      if (q < 0x1p52) {
-        // Round to nearest by the magic constant; only ties are in doubt,
-        // and they are heavy whichever way they round.
-        const double whole = (q + 0x1p52) - 0x1p52;
-        if (std::fabs(q - whole) != 0.5) r = static_cast<std::uint64_t>(whole);
+    bool past = false;
+    while (k < count) {
+      std::uint64_t r[kFillBlock];
+      const std::size_t length = std::min(kFillBlock, count - k);
+      if (length == kFillBlock) {
+        block_weights(values + k, r, scale);
+      } else {
+        for (std::size_t i = 0; i < length; ++i) r[i] = weight(values[k + i], scale);
       }
-      total += r;
-      if (total > kLimit) break;
+      const std::uint64_t start = total;
+      for (std::size_t i = 0; i < length; ++i) {
+        sums[k + i] = total;
+        total += r[i];
+      }
+      if (total > kLimit) {
+        total = start;
+        std::size_t i = 0;
+        while ((total += r[i]) <= kLimit) ++i;
+        k += i;  // the value whose weight took the sum past the limit
+        past = true;
+        break;
+      }
+      k += length;
     }
-    if (k == count) {
+    if (!past) {
       sums[count] = total;
     } else {
       for (++k; k <= count; ++k) sums[k] = kPast - k;
@@ -282,6 +299,53 @@ class BinadeSums {
   static constexpr std::size_t kCoarse = std::size_t{1} << kCoarseShift;
   static constexpr std::size_t kSparseShift = 8;
   static constexpr std::size_t kSparse = std::size_t{1} << kSparseShift;
+
+  // 1 / u for a grid, as two factors: y * high * low is y / u, exactly
+  // unless it underflows (see above).
+  struct Scale {
+    double high;
+    double low;
+  };
+
+  // The weight of a value on the grid: round(y / u), or kHeavy for a value
+  // that a run cannot simply sum (y / u halfway between two integers, or at
+  // least 2^52). Only ties are in doubt when rounding by the magic constant,
+  // and they are heavy whichever way they round.
+  static std::uint64_t weight(double y, Scale scale) noexcept {
+    const double q = (y * scale.high) * scale.low;
+    if (!(q < 0x1p52)) return kHeavy;
+    const double whole = (q + 0x1p52) - 0x1p52;
+    return std::fabs(q - whole) != 0.5 ? static_cast<std::uint64_t>(whole) : kHeavy;
+  }
+
+  // The weights of kFillBlock values. With SSE2, two at a time and without
+  // a branch: q + 2^52 holds round(q) in its low bits for 0 <= q < 2^52
+  // (round(q) = 2^52 carries into the exponent, which is the same integer),
+  // and -0 gives 0 as it does above.
+  static constexpr std::size_t kFillBlock = 16;
+  static void block_weights(const double* y, std::uint64_t* r, Scale scale) noexcept {
+#if defined(__SSE2__)
+    const __m128d high = _mm_set1_pd(scale.high);
+    const __m128d low = _mm_set1_pd(scale.low);
+    const __m128d magic = _mm_set1_pd(0x1p52);
+    const __m128d half = _mm_set1_pd(0.5);
+    const __m128d magnitude = _mm_castsi128_pd(_mm_set1_epi64x(0x7FFFFFFFFFFFFFFF));
+    const __m128i heavy = _mm_set1_epi64x(static_cast<long long>(kHeavy));
+    for (std::size_t i = 0; i < kFillBlock; i += 2) {
+      const __m128d q = _mm_mul_pd(_mm_mul_pd(_mm_loadu_pd(y + i), high), low);
+      const __m128d small = _mm_cmplt_pd(q, magic);  // false for an infinity
+      const __m128d kept = _mm_and_pd(q, small);
+      const __m128d shifted = _mm_add_pd(kept, magic);
+      const __m128d off = _mm_and_pd(_mm_sub_pd(kept, _mm_sub_pd(shifted, magic)), magnitude);
+      const __m128i plain = _mm_castpd_si128(_mm_and_pd(small, _mm_cmpneq_pd(off, half)));
+      const __m128i whole = _mm_sub_epi64(_mm_castpd_si128(shifted), _mm_castpd_si128(magic));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(r + i),
+                       _mm_or_si128(_mm_and_si128(plain, whole), _mm_andnot_si128(plain, heavy)));
+    }
+#else
+    for (std::size_t i = 0; i < kFillBlock; ++i) r[i] = weight(y[i], scale);
+#endif
+  }
 
   // Grid 0 serves the biased exponents 0 and 1, grid g > 0 the exponent g + 1
   // (grid_of, above).
