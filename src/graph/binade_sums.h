@@ -178,7 +178,6 @@ class BinadeSums {
     // that takes it past is summed again to find the value that did.
     std::uint64_t total = 0;
     std::size_t k = 0;
-    bool past = false;
     while (k < count) {
       std::uint64_t r[kFillBlock];
       const std::size_t length = std::min(kFillBlock, count - k);
@@ -196,13 +195,12 @@ class BinadeSums {
         total = start;
         std::size_t i = 0;
         while ((total += r[i]) <= kLimit) ++i;
-        k += i;  // the value whose weight took the sum past the limit
-        past = true;
+        k += i;  // the value whose weight took the sum past the limit, below count
         break;
       }
       k += length;
     }
-    if (!past) {
+    if (k == count) {
       sums[count] = total;
     } else {
       for (++k; k <= count; ++k) sums[k] = kPast - k;
