@@ -315,6 +315,10 @@ import os, signal, sys, time, warnings
 import lanternhollow_graph as lg
 warnings.simplefilter("ignore", DeprecationWarning)
 which, then = sys.argv[1], sys.argv[2]
+# Each line in one write, straight to the pipe: parent and child share it,
+# and a buffered print could be split around the other's line.
+def say(line):
+    os.write(1, (line + "\n").encode())
 random = __import__("random").Random(5)
 if which == "pagerank":
     edges = [(f"c{i}", f"c{(i * 7919 + 1) % 60_000}") for i in range(240_000)]
@@ -352,20 +356,20 @@ for when in (0.25, 0.5):
         got = type(e).__name__
     signal.setitimer(signal.ITIMER_REAL, 0)
     if child == 0:
-        os.write(1, f"child {got}\n".encode())
+        say(f"child {got}")
         os._exit(0)
-    print("parent", got)
+    say(f"parent {got}")
     if child is not None:
         deadline = time.monotonic() + 30
         while time.monotonic() < deadline:
             pid, status = os.waitpid(child, os.WNOHANG)
             if pid:
-                print("child exit", os.waitstatus_to_exitcode(status))
+                say(f"child exit {os.waitstatus_to_exitcode(status)}")
                 break
             time.sleep(0.05)
         else:
             os.kill(child, signal.SIGKILL)
-            print("child hangs")
+            say("child hangs")
 """
 
 
@@ -445,6 +449,10 @@ import lanternhollow_graph as lg
 # Forking with the interning thread running is what CPython warns about.
 warnings.simplefilter("ignore", DeprecationWarning)
 then = sys.argv[1]
+# Each line in one write, straight to the pipe: parent and child share it,
+# and a buffered print could be split around the other's line.
+def say(line):
+    os.write(1, (line + "\n").encode())
 edges = [(f"c{i}", f"c{i + 1}") for i in range(300_000)]
 expected = {f"c{i}": i for i in range(1, 6)}
 child = None
@@ -464,14 +472,14 @@ for delay in (0.002, 0.005, 0.01, 0.02, 0.04):
         got = "interrupted"
     signal.setitimer(signal.ITIMER_REAL, 0)
     if child == 0:
-        os.write(1, f"child {got}\n".encode())
+        say(f"child {got}")
         os._exit(0)
     if child is not None:
         break
-print("parent", got)
+say(f"parent {got}")
 if child is not None:
     pid, status = os.waitpid(child, 0)
-    print("child exit", os.waitstatus_to_exitcode(status))
+    say(f"child exit {os.waitstatus_to_exitcode(status)}")
 """
 
 
