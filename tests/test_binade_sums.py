@@ -8,6 +8,7 @@ sum overflows to infinity."""
 
 import itertools
 import math
+import random
 import struct
 
 import pytest
@@ -138,7 +139,7 @@ def test_long_runs_cross_binades_anywhere(length, tables, at_once):
     # the table's samples: long runs, crossings at any position (near the
     # ends and next to the sampled words too), ties and heavy values among
     # them, an accumulator that starts anywhere from zero to far above them.
-    rng = __import__("random").Random(length)
+    rng = random.Random(length)
     for _ in range(4):
         scale = 2.0 ** rng.randint(-40, 0)
         values = []
@@ -162,7 +163,7 @@ def test_a_thousand_ties_take_a_table_past_its_limit(tables, at_once):
     # on the table's prefix sums pass their limit and its words count
     # positions instead. Zeros in front move that tie through every place
     # in the table's blocks; runs end on each word around it.
-    rng = __import__("random").Random(1024)
+    rng = random.Random(1024)
     u = 2.0**-52  # the spacing of the binade of 1.0
     for offset in range(18):
         values = [0.0] * offset + [rng.choice([u / 2, u / 2, u, 0.0]) for _ in range(2400)]

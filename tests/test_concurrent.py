@@ -310,15 +310,20 @@ print(before, max(seen), len(os.listdir("/proc/self/task")))
 """
 
 
-FORK_CORE_CHILD = r"""
+# The fork scripts' parent and child write lines to the pipe they share:
+# each line goes in one write, since a buffered print (PYTHONUNBUFFERED
+# included) could be split around the other's line.
+SAY = r"""
+import os
+def say(line):
+    os.write(1, (line + "\n").encode())
+"""
+
+FORK_CORE_CHILD = SAY + r"""
 import os, signal, sys, time, warnings
 import lanternhollow_graph as lg
 warnings.simplefilter("ignore", DeprecationWarning)
 which, then = sys.argv[1], sys.argv[2]
-# Each line in one write, straight to the pipe: parent and child share it,
-# and a buffered print could be split around the other's line.
-def say(line):
-    os.write(1, (line + "\n").encode())
 random = __import__("random").Random(5)
 if which == "pagerank":
     edges = [(f"c{i}", f"c{(i * 7919 + 1) % 60_000}") for i in range(240_000)]
@@ -443,16 +448,12 @@ def test_a_handler_calls_the_module_while_a_call_has_released_the_lock(threads, 
     assert done.stdout.split() == ["True", "True", "True"]
 
 
-FORK_CHILD = r"""
+FORK_CHILD = SAY + r"""
 import os, signal, sys, warnings
 import lanternhollow_graph as lg
 # Forking with the interning thread running is what CPython warns about.
 warnings.simplefilter("ignore", DeprecationWarning)
 then = sys.argv[1]
-# Each line in one write, straight to the pipe: parent and child share it,
-# and a buffered print could be split around the other's line.
-def say(line):
-    os.write(1, (line + "\n").encode())
 edges = [(f"c{i}", f"c{i + 1}") for i in range(300_000)]
 expected = {f"c{i}": i for i in range(1, 6)}
 child = None
