@@ -116,12 +116,16 @@ class Pair(tuple):
 
 def mixed_pairs(count):
     """Pairs that a long conversion hands to its interning thread (tuples of
-    ASCII strs, most with no hash cached yet) among pairs that it converts
-    only once that thread is idle: non-ASCII names, str and tuple
-    subclasses."""
+    ASCII strs, most with no hash cached yet, a few empty or kilobytes long,
+    some longer than a batch holds) among pairs that it converts only once
+    that thread is idle: non-ASCII names, str and tuple subclasses."""
     pairs = []
     for i in range(count):
         source, target = f"n{i % 3001}", f"n{(i * 7) % 2999}"
+        if i % 389 == 1:
+            source = str(i % 5) * (3000 + 5000 * (i % 5))
+        if i % 1201 == 2:
+            target = ""
         if i % 997 == 5:
             source = f"\u00fc{i % 11}"
         if i % 1499 == 7:

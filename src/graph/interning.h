@@ -24,6 +24,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <cstring>
 #include <cstddef>
 #include <exception>
 #include <memory>
@@ -53,10 +54,13 @@ class InterningThread {
       shared_->edges.add(source, target);
       return;
     }
-    if (fill_ == 0) wait_for_room();
-    NameKey* keys = ring_[produced_ % kRing].keys;
-    keys[2 * fill_] = source;
-    keys[2 * fill_ + 1] = target;
+    Batch& batch = ring_[produced_ % kRing];
+    if (fill_ == 0) {
+      wait_for_room();
+      batch.used = 0;
+    }
+    batch.keys[2 * fill_] = carry(batch, source);
+    batch.keys[2 * fill_ + 1] = carry(batch, target);
     if (++fill_ == kBatch) publish();
   }
 
@@ -71,10 +75,28 @@ class InterningThread {
  private:
   static constexpr std::size_t kBatch = 256;  // pairs
   static constexpr std::size_t kRing = 8;     // batches
+  // Bytes of names copied into a batch: the average name of a dependency
+  // graph is well below a tenth of this per name.
+  static constexpr std::size_t kBatchBytes = 2 * kBatch * 32;
   struct alignas(64) Batch {
     NameKey keys[2 * kBatch];
     std::size_t pairs = 0;
+    std::size_t used = 0;  // of bytes
+    alignas(64) char bytes[kBatchBytes];
   };
+
+  // The key as handed over: its bytes copied into the batch while there is
+  // room. The caller has just read them and holds them in its cache; the
+  // thread reads them from the batch, front to back, instead of from
+  // wherever the caller's strings lie.
+  static NameKey carry(Batch& batch, NameKey key) noexcept {
+    const std::size_t size = key.bytes.size();
+    if (size > kBatchBytes - batch.used) return key;
+    char* copy = batch.bytes + batch.used;
+    std::memcpy(copy, key.bytes.data(), size);
+    batch.used += size;
+    return {std::string_view(copy, size), key.hash};
+  }
 
   // What the two threads share, each part on cache lines of its own. The
   // thread writes to the edge list for every pair: a line that the caller

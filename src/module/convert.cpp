@@ -101,9 +101,17 @@ void for_each_item(PyObject* seq_arg, F&& f, Ahead&& look_ahead = Ahead{}) {
   if (PyErr_Occurred()) throw PythonError{};
 }
 
-// The name's UTF-8 bytes (owned by the str) and its hash. The hash is the
-// str type's own, taken directly so that a subclass's __hash__ never runs;
-// it is keyed per process and cached in the object.
+// The str type's own hash of a str, from the object's cache when it holds
+// it (as it does once the str has been hashed), computed and cached
+// otherwise: a subclass's __hash__ never runs. -1 with an error set on
+// failure.
+Py_hash_t str_hash(PyObject* str) {
+  const Py_hash_t cached = reinterpret_cast<PyASCIIObject*>(str)->hash;
+  return cached != -1 ? cached : PyUnicode_Type.tp_hash(str);
+}
+
+// The name's UTF-8 bytes (owned by the str) and its hash, str's own (keyed
+// per process).
 NameKey name_key(PyObject* obj) {
   if (!PyUnicode_Check(obj)) cannot_convert(obj, "PyString");
   Py_ssize_t size = 0;
@@ -116,7 +124,7 @@ NameKey name_key(PyObject* obj) {
     bytes = PyUnicode_AsUTF8AndSize(obj, &size);
     if (bytes == nullptr) throw PythonError{};
   }
-  const Py_hash_t hash = PyUnicode_Type.tp_hash(obj);
+  const Py_hash_t hash = str_hash(obj);
   if (hash == -1) throw PythonError{};
   return {std::string_view(bytes, static_cast<std::size_t>(size)), static_cast<std::uint64_t>(hash)};
 }
@@ -166,7 +174,7 @@ bool plain_pair(PyObject* item, NameKey& source, NameKey& target) {
   for (int k = 0; k < 2; ++k) {
     PyObject* name = names[k];
     if (!PyUnicode_Check(name) || !PyUnicode_IS_COMPACT_ASCII(name)) return false;
-    const Py_hash_t hash = PyUnicode_Type.tp_hash(name);
+    const Py_hash_t hash = str_hash(name);
     if (hash == -1) return false;
     *keys[k] = {std::string_view(static_cast<const char*>(PyUnicode_DATA(name)),
                                  static_cast<std::size_t>(PyUnicode_GET_LENGTH(name))),
