@@ -6,7 +6,12 @@
 namespace lhg {
 
 void EdgeList::add(NameKey source, NameKey target) {
-  const NodeId s = names_.intern(source);
+  NodeId s = last_source_;
+  if (s == kNoNode || source.hash != last_source_hash_ || names_.name(s) != source.bytes) {
+    s = names_.intern(source);
+    last_source_ = s;
+    last_source_hash_ = source.hash;
+  }
   const NodeId t = names_.intern(target);
   if (edges_.size() >= edge_limit_) throw InternalFailure("edge index space exhausted: too many edges");
   edges_.push_back({kEndMarker, kEndMarker, s, t});

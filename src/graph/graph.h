@@ -56,6 +56,11 @@ class EdgeList {
   NameTable names_;
   std::vector<Edge> edges_;  // links not yet threaded
   std::uint32_t edge_limit_ = kEndMarker;
+  // The last pair's source and its hash. A dependency list names a
+  // package's dependencies one after another, so most sources are the one
+  // before: compared with it, they need no search of the table.
+  NodeId last_source_ = kNoNode;
+  std::uint64_t last_source_hash_ = 0;
 };
 
 enum class Direction { kForward, kBackward };
