@@ -91,7 +91,7 @@ class InterningThread {
   // wherever the caller's strings lie.
   static NameKey carry(Batch& batch, NameKey key) noexcept {
     const std::size_t size = key.bytes.size();
-    if (size > kBatchBytes - batch.used) return key;
+    if (size == 0 || size > kBatchBytes - batch.used) return key;
     char* copy = batch.bytes + batch.used;
     std::memcpy(copy, key.bytes.data(), size);
     batch.used += size;
