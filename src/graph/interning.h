@@ -8,7 +8,9 @@
 // as if the reading thread had added them itself.
 //
 // The names handed over are views of bytes that the caller keeps alive and
-// unchanged until `drain` returns; nothing else of the caller's is read. A
+// unchanged until `drain` returns; nothing else of the caller's is read.
+// Most are copied into the batch as they are handed over, and the thread
+// reads the copy. A
 // failure of the interning thread (the index limit, memory) ends it; the
 // caller gets it from its next `add` or `drain`, and it comes from a pair
 // handed over before that call.
@@ -24,8 +26,8 @@
 #include <sys/types.h>
 
 #include <atomic>
-#include <cstring>
 #include <cstddef>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <thread>
@@ -75,8 +77,9 @@ class InterningThread {
  private:
   static constexpr std::size_t kBatch = 256;  // pairs
   static constexpr std::size_t kRing = 8;     // batches
-  // Bytes of names copied into a batch: the average name of a dependency
-  // graph is well below a tenth of this per name.
+  // Room for the bytes of a batch's names: 32 per name, about twice the
+  // average of a dependency graph's names. A name that finds no room left
+  // is handed over as a view of the caller's bytes.
   static constexpr std::size_t kBatchBytes = 2 * kBatch * 32;
   struct alignas(64) Batch {
     NameKey keys[2 * kBatch];
