@@ -150,8 +150,11 @@ def test_lying_lengths_never_end_the_process():
 # --- Ctrl-C ---------------------------------------------------------------------
 
 INTERRUPTED_CHILD = r"""
-import sys, time
+import signal, sys, time
 import lanternhollow_graph as lg
+# A parent that ignores SIGINT (a shell's background job does) leaves the
+# interpreter without its handler; Ctrl-C is what this child is about.
+signal.signal(signal.SIGINT, signal.default_int_handler)
 which = sys.argv[1]
 names = [f"node{i}" for i in range(200_000)]
 edges = [(names[i], names[(i * 31 + 7) % len(names)]) for i in range(len(names))]
