@@ -11,6 +11,7 @@ import sys
 import pytest
 
 import lanternhollow_graph as lg
+from model.subgraph import subgraph as model_subgraph
 from test_concurrent import interned_apart, mode  # noqa: F401 - fixtures, requested by name
 from test_mutation import TimerMutation
 
@@ -177,17 +178,12 @@ def test_names_of_every_length_and_kind_come_back_exactly():
 
 
 @pytest.mark.parametrize("threads", [None, "2"], ids=["one thread", "interned apart"])
-def test_runs_of_one_source_among_sources_alike(threads, monkeypatch, interned_apart):  # noqa: F811
+def test_runs_of_one_source_among_sources_alike(threads, mode, interned_apart):  # noqa: F811
     # Pairs grouped by source, as dependency lists come, where each source is
     # like the one before: same length, a prefix, one byte apart, a NUL
     # more, a subclass instance of an equal str. Every source is its own
     # node, or the same node as its equal, as the model has it.
-    from model.subgraph import subgraph as model_subgraph
-
-    if threads is None:
-        monkeypatch.delenv(VARIABLE, raising=False)
-    else:
-        monkeypatch.setenv(VARIABLE, threads)
+    mode(threads)
     alike = ["", "\0", "a", "a\0", "ab", "b", "ba", "é", Name("a"), "a" * 40, "a" * 39 + "b", "a" * 40]
     edges = [(fresh(s) if type(s) is str else s, t) for s in alike for t in ("a", "", "ba", "q", "q")]
     assert lg.subgraph(edges, ["q"], 2) == model_subgraph(edges, ["q"], 2)

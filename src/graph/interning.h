@@ -10,10 +10,9 @@
 // The names handed over are views of bytes that the caller keeps alive and
 // unchanged until `drain` returns; nothing else of the caller's is read.
 // Most are copied into the batch as they are handed over, and the thread
-// reads the copy. A
-// failure of the interning thread (the index limit, memory) ends it; the
-// caller gets it from its next `add` or `drain`, and it comes from a pair
-// handed over before that call.
+// reads the copy. A failure of the interning thread (the index limit,
+// memory) ends it; the caller gets it from its next `add` or `drain`, and it
+// comes from a pair handed over before that call.
 //
 // The caller's own code may fork (a signal handler that the caller runs
 // between a `drain` and the next `add`): the child has no interning thread,
