@@ -188,3 +188,33 @@ def test_runs_of_one_source_among_sources_alike(threads, mode, interned_apart): 
     edges = [(fresh(s) if type(s) is str else s, t) for s in alike for t in ("a", "", "ba", "q", "q")]
     assert lg.subgraph(edges, ["q"], 2) == model_subgraph(edges, ["q"], 2)
     assert lg.subgraph(edges, [""], 1) == model_subgraph(edges, [""], 1)
+
+
+class OwnHash(str):
+    """A str whose own hash differs from str's: a result holds str's."""
+
+    def __hash__(self):
+        return 7
+
+
+@pytest.mark.parametrize("path", ["one thread", "interned apart"])
+def test_result_names_hash_as_strs_of_their_text(path, request):
+    # Result strs come with their hash cached, taken from the names they were
+    # made from: it must be the hash that str gives their text anew, for
+    # every kind of text and whatever the names came as.
+    if path == "interned apart":
+        two_threads_apart(request)
+    texts = ["", "\0", "a", "pkg-1.2", "é", "ÿx", "\u20ac", "\U0001f600", "a" * 300, "é" * 300]
+    edges = []
+    for i, text in enumerate(texts):
+        made = OwnHash(text) if i % 3 == 0 else fresh(text)
+        edges.append((made, fresh(texts[(i + 1) % len(texts)])))
+        edges.append((f"x{i}", made))
+    start = edges[0][0]
+    for m in (lg, testing):
+        for result in all_calls(m, edges, start):
+            for name in result_names(result):
+                assert type(name) is str
+                assert hash(name) == hash(fresh(name)), repr(name)
+        scores = m.pagerank(edges, 0.85, 2)
+        assert all(fresh(text) in scores for text in texts)

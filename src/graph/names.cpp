@@ -60,6 +60,7 @@ NodeId NameTable::intern(NameKey key) {
     if (slot == kEmptySlot) {
       const std::size_t id = names_.size();
       if (id >= limit_) throw InternalFailure("node index space exhausted: too many distinct names");
+      hashes_.push_back(key.hash);
       names_.push_back(arena_.store(key.bytes));
       slots_[i] = tag | id;
       return static_cast<NodeId>(id);

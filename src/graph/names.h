@@ -103,6 +103,8 @@ class NameTable {
   std::size_t size() const noexcept { return names_.size(); }
   bool empty() const noexcept { return names_.empty(); }
   std::string_view name(NodeId id) const noexcept { return names_[id]; }
+  // The name with the hash it was first interned with.
+  NameKey key(NodeId id) const noexcept { return {names_[id], hashes_[id]}; }
 
   // Drops the lookup index, keeping the names; for results that only read them.
   void drop_index() noexcept;
@@ -115,6 +117,9 @@ class NameTable {
 
   NameArena arena_;
   std::vector<std::string_view> names_;
+  // Each name's full hash, kept for the results: the strings made from the
+  // names get it as their cached hash, so a dict of them hashes nothing.
+  std::vector<std::uint64_t> hashes_;
   // Each slot holds the high 32 bits of the name's hash (its tag) above its
   // number, or kEmptySlot. Comparing tags first skips most byte comparisons,
   // and a slot's place is derived from its tag alone, so the table can grow

@@ -362,15 +362,22 @@ Ref dict_for(std::size_t size) {
 
 }  // namespace
 
-Ref name_to_str(std::string_view name) {
+Ref name_to_str(NameKey name) {
+  const std::string_view bytes = name.bytes;
+  Ref str;
   // Most names are ASCII, which a str holds byte for byte: copied, not
   // decoded.
-  if (is_ascii(name)) {
-    Ref str = created(PyUnicode_New(static_cast<Py_ssize_t>(name.size()), 127));
-    if (!name.empty()) std::memcpy(PyUnicode_1BYTE_DATA(str.get()), name.data(), name.size());
-    return str;
+  if (is_ascii(bytes)) {
+    str = created(PyUnicode_New(static_cast<Py_ssize_t>(bytes.size()), 127));
+    if (!bytes.empty()) std::memcpy(PyUnicode_1BYTE_DATA(str.get()), bytes.data(), bytes.size());
+  } else {
+    str = created(PyUnicode_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size())));
   }
-  return created(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size())));
+  // The str is new and nobody else holds it yet: its hash is set as the str
+  // type would cache it on first use, and the result's dicts need not
+  // compute it again.
+  reinterpret_cast<PyASCIIObject*>(str.get())->hash = static_cast<Py_hash_t>(name.hash);
+  return str;
 }
 
 namespace {
@@ -410,7 +417,7 @@ void store_depths(PyObject* dict, const NameTable& names, const std::vector<Node
     Ref depth = created(PyLong_FromUnsignedLongLong(level + 1));
     for (std::size_t i = begin; i < end; ++i) {
       poller.tick(kUnitsPerObject);
-      Ref key = name_to_str(names.name(found[i]));
+      Ref key = name_to_str(names.key(found[i]));
       if (PyDict_SetItem(dict, key.get(), depth.get()) < 0) dict_store_failed();
     }
     begin = end;
@@ -432,7 +439,7 @@ PyObject* batch_to_dict(BatchDepths batch) {
   Poller poller;
   for (std::size_t k = 0; k < batch.keys.size(); ++k) {
     poller.tick(kUnitsPerObject);
-    Ref key = name_to_str(batch.starts[batch.keys[k]]);
+    Ref key = name_to_str(batch.starts.key(batch.keys[k]));
     Ref inner = dict_for(batch.found_begin[k + 1] - batch.found_begin[k]);
     const std::size_t first = batch.level_begin[k];
     store_depths(inner.get(), batch.names, batch.found, batch.found_begin[k],
@@ -447,7 +454,7 @@ PyObject* score_map_to_dict(ScoreMap scores) {
   Poller poller;
   for (std::size_t v = 0; v < scores.scores.size(); ++v) {
     poller.tick(kUnitsPerObject);
-    Ref key = name_to_str(scores.names.name(static_cast<NodeId>(v)));
+    Ref key = name_to_str(scores.names.key(static_cast<NodeId>(v)));
     Ref value = created(PyFloat_FromDouble(scores.scores[v]));
     if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) dict_store_failed();
   }
@@ -459,7 +466,7 @@ PyObject* subgraph_to_tuple(SubgraphResult sub) {
   SlotList nodes(sub.nodes.size());
   for (std::size_t i = 0; i < sub.nodes.size(); ++i) {
     poller.tick(kUnitsPerObject);
-    nodes.set(i, name_to_str(sub.names.name(sub.nodes[i])));
+    nodes.set(i, name_to_str(sub.names.key(sub.nodes[i])));
   }
   // Each member's str is made once, for the node list, and shared by the
   // edge tuples: strs are immutable, and a name can stand in many edges.
@@ -491,7 +498,7 @@ PyObject* components_to_list(Components components) {
     SlotList inner(end - begin);
     for (std::size_t k = begin; k < end; ++k) {
       poller.tick(kUnitsPerObject);
-      inner.set(k - begin, name_to_str(components.names.name(components.members[k])));
+      inner.set(k - begin, name_to_str(components.names.key(components.members[k])));
     }
     outer.set(c, std::move(inner).finish());
     begin = end;
