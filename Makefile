@@ -17,7 +17,9 @@
 #                      on PATH
 # make bench         - install the comparison libraries (the bench extras and
 #                      matplotlib) and run the whole benchmark on the Debian graph
-#                      and the synthetic ones of 1 and 4 million edges (many minutes);
+#                      and the synthetic ones of 1 and 4 million edges (many minutes),
+#                      our calls in the default mode and in concurrent mode with
+#                      BENCH_THREADS threads (2; empty for the default mode only);
 #                      BENCH_ARGS=--quick for a run of under a minute
 #
 # PYTHON=/path/to/python picks the interpreter (3.12 or later); by default one
@@ -136,8 +138,10 @@ soak: build
 
 # The comparison libraries go straight into the environment: installing the
 # project with its extras would build it again.
+BENCH_THREADS ?= 2
+
 bench: build $(VENV)/.bench-deps
-	$(VPY) -m bench $(BENCH_ARGS)
+	$(VPY) -m bench $(if $(strip $(BENCH_THREADS)),--threads $(BENCH_THREADS)) $(BENCH_ARGS)
 
 $(VENV)/.bench-deps: pyproject.toml $(VENV)/.deps
 	$(VPY) -m pip install --quiet $$($(VPY) -c 'import tomllib; d = tomllib.load(open("pyproject.toml", "rb")); print(" ".join(repr(r) for r in d["project"]["optional-dependencies"]["bench"]))' | tr -d "'")
