@@ -218,3 +218,45 @@ def test_result_names_hash_as_strs_of_their_text(path, request):
                 assert hash(name) == hash(fresh(name)), repr(name)
         scores = m.pagerank(edges, 0.85, 2)
         assert all(fresh(text) in scores for text in texts)
+
+
+def too_wide(text, kind):
+    """A str of `kind` bytes per character holding `text`, whose characters
+    would fit a narrower one: the C API allows it (PyUnicode_New with its
+    maximum rounded up), and str hashes such a str differently."""
+    import ctypes
+
+    new = ctypes.pythonapi.PyUnicode_New
+    new.restype = ctypes.py_object
+    new.argtypes = [ctypes.c_ssize_t, ctypes.c_uint32]
+    made = new(len(text), 0xFFFF if kind == 2 else 0x10FFFF)
+    units = text.encode("utf-16-le" if kind == 2 else "utf-32-le")
+    # A compact str's characters end its object, followed by one more unit.
+    offset = sys.getsizeof(made) - (len(text) + 1) * kind
+    ctypes.memmove(id(made) + offset, units, len(units))
+    return made
+
+
+@pytest.mark.skipif(sys.implementation.name != "cpython", reason="builds strs through the C API")
+@pytest.mark.parametrize("path", ["one thread", "interned apart"])
+def test_strs_wider_than_their_text_are_their_text(path, request):
+    # A name is its UTF-8 bytes: a too-wide str is the same name as the
+    # str Python makes of its text, and the results' strs hash as that one.
+    # The interpreter's shared one-character strs are left untouched.
+    if path == "interned apart":
+        two_threads_apart(request)
+    before = {"é": 1, "€": 2, "": 3}
+    wide = {text: too_wide(text, kind) for text, kind in [("abc", 2), ("é", 2), ("€x", 4), ("é", 4), ("", 2)]}
+    assert wide["abc"] != "abc" and hash(wide["abc"]) != hash("abc")  # as the interpreter has them
+    edges = [(wide["abc"], "b"), ("abc", "b"), (wide["é"], "é"), ("b", wide["€x"]), (wide[""], "€x"),
+             ("z", too_wide("é", 4))]
+    for m in (lg, testing):
+        scores = m.pagerank(edges, 0.85, 2)
+        assert sorted(scores) == sorted(["abc", "b", "é", "€x", "", "z"])
+        for name in scores:
+            assert hash(name) == hash(fresh(name)) and fresh(name) in scores
+        assert m.descendants_at_depth(edges, "abc", 1) == {"b": 1}
+        assert m.descendants_at_depth(edges, wide["abc"], 1) == {"b": 1}
+        assert m.batch_descendants(edges, [wide["é"], "é"], 1) == {"é": {}}
+    assert all(fresh(text) in before for text in before) and "é" in before and "" in before
+    assert hash("é") == hash(fresh("é"))

@@ -110,21 +110,49 @@ Py_hash_t str_hash(PyObject* str) {
   return cached != -1 ? cached : PyUnicode_Type.tp_hash(str);
 }
 
-// The name's UTF-8 bytes (owned by the str) and its hash, str's own (keyed
-// per process).
+// Whether the str holds its characters at the narrowest width that fits
+// them, as every str that Python makes does. The C API lets a caller make a
+// wider one (PyUnicode_New with its maximum rounded up), and str hashes the
+// stored units: such a str hashes differently from the same text held
+// canonically. Only 2- and 4-byte strs can be too wide for their text in a
+// way that changes the hash (a 1-byte str's units are its code points).
+bool canonical_width(PyObject* str) {
+  const Py_ssize_t length = PyUnicode_GET_LENGTH(str);
+  const void* data = PyUnicode_DATA(str);
+  const int kind = PyUnicode_KIND(str);
+  if (kind == PyUnicode_1BYTE_KIND || length == 0) return true;
+  const Py_UCS4 narrower = kind == PyUnicode_2BYTE_KIND ? 0xFF : 0xFFFF;
+  for (Py_ssize_t i = 0; i < length; ++i) {
+    if (PyUnicode_READ(kind, data, i) > narrower) return true;
+  }
+  return false;
+}
+
+// The name's UTF-8 bytes (owned by the str) and its hash: str's own (keyed
+// per process) of the str's text held canonically, so that every str of
+// the same text gives the same hash and names compare by their bytes alone.
 NameKey name_key(PyObject* obj) {
   if (!PyUnicode_Check(obj)) cannot_convert(obj, "PyString");
   Py_ssize_t size = 0;
   const char* bytes;
+  Py_hash_t hash;
   if (PyUnicode_IS_COMPACT_ASCII(obj)) {
     // The common case: the characters are the UTF-8 bytes already.
     bytes = static_cast<const char*>(PyUnicode_DATA(obj));
     size = PyUnicode_GET_LENGTH(obj);
+    hash = str_hash(obj);
   } else {
     bytes = PyUnicode_AsUTF8AndSize(obj, &size);
     if (bytes == nullptr) throw PythonError{};
+    if (canonical_width(obj)) {
+      hash = str_hash(obj);
+    } else {
+      // Hashed as the str that Python would make of the same text.
+      const Ref canonical = check(
+          PyUnicode_FromKindAndData(PyUnicode_KIND(obj), PyUnicode_DATA(obj), PyUnicode_GET_LENGTH(obj)));
+      hash = str_hash(canonical.get());
+    }
   }
-  const Py_hash_t hash = str_hash(obj);
   if (hash == -1) throw PythonError{};
   return {std::string_view(bytes, static_cast<std::size_t>(size)), static_cast<std::uint64_t>(hash)};
 }
@@ -373,10 +401,12 @@ Ref name_to_str(NameKey name) {
   } else {
     str = created(PyUnicode_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size())));
   }
-  // The str is new and nobody else holds it yet: its hash is set as the str
-  // type would cache it on first use, and the result's dicts need not
-  // compute it again.
-  reinterpret_cast<PyASCIIObject*>(str.get())->hash = static_cast<Py_hash_t>(name.hash);
+  // A str that nobody else holds yet gets its hash set as the str type
+  // would cache it on first use, and the result's dicts need not compute it
+  // again. The interpreter hands out shared strs for the empty text and for
+  // single Latin-1 characters: those are left as they are.
+  auto* header = reinterpret_cast<PyASCIIObject*>(str.get());
+  if (Py_REFCNT(str.get()) == 1 && header->hash == -1) header->hash = static_cast<Py_hash_t>(name.hash);
   return str;
 }
 
