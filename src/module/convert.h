@@ -50,8 +50,8 @@ bool to_bool(PyObject* obj);
 
 // --- results ---
 // A new str from a node name's UTF-8 bytes, its hash cached: every name's
-// hash is the str type's own hash of the str it came from, and a str of the
-// same text hashes the same within the process.
+// hash is the str type's own hash of its text (see name_key), which a str
+// of that text has within the process.
 Ref name_to_str(NameKey name);
 PyObject* depth_map_to_dict(DepthMap depths);
 // dict str -> (dict str -> int), one key per distinct start name.
