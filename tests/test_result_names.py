@@ -123,16 +123,21 @@ def test_a_failed_call_lets_go_of_the_names(path, request):
 @pytest.mark.skipif(not hasattr(signal, "setitimer"), reason="needs interval timers")
 @pytest.mark.parametrize("threads", [None, "2"], ids=["one thread", "interned apart"])
 @pytest.mark.parametrize("mutation", ["clear", "replace"])
-def test_names_freed_by_a_handler_stay_in_the_result(threads, mutation, monkeypatch):
+@pytest.mark.parametrize("text", ["ascii", "not ascii"])
+def test_names_freed_by_a_handler_stay_in_the_result(threads, mutation, text, monkeypatch):
     # The handler frees pairs whose strs nothing else holds, after their
     # names were numbered: the result still has them, unchanged. In
-    # concurrent mode a list this long is interned on a thread of its own.
+    # concurrent mode a list this long is interned on a thread of its own,
+    # whether its names are ASCII or not (whose UTF-8 form the reading
+    # thread makes as it goes).
     if threads is None:
         monkeypatch.delenv(VARIABLE, raising=False)
     else:
         monkeypatch.setenv(VARIABLE, threads)
     count = 300_000
     seq = [(f"s{i}", f"t{i % 5000}") for i in range(count)]
+    if text == "not ascii":
+        seq = [(f"s{i}é" if i % 2 else s, f"€{t}") for i, (s, t) in enumerate(seq)]
     change = {
         "clear": lambda s: s.clear(),
         "replace": lambda s: s.__setitem__(slice(None), [(f"r{i}", "q") for i in range(len(s) // 2)]),
@@ -151,6 +156,7 @@ def test_names_freed_by_a_handler_stay_in_the_result(threads, mutation, monkeypa
     assert timer.handled > 0
     names = list(scores)
     possible = {f"s{i}" for i in range(count)} | {f"t{i}" for i in range(5000)}
+    possible |= {f"s{i}é" for i in range(count)} | {f"€t{i}" for i in range(5000)}
     possible |= {f"r{i}" for i in range(count)} | {"q"}
     assert len(set(names)) == len(names)
     assert all(type(name) is str and name in possible for name in names)

@@ -128,33 +128,46 @@ bool canonical_width(PyObject* str) {
   return false;
 }
 
-// The name's UTF-8 bytes (owned by the str) and its hash: str's own (keyed
-// per process) of the str's text held canonically, so that every str of
-// the same text gives the same hash and names compare by their bytes alone.
+// str's own hash (keyed per process) of the str's text held canonically,
+// so that every str of the same text gives the same hash and names compare
+// by their bytes alone; -1 with an error set when memory runs out.
+Py_hash_t text_hash(PyObject* str) {
+  if (PyUnicode_IS_COMPACT_ASCII(str) || canonical_width(str)) return str_hash(str);
+  // Hashed as the str that Python would make of the same text.
+  const Ref canonical =
+      Ref::steal(PyUnicode_FromKindAndData(PyUnicode_KIND(str), PyUnicode_DATA(str), PyUnicode_GET_LENGTH(str)));
+  return canonical ? str_hash(canonical.get()) : -1;
+}
+
+// The name's UTF-8 bytes (owned by the str) and its hash.
 NameKey name_key(PyObject* obj) {
   if (!PyUnicode_Check(obj)) cannot_convert(obj, "PyString");
   Py_ssize_t size = 0;
   const char* bytes;
-  Py_hash_t hash;
   if (PyUnicode_IS_COMPACT_ASCII(obj)) {
     // The common case: the characters are the UTF-8 bytes already.
     bytes = static_cast<const char*>(PyUnicode_DATA(obj));
     size = PyUnicode_GET_LENGTH(obj);
-    hash = str_hash(obj);
   } else {
     bytes = PyUnicode_AsUTF8AndSize(obj, &size);
     if (bytes == nullptr) throw PythonError{};
-    if (canonical_width(obj)) {
-      hash = str_hash(obj);
-    } else {
-      // Hashed as the str that Python would make of the same text.
-      const Ref canonical = check(
-          PyUnicode_FromKindAndData(PyUnicode_KIND(obj), PyUnicode_DATA(obj), PyUnicode_GET_LENGTH(obj)));
-      hash = str_hash(canonical.get());
-    }
   }
+  const Py_hash_t hash = text_hash(obj);
   if (hash == -1) throw PythonError{};
   return {std::string_view(bytes, static_cast<std::size_t>(size)), static_cast<std::uint64_t>(hash)};
+}
+
+// Whether the str holds a surrogate code point, which has no UTF-8 form.
+bool has_surrogate(PyObject* str) {
+  const int kind = PyUnicode_KIND(str);
+  if (kind == PyUnicode_1BYTE_KIND) return false;
+  const void* data = PyUnicode_DATA(str);
+  const Py_ssize_t length = PyUnicode_GET_LENGTH(str);
+  for (Py_ssize_t i = 0; i < length; ++i) {
+    const Py_UCS4 c = PyUnicode_READ(kind, data, i);
+    if (c >= 0xD800 && c <= 0xDFFF) return true;
+  }
+  return false;
 }
 
 bool is_numpy_bool(PyTypeObject* type) {
@@ -193,20 +206,37 @@ namespace {
 }
 
 // The pair's two names, converted as `name_key` would but only when that
-// can neither run Python code nor allocate: a tuple of two strs whose
-// characters are their UTF-8 bytes (str's hash is computed in place).
+// can neither run Python code nor leave an error: a tuple of two strs that
+// have a UTF-8 form. Making that form, or a canonical copy to hash, only
+// allocates memory, and the interpreter collects garbage (which may run
+// finalisers) between bytecodes or at a signal check, never inside an
+// allocation. Short of memory, the pair is left to the careful path.
 bool plain_pair(PyObject* item, NameKey& source, NameKey& target) {
   if (!PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 2) return false;
   PyObject* names[2] = {PyTuple_GET_ITEM(item, 0), PyTuple_GET_ITEM(item, 1)};
   NameKey* keys[2] = {&source, &target};
   for (int k = 0; k < 2; ++k) {
     PyObject* name = names[k];
-    if (!PyUnicode_Check(name) || !PyUnicode_IS_COMPACT_ASCII(name)) return false;
-    const Py_hash_t hash = str_hash(name);
-    if (hash == -1) return false;
-    *keys[k] = {std::string_view(static_cast<const char*>(PyUnicode_DATA(name)),
-                                 static_cast<std::size_t>(PyUnicode_GET_LENGTH(name))),
-                static_cast<std::uint64_t>(hash)};
+    if (!PyUnicode_Check(name)) return false;
+    Py_ssize_t size = 0;
+    const char* bytes;
+    if (PyUnicode_IS_COMPACT_ASCII(name)) {
+      bytes = static_cast<const char*>(PyUnicode_DATA(name));
+      size = PyUnicode_GET_LENGTH(name);
+    } else {
+      if (has_surrogate(name)) return false;
+      bytes = PyUnicode_AsUTF8AndSize(name, &size);
+      if (bytes == nullptr) {
+        PyErr_Clear();
+        return false;
+      }
+    }
+    const Py_hash_t hash = text_hash(name);
+    if (hash == -1) {
+      PyErr_Clear();
+      return false;
+    }
+    *keys[k] = {std::string_view(bytes, static_cast<std::size_t>(size)), static_cast<std::uint64_t>(hash)};
   }
   return true;
 }
@@ -235,12 +265,12 @@ bool intern_apart(PyObject* obj, std::size_t pairs) {
 // thread, which holds the interpreter lock, reads the pairs and hands their
 // names to an InterningThread. That thread reads the characters of strs
 // that the list holds, and the list holds them only as long as no Python
-// code runs: a signal handler, or a finaliser run by the collector when an
-// object is allocated, may change the list and free them. So this thread
-// drains the interning thread before each interrupt check, and before any
-// pair that it cannot convert without allocating or raising (anything but a
-// tuple of two ASCII strs). A failure of the interning thread comes from a
-// pair before the one this thread is at, so it is the one raised. A handler
+// code runs: a signal handler, or a finaliser run by the collector, may
+// change the list and free them. So this thread drains the interning thread
+// before each interrupt check, and before any pair that it cannot convert
+// without raising (anything but a tuple of two strs with a UTF-8 form: see
+// plain_pair). A failure of the interning thread comes from a pair before
+// the one this thread is at, so it is the one raised. A handler
 // that forks leaves the child without the interning thread: the child goes
 // on interning in place.
 //
