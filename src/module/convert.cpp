@@ -139,19 +139,23 @@ Py_hash_t text_hash(PyObject* str) {
   return canonical ? str_hash(canonical.get()) : -1;
 }
 
+// The str's UTF-8 bytes, owned by the str; nullptr with an error set on
+// failure (a surrogate, or memory running out).
+const char* utf8_of(PyObject* str, Py_ssize_t& size) {
+  if (PyUnicode_IS_COMPACT_ASCII(str)) {
+    // The common case: the characters are the UTF-8 bytes already.
+    size = PyUnicode_GET_LENGTH(str);
+    return static_cast<const char*>(PyUnicode_DATA(str));
+  }
+  return PyUnicode_AsUTF8AndSize(str, &size);
+}
+
 // The name's UTF-8 bytes (owned by the str) and its hash.
 NameKey name_key(PyObject* obj) {
   if (!PyUnicode_Check(obj)) cannot_convert(obj, "PyString");
   Py_ssize_t size = 0;
-  const char* bytes;
-  if (PyUnicode_IS_COMPACT_ASCII(obj)) {
-    // The common case: the characters are the UTF-8 bytes already.
-    bytes = static_cast<const char*>(PyUnicode_DATA(obj));
-    size = PyUnicode_GET_LENGTH(obj);
-  } else {
-    bytes = PyUnicode_AsUTF8AndSize(obj, &size);
-    if (bytes == nullptr) throw PythonError{};
-  }
+  const char* bytes = utf8_of(obj, size);
+  if (bytes == nullptr) throw PythonError{};
   const Py_hash_t hash = text_hash(obj);
   if (hash == -1) throw PythonError{};
   return {std::string_view(bytes, static_cast<std::size_t>(size)), static_cast<std::uint64_t>(hash)};
@@ -217,21 +221,10 @@ bool plain_pair(PyObject* item, NameKey& source, NameKey& target) {
   NameKey* keys[2] = {&source, &target};
   for (int k = 0; k < 2; ++k) {
     PyObject* name = names[k];
-    if (!PyUnicode_Check(name)) return false;
+    if (!PyUnicode_Check(name) || (!PyUnicode_IS_COMPACT_ASCII(name) && has_surrogate(name))) return false;
     Py_ssize_t size = 0;
-    const char* bytes;
-    if (PyUnicode_IS_COMPACT_ASCII(name)) {
-      bytes = static_cast<const char*>(PyUnicode_DATA(name));
-      size = PyUnicode_GET_LENGTH(name);
-    } else {
-      if (has_surrogate(name)) return false;
-      bytes = PyUnicode_AsUTF8AndSize(name, &size);
-      if (bytes == nullptr) {
-        PyErr_Clear();
-        return false;
-      }
-    }
-    const Py_hash_t hash = text_hash(name);
+    const char* bytes = utf8_of(name, size);
+    const Py_hash_t hash = bytes != nullptr ? text_hash(name) : -1;
     if (hash == -1) {
       PyErr_Clear();
       return false;
