@@ -110,33 +110,44 @@ Py_hash_t str_hash(PyObject* str) {
   return cached != -1 ? cached : PyUnicode_Type.tp_hash(str);
 }
 
-// Whether the str holds its characters at the narrowest width that fits
-// them, as every str that Python makes does. The C API lets a caller make a
-// wider one (PyUnicode_New with its maximum rounded up), and str hashes the
-// stored units: such a str hashes differently from the same text held
-// canonically. Only 2- and 4-byte strs can be too wide for their text in a
-// way that changes the hash (a 1-byte str's units are its code points).
-bool canonical_width(PyObject* str) {
-  const Py_ssize_t length = PyUnicode_GET_LENGTH(str);
-  const void* data = PyUnicode_DATA(str);
+// What one pass over the code points of a str that is not compact ASCII
+// tells: whether it holds a surrogate, which has no UTF-8 form, and whether
+// it holds its characters at the narrowest width that fits them, as every
+// str that Python makes does. The C API lets a caller make a wider one
+// (PyUnicode_New with its maximum rounded up), and str hashes the stored
+// units: such a str hashes differently from the same text held canonically.
+// Only 2- and 4-byte strs can be too wide in a way that changes the hash (a
+// 1-byte str's units are its code points), and only they hold surrogates.
+struct TextScan {
+  bool surrogate = false;
+  bool canonical = true;
+};
+
+TextScan scan_text(PyObject* str) {
   const int kind = PyUnicode_KIND(str);
-  if (kind == PyUnicode_1BYTE_KIND || length == 0) return true;
+  const Py_ssize_t length = PyUnicode_GET_LENGTH(str);
+  if (kind == PyUnicode_1BYTE_KIND || length == 0) return {};
+  const void* data = PyUnicode_DATA(str);
   const Py_UCS4 narrower = kind == PyUnicode_2BYTE_KIND ? 0xFF : 0xFFFF;
+  TextScan scan{false, false};
   for (Py_ssize_t i = 0; i < length; ++i) {
-    if (PyUnicode_READ(kind, data, i) > narrower) return true;
+    const Py_UCS4 c = PyUnicode_READ(kind, data, i);
+    scan.canonical |= c > narrower;
+    scan.surrogate |= c >= 0xD800 && c <= 0xDFFF;
   }
-  return false;
+  return scan;
 }
 
 // str's own hash (keyed per process) of the str's text held canonically,
 // so that every str of the same text gives the same hash and names compare
 // by their bytes alone; -1 with an error set when memory runs out.
-Py_hash_t text_hash(PyObject* str) {
-  if (PyUnicode_IS_COMPACT_ASCII(str) || canonical_width(str)) return str_hash(str);
+// `canonical`: whether the str is held canonically already.
+Py_hash_t text_hash(PyObject* str, bool canonical) {
+  if (canonical) return str_hash(str);
   // Hashed as the str that Python would make of the same text.
-  const Ref canonical =
+  const Ref copy =
       Ref::steal(PyUnicode_FromKindAndData(PyUnicode_KIND(str), PyUnicode_DATA(str), PyUnicode_GET_LENGTH(str)));
-  return canonical ? str_hash(canonical.get()) : -1;
+  return copy ? str_hash(copy.get()) : -1;
 }
 
 // The str's UTF-8 bytes, owned by the str; nullptr with an error set on
@@ -156,22 +167,9 @@ NameKey name_key(PyObject* obj) {
   Py_ssize_t size = 0;
   const char* bytes = utf8_of(obj, size);
   if (bytes == nullptr) throw PythonError{};
-  const Py_hash_t hash = text_hash(obj);
+  const Py_hash_t hash = text_hash(obj, PyUnicode_IS_COMPACT_ASCII(obj) || scan_text(obj).canonical);
   if (hash == -1) throw PythonError{};
   return {std::string_view(bytes, static_cast<std::size_t>(size)), static_cast<std::uint64_t>(hash)};
-}
-
-// Whether the str holds a surrogate code point, which has no UTF-8 form.
-bool has_surrogate(PyObject* str) {
-  const int kind = PyUnicode_KIND(str);
-  if (kind == PyUnicode_1BYTE_KIND) return false;
-  const void* data = PyUnicode_DATA(str);
-  const Py_ssize_t length = PyUnicode_GET_LENGTH(str);
-  for (Py_ssize_t i = 0; i < length; ++i) {
-    const Py_UCS4 c = PyUnicode_READ(kind, data, i);
-    if (c >= 0xD800 && c <= 0xDFFF) return true;
-  }
-  return false;
 }
 
 bool is_numpy_bool(PyTypeObject* type) {
@@ -221,10 +219,12 @@ bool plain_pair(PyObject* item, NameKey& source, NameKey& target) {
   NameKey* keys[2] = {&source, &target};
   for (int k = 0; k < 2; ++k) {
     PyObject* name = names[k];
-    if (!PyUnicode_Check(name) || (!PyUnicode_IS_COMPACT_ASCII(name) && has_surrogate(name))) return false;
+    if (!PyUnicode_Check(name)) return false;
+    const TextScan scan = PyUnicode_IS_COMPACT_ASCII(name) ? TextScan{} : scan_text(name);
+    if (scan.surrogate) return false;
     Py_ssize_t size = 0;
     const char* bytes = utf8_of(name, size);
-    const Py_hash_t hash = bytes != nullptr ? text_hash(name) : -1;
+    const Py_hash_t hash = bytes != nullptr ? text_hash(name, scan.canonical) : -1;
     if (hash == -1) {
       PyErr_Clear();
       return false;
