@@ -46,42 +46,18 @@ namespace {
 
 inline constexpr std::uint32_t kUnreached = kEndMarker;
 
-// Successors in outgoing order, packed: the search walks them once per source.
+// What every search reads and none writes: the graph's outgoing rows, and
+// the start of each node's incoming row, which sizes its range of
+// predecessor slots.
 struct Successors {
-  std::vector<std::uint32_t> begin;  // node_count() + 1 offsets into target
-  std::vector<NodeId> target;
+  const std::vector<EdgeId>& begin;  // node_count() + 1 offsets into target
+  const std::vector<NodeId>& target;
 };
 
-// What every search reads and none writes, built from the edge array by
-// counting sorts rather than by walks of the linked lists, whose edges lie
-// scattered through the array. A node's list holds its edges most recently
-// added first, so the successors are placed from the last edge back.
 struct Layout {
-  explicit Layout(const Graph& graph) {
-    const std::size_t n = graph.node_count();
-    const std::vector<Edge>& edges = graph.edges();
-    succ.begin.assign(n + 1, 0);
-    pred_begin.assign(n + 1, 0);
-    Poller poller;
-    for (const Edge& e : edges) {
-      poller.tick();
-      ++succ.begin[e.source + 1];
-      ++pred_begin[e.target + 1];
-    }
-    for (std::size_t v = 0; v < n; ++v) {
-      succ.begin[v + 1] += succ.begin[v];
-      pred_begin[v + 1] += pred_begin[v];
-    }
-    succ.target.resize(edges.size());
-    std::vector<std::uint32_t> fill(succ.begin.begin(), succ.begin.end() - 1);
-    for (std::size_t e = edges.size(); e-- > 0;) {
-      poller.tick();
-      succ.target[fill[edges[e].source]++] = edges[e].target;
-    }
-  }
+  explicit Layout(const Graph& graph) : succ{graph.out_begin(), graph.out_targets()}, pred_begin(graph.in_begin()) {}
   Successors succ;
-  // Start of each node's predecessor slot range: the in-degree prefix sums.
-  std::vector<std::uint32_t> pred_begin;
+  const std::vector<EdgeId>& pred_begin;
 };
 
 // What one search knows about a node; kept together because the search and
@@ -386,11 +362,9 @@ std::size_t search_work(std::size_t sources, const Graph& graph) {
 
 }  // namespace
 
-ScoreMap betweenness_on_graph(Graph graph, bool normalized, std::optional<std::vector<NodeId>> sources,
-                              Threads threads) {
+ScoreMap betweenness_from(const Graph& graph, bool normalized, const std::vector<NodeId>* sources, Threads threads) {
   const std::size_t n = graph.node_count();
   if (n == 0) return {};
-  graph.drop_name_index();  // names are only read back, never looked up
   if (sources) {
     for (const NodeId s : *sources) {
       if (s >= n) throw InternalFailure("betweenness source outside the graph");
@@ -424,23 +398,19 @@ ScoreMap betweenness_on_graph(Graph graph, bool normalized, std::optional<std::v
       sources && !sources->empty() ? count / static_cast<double>(sources->size()) : 1.0;
   const double factor = norm * sample_scale;
 
-  ScoreMap result;
-  result.scores = std::move(score);
-  for (Score& value : result.scores) value = value * factor;
-  result.names = std::move(graph).take_names();
-  return result;
+  for (Score& value : score) value = value * factor;
+  return score;
 }
 
-ScoreMap betweenness_impl(EdgeList edges, bool normalized, Threads threads) {
-  return betweenness_on_graph(build_graph(std::move(edges)), normalized, std::nullopt, threads);
+ScoreMap betweenness(const Graph& graph, bool normalized, Threads threads) {
+  return betweenness_from(graph, normalized, nullptr, threads);
 }
 
-ScoreMap sampled_betweenness_impl(EdgeList edges, std::uint64_t sample_size, std::uint64_t seed, bool normalized,
-                                  Threads threads) {
-  Graph graph = build_graph(std::move(edges));
+ScoreMap sampled_betweenness(const Graph& graph, std::uint64_t sample_size, std::uint64_t seed, bool normalized,
+                             Threads threads) {
   const std::size_t n = graph.node_count();
   if (n == 0) return {};
-  if (sample_size >= n) return betweenness_on_graph(std::move(graph), normalized, std::nullopt, threads);
+  if (sample_size >= n) return betweenness_from(graph, normalized, nullptr, threads);
 
   // Fisher-Yates from the back, driven by a 64-bit linear congruential
   // generator (multiplier 0x5851F42D4C957F2D, increment 1) seeded with `seed`
@@ -456,7 +426,7 @@ ScoreMap sampled_betweenness_impl(EdgeList edges, std::uint64_t sample_size, std
     std::swap(order[i], order[j]);
   }
   order.resize(sample_size);
-  return betweenness_on_graph(std::move(graph), normalized, std::move(order), threads);
+  return betweenness_from(graph, normalized, &order, threads);
 }
 
 }  // namespace lhg

@@ -22,11 +22,10 @@ namespace lhg {
 // On more than one thread the sources' searches run at once and their
 // dependencies join the scores in source order, so the bits are those of
 // one thread.
-ScoreMap betweenness_on_graph(Graph graph, bool normalized,
-                              std::optional<std::vector<NodeId>> sources = std::nullopt, Threads threads = Threads{});
+ScoreMap betweenness_from(const Graph& graph, bool normalized, const std::vector<NodeId>* sources, Threads threads);
 
-ScoreMap betweenness_impl(EdgeList edges, bool normalized, Threads threads = Threads{});
-ScoreMap sampled_betweenness_impl(EdgeList edges, std::uint64_t sample_size, std::uint64_t seed, bool normalized,
-                                  Threads threads = Threads{});
+ScoreMap betweenness(const Graph& graph, bool normalized, Threads threads = Threads{});
+ScoreMap sampled_betweenness(const Graph& graph, std::uint64_t sample_size, std::uint64_t seed, bool normalized,
+                             Threads threads = Threads{});
 
 }  // namespace lhg

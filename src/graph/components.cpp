@@ -96,9 +96,7 @@ Components component_search(const Graph& graph) {
   return all;
 }
 
-Components strongly_connected_impl(EdgeList edges) {
-  Graph graph = build_graph(std::move(edges));
-  graph.drop_name_index();  // names are only read back, never looked up
+Components strongly_connected(const Graph& graph) {
   const Components all = component_search(graph);
 
   struct Span {
@@ -127,7 +125,6 @@ Components strongly_connected_impl(EdgeList edges) {
                           all.members.begin() + static_cast<std::ptrdiff_t>(s.end));
     result.ends.push_back(result.members.size());
   }
-  result.names = std::move(graph).take_names();
   return result;
 }
 

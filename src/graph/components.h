@@ -13,7 +13,6 @@ namespace lhg {
 // Components as one flat member array: component c is
 // members[ends[c - 1], ends[c]), with ends[-1] read as 0.
 struct Components {
-  NameTable names;  // node number -> name; empty when there is no component
   std::vector<NodeId> members;
   std::vector<std::size_t> ends;
 
@@ -21,11 +20,11 @@ struct Components {
 };
 
 // Every component, single nodes included, in the order the second pass
-// finds them, members in the order it reaches them. `names` stays empty.
+// finds them, members in the order it reaches them.
 Components component_search(const Graph& graph);
 
 // The components of two or more nodes, larger first; equal sizes keep the
 // order of the search.
-Components strongly_connected_impl(EdgeList edges);
+Components strongly_connected(const Graph& graph);
 
 }  // namespace lhg

@@ -2,14 +2,18 @@
 //
 // Nodes are numbered densely in order of first appearance, the source of a
 // pair before its target. Every pair is its own edge, so parallel edges and
-// self loops stay. Each node's outgoing and incoming edges form singly linked
-// lists threaded through the edge array; a new edge goes to the head of both
-// lists, so every walk visits a node's edges most recently added first. Both
+// self loops stay. Each node's outgoing and incoming edges are held packed
+// (compressed rows, one array of neighbours a direction), most recently
+// added first, so every walk visits a node's edges in that order. Both
 // orders reach the results of the analyses (their traversal orders and
 // floating-point sums), so they are part of the contract, not a detail.
+//
+// A built graph never changes: every analysis takes it as `const Graph&`,
+// and any number of threads may read it at once.
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -18,9 +22,7 @@
 
 namespace lhg {
 
-struct Edge {
-  EdgeId next_out;  // next edge leaving `source`, or the end marker
-  EdgeId next_in;   // next edge entering `target`, or the end marker
+struct EdgePair {
   NodeId source;
   NodeId target;
 };
@@ -54,7 +56,7 @@ class EdgeList {
  private:
   friend class Graph;
   NameTable names_;
-  std::vector<Edge> edges_;  // links not yet threaded
+  std::vector<EdgePair> edges_;
   std::uint32_t edge_limit_ = kEndMarker;
   // The last pair's source and its hash. A dependency list names a
   // package's dependencies one after another, so most sources are the one
@@ -69,56 +71,76 @@ class Graph {
  public:
   Graph(Graph&&) noexcept = default;
   Graph& operator=(Graph&&) noexcept = default;
-  Graph(const Graph&) = delete;
+  Graph(const Graph&) = delete;  // potentially gigabytes
   Graph& operator=(const Graph&) = delete;
 
   std::size_t node_count() const noexcept { return names_.size(); }
-  std::size_t edge_count() const noexcept { return edges_.size(); }
+  std::size_t edge_count() const noexcept { return out_target_.size(); }
   std::string_view name(NodeId v) const noexcept { return names_.name(v); }
+  NameKey key(NodeId v) const noexcept { return names_.key(v); }
   NodeId find(NameKey key) const noexcept { return names_.find(key); }
-  const std::vector<Edge>& edges() const noexcept { return edges_; }
+  const NameTable& names() const noexcept { return names_; }
 
-  // Calls f(target) for each edge leaving v, most recently added first.
+  // v's outgoing edges' targets, most recently added first.
+  std::span<const NodeId> successors(NodeId v) const noexcept {
+    return {out_target_.data() + out_begin_[v], out_target_.data() + out_begin_[v + 1]};
+  }
+  // The position of each of those edges in the edge list, in the same order.
+  std::span<const EdgeId> out_edges(NodeId v) const noexcept {
+    return {out_edge_.data() + out_begin_[v], out_edge_.data() + out_begin_[v + 1]};
+  }
+  // v's incoming edges' sources, most recently added first.
+  std::span<const NodeId> predecessors(NodeId v) const noexcept {
+    return {in_source_.data() + in_begin_[v], in_source_.data() + in_begin_[v + 1]};
+  }
+  std::size_t out_degree(NodeId v) const noexcept { return out_begin_[v + 1] - out_begin_[v]; }
+  std::size_t in_degree(NodeId v) const noexcept { return in_begin_[v + 1] - in_begin_[v]; }
+
+  template <Direction dir>
+  std::span<const NodeId> neighbors(NodeId v) const noexcept {
+    if constexpr (dir == Direction::kForward) {
+      return successors(v);
+    } else {
+      return predecessors(v);
+    }
+  }
   template <class F>
   void for_each_successor(NodeId v, F&& f) const {
-    for (EdgeId e = first_out_[v]; e < edges_.size(); e = edges_[e].next_out) f(edges_[e].target);
+    for (const NodeId t : successors(v)) f(t);
   }
-  // Calls f(source) for each edge entering v, most recently added first.
   template <class F>
   void for_each_predecessor(NodeId v, F&& f) const {
-    for (EdgeId e = first_in_[v]; e < edges_.size(); e = edges_[e].next_in) f(edges_[e].source);
+    for (const NodeId s : predecessors(v)) f(s);
   }
   template <Direction dir, class F>
   void for_each_neighbor(NodeId v, F&& f) const {
-    if constexpr (dir == Direction::kForward) {
-      for_each_successor(v, f);
-    } else {
-      for_each_predecessor(v, f);
-    }
+    for (const NodeId u : neighbors<dir>(v)) f(u);
   }
 
-  // Frees the edges and the lists, keeping the names, for a core that has
-  // copied what it needs into a layout of its own.
-  void drop_adjacency() noexcept {
-    edges_ = {};
-    first_out_ = {};
-    first_in_ = {};
-  }
+  // The packed rows: node v's outgoing edges are slots
+  // out_begin()[v] .. out_begin()[v + 1] - 1 of out_targets(), and so on.
+  const std::vector<EdgeId>& out_begin() const noexcept { return out_begin_; }
+  const std::vector<NodeId>& out_targets() const noexcept { return out_target_; }
+  const std::vector<EdgeId>& in_begin() const noexcept { return in_begin_; }
+  const std::vector<NodeId>& in_sources() const noexcept { return in_source_; }
 
-  // Frees the name lookup, keeping the names, for a core that looks none up.
-  void drop_name_index() noexcept { names_.drop_index(); }
+  // Bytes held: names, their index and the adjacency.
+  std::size_t nbytes() const noexcept;
 
-  // Hands the names over to a result that outlives the graph.
-  NameTable take_names() && noexcept;
+  // Same names in the same order and the same edges in the same order: the
+  // graphs of equal edge lists.
+  bool operator==(const Graph& other) const noexcept;
 
  private:
   friend Graph build_graph(EdgeList edges);
   explicit Graph(EdgeList&& edges);
 
   NameTable names_;  // the node map: name <-> node number
-  std::vector<EdgeId> first_out_;
-  std::vector<EdgeId> first_in_;
-  std::vector<Edge> edges_;
+  std::vector<EdgeId> out_begin_;  // node_count() + 1 offsets
+  std::vector<NodeId> out_target_;
+  std::vector<EdgeId> out_edge_;
+  std::vector<EdgeId> in_begin_;  // node_count() + 1 offsets
+  std::vector<NodeId> in_source_;
 };
 
 Graph build_graph(EdgeList edges);

@@ -32,6 +32,7 @@ std::string_view NameArena::store(std::string_view bytes) {
     blocks_.push_back(std::make_unique_for_overwrite<char[]>(size));
     free_ = blocks_.back().get();
     left_ = size;
+    reserved_ += size;
     next_block_ = std::min(2 * next_block_, kMaxBlock);
   }
   char* copy = free_;
@@ -109,6 +110,16 @@ void NameTable::prefetch_bytes(std::uint64_t hash) const noexcept {
 void NameTable::drop_index() noexcept {
   slots_ = {};
   shift_ = 64;
+}
+
+void NameTable::shrink_to_fit() {
+  names_.shrink_to_fit();
+  hashes_.shrink_to_fit();
+}
+
+std::size_t NameTable::nbytes() const noexcept {
+  return arena_.nbytes() + names_.capacity() * sizeof(std::string_view) +
+         hashes_.capacity() * sizeof(std::uint64_t) + slots_.capacity() * sizeof(std::uint64_t);
 }
 
 // Keeps the load factor at or below one half; linear probing stays short.

@@ -37,9 +37,12 @@ class NameArena {
 
   // A copy of `bytes`, valid as long as the arena.
   std::string_view store(std::string_view bytes);
+  // Bytes of the blocks, used or not.
+  std::size_t nbytes() const noexcept { return reserved_; }
 
  private:
   std::vector<std::unique_ptr<char[]>> blocks_;
+  std::size_t reserved_ = 0;
   char* free_ = nullptr;  // the unused end of the last block
   std::size_t left_ = 0;
   std::size_t next_block_ = 4096;
@@ -108,6 +111,11 @@ class NameTable {
 
   // Drops the lookup index, keeping the names; for results that only read them.
   void drop_index() noexcept;
+  // Frees the room that growing left in the per-name arrays, for a table
+  // that is complete.
+  void shrink_to_fit();
+  // Bytes held: the names' bytes, the per-name arrays and the index.
+  std::size_t nbytes() const noexcept;
 
  private:
   void grow();

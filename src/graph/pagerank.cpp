@@ -57,33 +57,20 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // What both versions start from and end with: the graph, every score at
 // 1 / N, the out-degrees and the teleport term, computed once per call.
 struct PowerIteration {
-  PowerIteration(EdgeList edges, double alpha)
-      : graph(build_graph(std::move(edges))),
-        n(graph.node_count()),
+  PowerIteration(const Graph& g, double alpha)
+      : graph(g),
+        n(g.node_count()),
         count(static_cast<double>(n)),
         score(n, 1.0 / count),
         next(n),
         out_degree(n, 0),
         teleport((1.0 - alpha) / count) {
-    // Counting over the edge array gives the lengths of the outgoing lists
-    // without walking them.
-    Poller poller;
-    for (const Edge& e : graph.edges()) {
-      poller.tick();
-      ++out_degree[e.source];
-    }
-    // Nothing here looks a name up: only the names themselves are needed.
-    graph.drop_name_index();
+    for (NodeId v = 0; v < n; ++v) out_degree[v] = g.out_degree(v);
   }
 
-  ScoreMap finish() && {
-    ScoreMap result;
-    result.scores = std::move(score);
-    result.names = std::move(graph).take_names();
-    return result;
-  }
+  ScoreMap finish() && { return std::move(score); }
 
-  Graph graph;
+  const Graph& graph;
   std::size_t n;
   double count;  // N, the node count as a double
   std::vector<Score> score;
@@ -94,8 +81,8 @@ struct PowerIteration {
 
 }  // namespace
 
-ScoreMap pagerank_literal(EdgeList edges, double alpha, std::uint64_t max_iter) {
-  PowerIteration state(std::move(edges), alpha);
+ScoreMap pagerank_literal(const Graph& g, double alpha, std::uint64_t max_iter) {
+  PowerIteration state(g, alpha);
   if (state.n == 0) return {};
   auto& [graph, n, count, score, next, out_degree, teleport] = state;
 
@@ -134,25 +121,14 @@ class TargetBlocks {
   // 2^shift nodes (shift at most 16).
   using Target = std::uint16_t;
 
-  // Takes all it needs of the graph's edges and frees them before building
-  // its own arrays, so that the two layouts are never held at once.
-  TargetBlocks(Graph& graph, const std::vector<std::size_t>& out_degree, unsigned shift) : shift_(shift) {
+  TargetBlocks(const Graph& graph, const std::vector<std::size_t>& out_degree, unsigned shift) : shift_(shift) {
     const std::size_t n = graph.node_count();
     const std::size_t m = graph.edge_count();
     // A handful of passes over the edges: each polls as the iterations do.
     Poller poller;
-    // The targets by source, counting sort over the edge array.
-    std::vector<EdgeId> start(n + 1, 0);
-    for (NodeId i = 0; i < n; ++i) start[i + 1] = start[i] + static_cast<EdgeId>(out_degree[i]);
-    std::vector<NodeId> by_source(m);
-    {
-      std::vector<EdgeId> fill(start.begin(), start.end() - 1);
-      for (const Edge& e : graph.edges()) {
-        poller.tick();
-        by_source[fill[e.source]++] = e.target;
-      }
-    }
-    graph.drop_adjacency();
+    // The targets by source: the graph's outgoing rows.
+    const std::vector<EdgeId>& start = graph.out_begin();
+    const std::vector<NodeId>& by_source = graph.out_targets();
     const std::size_t blocks = (n + block_size() - 1) >> shift_;
     std::vector<std::size_t> target_fill(blocks + 1, 0);
     for (const NodeId j : by_source) {
@@ -537,14 +513,13 @@ struct ParallelIteration {
 // threads. A block's nodes take all their additions within
 // the block's sweep, in their defining order, so which thread sweeps which
 // block changes no bit.
-ScoreMap iterate(EdgeList edges, double alpha, std::uint64_t max_iter, std::size_t tables, bool at_once,
+ScoreMap iterate(const Graph& g, double alpha, std::uint64_t max_iter, std::size_t tables, bool at_once,
                  Threads threads) {
-  PowerIteration state(std::move(edges), alpha);
+  PowerIteration state(g, alpha);
   if (state.n == 0) return {};
   auto& [graph, n, count, score, next, out_degree, teleport] = state;
 
-  // The blocks hold all that the iterations read of the graph, which they
-  // free once they have it.
+  // The blocks hold all that the iterations read of the graph.
   const std::size_t edge_count = graph.edge_count();
   const TargetBlocks blocks(graph, out_degree, parallel_tuning().pagerank_block_shift);
   const std::vector<NodeId>& dangling = blocks.dangling();
@@ -595,16 +570,12 @@ ScoreMap iterate(EdgeList edges, double alpha, std::uint64_t max_iter, std::size
 
 }  // namespace
 
-ScoreMap pagerank_impl(EdgeList edges, double alpha, std::uint64_t max_iter) {
-  return iterate(std::move(edges), alpha, max_iter, 0, false, Threads{});
+ScoreMap pagerank(const Graph& graph, double alpha, std::uint64_t max_iter, Threads threads) {
+  return iterate(graph, alpha, max_iter, 0, false, threads);
 }
 
-ScoreMap pagerank_impl(EdgeList edges, double alpha, std::uint64_t max_iter, Threads threads) {
-  return iterate(std::move(edges), alpha, max_iter, 0, false, threads);
-}
-
-ScoreMap pagerank_impl(EdgeList edges, double alpha, std::uint64_t max_iter, std::size_t tables, Threads threads) {
-  return iterate(std::move(edges), alpha, max_iter, tables, true, threads);
+ScoreMap pagerank(const Graph& graph, double alpha, std::uint64_t max_iter, std::size_t tables, Threads threads) {
+  return iterate(graph, alpha, max_iter, tables, true, threads);
 }
 
 }  // namespace lhg

@@ -5,44 +5,22 @@
 // queue in non-decreasing order and every recorded depth is a shortest
 // distance. Nodes at depth max_depth are recorded but not expanded. The start
 // node is marked before the search begins, so cycles and self loops never
-// bring it into its own result, and parallel edges find nothing new.
+// bring it into its own result, and parallel edges find nothing new. A
+// search touches the nodes and edges it reaches and nothing else: its marks
+// are cleared node by node afterwards, not array-wide.
 #include "graph/reachability.h"
 
 #include "graph/interrupt.h"
 
-#include <algorithm>
 #include <cstdint>
-#include <optional>
 
 namespace lhg {
 namespace {
 
-// The discovered sets of one search after another over the same graph. A
-// node counts as discovered when its stamp equals the current generation, so
-// a new search starts by bumping the generation instead of clearing an array
-// over all nodes: a batch of k searches costs what they reach, not k * n.
-class Discovered {
- public:
-  explicit Discovered(std::size_t node_count) : stamp_(node_count, 0) {}
-
-  void next_search() {
-    if (++generation_ == 0) {
-      // After 2**32 - 1 searches old stamps would match again; clearing once
-      // per 2**32 searches keeps the amortised cost nil.
-      std::fill(stamp_.begin(), stamp_.end(), 0);
-      generation_ = 1;
-    }
-  }
-  // Marks v; true when v was not yet discovered in the current search.
-  bool mark(NodeId v) noexcept {
-    if (stamp_[v] == generation_) return false;
-    stamp_[v] = generation_;
-    return true;
-  }
-
- private:
-  std::vector<std::uint32_t> stamp_;
-  std::uint32_t generation_ = 0;
+// Unmarks on every way out, an interrupt's included.
+struct ClearAfter {
+  NodeMarks& marks;
+  ~ClearAfter() { marks.clear(); }
 };
 
 // Appends the nodes within max_depth of s (s excluded) to `found`, in order of
@@ -50,13 +28,13 @@ class Discovered {
 // 1 first) to `level_end`. Appending lets one pair of arrays hold a whole
 // batch. Requires max_depth > 0.
 template <Direction dir>
-void search(const Graph& graph, Discovered& discovered, NodeId s, Depth max_depth, std::vector<NodeId>& found,
+void search(const Graph& graph, NodeMarks& marks, NodeId s, Depth max_depth, std::vector<NodeId>& found,
             std::vector<std::size_t>& level_end, Poller& poller) {
-  discovered.next_search();
-  discovered.mark(s);
+  const ClearAfter clear{marks};
+  marks.mark(s, 0);
   auto visit = [&](NodeId u) {
     poller.tick();
-    if (discovered.mark(u)) found.push_back(u);
+    if (marks.mark(u, 0)) found.push_back(u);
   };
   std::size_t head = found.size();
   graph.for_each_neighbor<dir>(s, visit);
@@ -73,20 +51,39 @@ void search(const Graph& graph, Discovered& discovered, NodeId s, Depth max_dept
 }
 
 template <Direction dir>
-DepthMap depth_search(EdgeList edges, NameKey start, Depth max_depth) {
-  Graph graph = build_graph(std::move(edges));
+DepthMap depth_search(const Graph& graph, NodeId s, Depth max_depth, NodeMarks& marks) {
   DepthMap result;
-  const NodeId s = graph.find(start);
   if (s == kNoNode || max_depth == 0) return result;
-
-  Discovered discovered(graph.node_count());
   Poller poller;
-  search<dir>(graph, discovered, s, max_depth, result.found, result.level_end, poller);
-  if (!result.found.empty()) result.names = std::move(graph).take_names();
+  search<dir>(graph, marks, s, max_depth, result.found, result.level_end, poller);
   return result;
 }
 
-// Positions of the first listing of each distinct name, in list order.
+// A repeated start name is searched once: its search would find the same
+// nodes at the same depths every time.
+template <Direction dir>
+BatchDepths batch_search(const Graph& graph, const NameList& starts, Depth max_depth, NodeMarks& marks) {
+  BatchDepths result;
+  result.keys = first_listings(starts);
+  result.found_begin.reserve(result.keys.size() + 1);
+  result.level_begin.reserve(result.keys.size() + 1);
+  Poller poller;
+  for (const std::size_t k : result.keys) {
+    poller.tick();
+    result.found_begin.push_back(result.found.size());
+    result.level_begin.push_back(result.level_end.size());
+    if (max_depth == 0) continue;
+    const NodeId s = graph.find(starts.key(k));
+    if (s == kNoNode) continue;
+    search<dir>(graph, marks, s, max_depth, result.found, result.level_end, poller);
+  }
+  result.found_begin.push_back(result.found.size());
+  result.level_begin.push_back(result.level_end.size());
+  return result;
+}
+
+}  // namespace
+
 std::vector<std::size_t> first_listings(const NameList& names) {
   std::vector<std::size_t> firsts;
   if (names.empty()) return firsts;
@@ -110,52 +107,20 @@ std::vector<std::size_t> first_listings(const NameList& names) {
   return firsts;
 }
 
-// A repeated start name is searched once: its search would find the same
-// nodes at the same depths every time.
-template <Direction dir>
-BatchDepths batch_search(EdgeList edges, NameList starts, Depth max_depth) {
-  Graph graph = build_graph(std::move(edges));
-  BatchDepths result;
-  result.keys = first_listings(starts);
-  result.found_begin.reserve(result.keys.size() + 1);
-  result.level_begin.reserve(result.keys.size() + 1);
-
-  std::optional<Discovered> discovered;  // made when the first start name is found
-  Poller poller;
-  for (const std::size_t k : result.keys) {
-    poller.tick();
-    result.found_begin.push_back(result.found.size());
-    result.level_begin.push_back(result.level_end.size());
-    if (max_depth == 0) continue;
-    const NodeId s = graph.find(starts.key(k));
-    if (s == kNoNode) continue;
-    if (!discovered) discovered.emplace(graph.node_count());
-    search<dir>(graph, *discovered, s, max_depth, result.found, result.level_end, poller);
-  }
-  result.found_begin.push_back(result.found.size());
-  result.level_begin.push_back(result.level_end.size());
-
-  if (!result.found.empty()) result.names = std::move(graph).take_names();
-  result.starts = std::move(starts);
-  return result;
+DepthMap ancestors_at_depth(const Graph& graph, NodeId target, Depth max_depth, NodeMarks& marks) {
+  return depth_search<Direction::kBackward>(graph, target, max_depth, marks);
 }
 
-}  // namespace
-
-DepthMap ancestors_at_depth_impl(EdgeList edges, NameKey target, Depth max_depth) {
-  return depth_search<Direction::kBackward>(std::move(edges), target, max_depth);
+DepthMap descendants_at_depth(const Graph& graph, NodeId source, Depth max_depth, NodeMarks& marks) {
+  return depth_search<Direction::kForward>(graph, source, max_depth, marks);
 }
 
-DepthMap descendants_at_depth_impl(EdgeList edges, NameKey source, Depth max_depth) {
-  return depth_search<Direction::kForward>(std::move(edges), source, max_depth);
+BatchDepths batch_ancestors(const Graph& graph, const NameList& targets, Depth max_depth, NodeMarks& marks) {
+  return batch_search<Direction::kBackward>(graph, targets, max_depth, marks);
 }
 
-BatchDepths batch_ancestors_impl(EdgeList edges, NameList targets, Depth max_depth) {
-  return batch_search<Direction::kBackward>(std::move(edges), std::move(targets), max_depth);
-}
-
-BatchDepths batch_descendants_impl(EdgeList edges, NameList sources, Depth max_depth) {
-  return batch_search<Direction::kForward>(std::move(edges), std::move(sources), max_depth);
+BatchDepths batch_descendants(const Graph& graph, const NameList& sources, Depth max_depth, NodeMarks& marks) {
+  return batch_search<Direction::kForward>(graph, sources, max_depth, marks);
 }
 
 }  // namespace lhg

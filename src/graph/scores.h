@@ -8,10 +8,7 @@
 
 namespace lhg {
 
-// scores[v] belongs to the node named names.name(v); one entry per node.
-struct ScoreMap {
-  NameTable names;
-  std::vector<Score> scores;
-};
+// scores[v] belongs to node v; one entry per node.
+using ScoreMap = std::vector<Score>;
 
 }  // namespace lhg

@@ -7,12 +7,12 @@
 
 #include "graph/graph.h"
 #include "graph/names.h"
+#include "graph/scratch.h"
 #include "graph/types.h"
 
 namespace lhg {
 
 struct SubgraphResult {
-  NameTable names;  // node number -> name; empty when no seed was found
   // The seeds found, each once, in the order first given; then every other
   // member in order of discovery.
   std::vector<NodeId> nodes;
@@ -21,7 +21,9 @@ struct SubgraphResult {
   std::vector<std::pair<std::uint32_t, std::uint32_t>> edges;
 };
 
-SubgraphResult subgraph_impl(EdgeList edges, NameList seed_nodes, Depth max_depth, bool include_incoming,
-                             bool include_outgoing);
+// Seeds that name no node are passed over. `marks` is lent unmarked and
+// given back so.
+SubgraphResult subgraph(const Graph& graph, const NameList& seed_nodes, Depth max_depth, bool include_incoming,
+                        bool include_outgoing, NodeMarks& marks);
 
 }  // namespace lhg

@@ -1,5 +1,6 @@
 #include "graph/betweenness.h"
 #include "module/binding.h"
+#include "module/built.h"
 #include "module/concurrent.h"
 #include "module/convert.h"
 #include "module/functions.h"
@@ -22,8 +23,11 @@ PyObject* betweenness(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
     const auto arg = bind<2>(kBetweenness, args, nargs, kwnames);
     EdgeList edges = convert("edges", arg[0], to_edge_list);
     const bool normalized = arg[1] ? convert("normalized", arg[1], to_bool) : true;
-    return score_map_to_dict(
-        run_core([&](Threads threads) { return betweenness_impl(std::move(edges), normalized, threads); }));
+    const auto done = run_core([&](Threads threads) {
+      return build_then(edges, threads,
+                        [&](const Graph& graph, Threads t) { return lhg::betweenness(graph, normalized, t); });
+    });
+    return score_map_to_dict(done.graph, done.result);
   });
 }
 
@@ -34,9 +38,12 @@ PyObject* sampled_betweenness(PyObject*, PyObject* const* args, Py_ssize_t nargs
     const std::uint64_t sample_size = arg[1] ? convert("sample_size", arg[1], to_u64) : kDefaultSampleSize;
     const std::uint64_t seed = arg[2] ? convert("seed", arg[2], to_u64) : kDefaultSeed;
     const bool normalized = arg[3] ? convert("normalized", arg[3], to_bool) : true;
-    return score_map_to_dict(run_core([&](Threads threads) {
-      return sampled_betweenness_impl(std::move(edges), sample_size, seed, normalized, threads);
-    }));
+    const auto done = run_core([&](Threads threads) {
+      return build_then(edges, threads, [&](const Graph& graph, Threads t) {
+        return lhg::sampled_betweenness(graph, sample_size, seed, normalized, t);
+      });
+    });
+    return score_map_to_dict(done.graph, done.result);
   });
 }
 

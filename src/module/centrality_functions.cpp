@@ -2,6 +2,7 @@
 
 #include "graph/pagerank.h"
 #include "module/binding.h"
+#include "module/built.h"
 #include "module/concurrent.h"
 #include "module/convert.h"
 #include "module/functions.h"
@@ -23,8 +24,12 @@ PyObject* pagerank(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     EdgeList edges = convert("edges", arg[0], to_edge_list);
     const double alpha = arg[1] != nullptr ? convert("alpha", arg[1], to_double) : kDefaultAlpha;
     const std::uint64_t max_iter = arg[2] != nullptr ? convert("max_iter", arg[2], to_u64) : kDefaultMaxIter;
-    return score_map_to_dict(
-        run_core([&](Threads threads) { return pagerank_impl(std::move(edges), alpha, max_iter, threads); }));
+    const auto done = run_core([&](Threads threads) {
+      return build_then(edges, threads, [&](const Graph& graph, Threads t) {
+        return lhg::pagerank(graph, alpha, max_iter, t);
+      });
+    });
+    return score_map_to_dict(done.graph, done.result);
   });
 }
 

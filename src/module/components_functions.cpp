@@ -1,5 +1,6 @@
 #include "graph/components.h"
 #include "module/binding.h"
+#include "module/built.h"
 #include "module/concurrent.h"
 #include "module/convert.h"
 #include "module/functions.h"
@@ -16,7 +17,10 @@ PyObject* strongly_connected(PyObject*, PyObject* const* args, Py_ssize_t nargs,
   return guarded([&] {
     const auto arg = bind<1>(kStronglyConnected, args, nargs, kwnames);
     EdgeList edges = convert("edges", arg[0], to_edge_list);
-    return components_to_list(run_core([&](Threads) { return strongly_connected_impl(std::move(edges)); }));
+    const auto done = run_core([&](Threads threads) {
+      return build_then(edges, threads, [](const Graph& graph, Threads) { return lhg::strongly_connected(graph); });
+    });
+    return components_to_list(done.graph, done.result);
   });
 }
 

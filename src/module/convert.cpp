@@ -462,7 +462,7 @@ class SlotList {
 // Stores name -> depth into `dict` for one search's nodes: found[begin, ...)
 // cut at the given level ends, the first level at depth 1. One int serves a
 // whole level.
-void store_depths(PyObject* dict, const NameTable& names, const std::vector<NodeId>& found, std::size_t begin,
+void store_depths(PyObject* dict, const Graph& graph, const std::vector<NodeId>& found, std::size_t begin,
                   std::span<const std::size_t> level_end, Poller& poller) {
   for (std::size_t level = 0; level < level_end.size(); ++level) {
     const std::size_t end = level_end[level];
@@ -470,7 +470,7 @@ void store_depths(PyObject* dict, const NameTable& names, const std::vector<Node
     Ref depth = created(PyLong_FromUnsignedLongLong(level + 1));
     for (std::size_t i = begin; i < end; ++i) {
       poller.tick(kUnitsPerObject);
-      Ref key = name_to_str(names.key(found[i]));
+      Ref key = name_to_str(graph.key(found[i]));
       if (PyDict_SetItem(dict, key.get(), depth.get()) < 0) dict_store_failed();
     }
     begin = end;
@@ -479,47 +479,47 @@ void store_depths(PyObject* dict, const NameTable& names, const std::vector<Node
 
 }  // namespace
 
-PyObject* depth_map_to_dict(DepthMap depths) {
+PyObject* depth_map_to_dict(const Graph& graph, const DepthMap& depths) {
   Ref dict = dict_for(depths.level_end.empty() ? 0 : depths.level_end.back());
   Poller poller;
-  store_depths(dict.get(), depths.names, depths.found, 0, depths.level_end, poller);
+  store_depths(dict.get(), graph, depths.found, 0, depths.level_end, poller);
   return dict.release();
 }
 
-PyObject* batch_to_dict(BatchDepths batch) {
+PyObject* batch_to_dict(const Graph& graph, const NameList& starts, const BatchDepths& batch) {
   Ref outer = dict_for(batch.keys.size());
   const std::span<const std::size_t> all_levels(batch.level_end);
   Poller poller;
   for (std::size_t k = 0; k < batch.keys.size(); ++k) {
     poller.tick(kUnitsPerObject);
-    Ref key = name_to_str(batch.starts.key(batch.keys[k]));
+    Ref key = name_to_str(starts.key(batch.keys[k]));
     Ref inner = dict_for(batch.found_begin[k + 1] - batch.found_begin[k]);
     const std::size_t first = batch.level_begin[k];
-    store_depths(inner.get(), batch.names, batch.found, batch.found_begin[k],
+    store_depths(inner.get(), graph, batch.found, batch.found_begin[k],
                  all_levels.subspan(first, batch.level_begin[k + 1] - first), poller);
     if (PyDict_SetItem(outer.get(), key.get(), inner.get()) < 0) dict_store_failed();
   }
   return outer.release();
 }
 
-PyObject* score_map_to_dict(ScoreMap scores) {
-  Ref dict = dict_for(scores.scores.size());
+PyObject* score_map_to_dict(const Graph& graph, const ScoreMap& scores) {
+  Ref dict = dict_for(scores.size());
   Poller poller;
-  for (std::size_t v = 0; v < scores.scores.size(); ++v) {
+  for (std::size_t v = 0; v < scores.size(); ++v) {
     poller.tick(kUnitsPerObject);
-    Ref key = name_to_str(scores.names.key(static_cast<NodeId>(v)));
-    Ref value = created(PyFloat_FromDouble(scores.scores[v]));
+    Ref key = name_to_str(graph.key(static_cast<NodeId>(v)));
+    Ref value = created(PyFloat_FromDouble(scores[v]));
     if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) dict_store_failed();
   }
   return dict.release();
 }
 
-PyObject* subgraph_to_tuple(SubgraphResult sub) {
+PyObject* subgraph_to_tuple(const Graph& graph, const SubgraphResult& sub) {
   Poller poller;
   SlotList nodes(sub.nodes.size());
   for (std::size_t i = 0; i < sub.nodes.size(); ++i) {
     poller.tick(kUnitsPerObject);
-    nodes.set(i, name_to_str(sub.names.key(sub.nodes[i])));
+    nodes.set(i, name_to_str(graph.key(sub.nodes[i])));
   }
   // Each member's str is made once, for the node list, and shared by the
   // edge tuples: strs are immutable, and a name can stand in many edges.
@@ -542,7 +542,7 @@ PyObject* subgraph_to_tuple(SubgraphResult sub) {
   return result.release();
 }
 
-PyObject* components_to_list(Components components) {
+PyObject* components_to_list(const Graph& graph, const Components& components) {
   Poller poller;
   SlotList outer(components.size());
   std::size_t begin = 0;
@@ -551,12 +551,22 @@ PyObject* components_to_list(Components components) {
     SlotList inner(end - begin);
     for (std::size_t k = begin; k < end; ++k) {
       poller.tick(kUnitsPerObject);
-      inner.set(k - begin, name_to_str(components.names.key(components.members[k])));
+      inner.set(k - begin, name_to_str(graph.key(components.members[k])));
     }
     outer.set(c, std::move(inner).finish());
     begin = end;
   }
   return std::move(outer).finish().release();
+}
+
+PyObject* names_to_list(const Graph& graph, std::span<const NodeId> nodes) {
+  Poller poller;
+  SlotList list(nodes.size());
+  for (std::size_t i = 0; i < nodes.size(); ++i) {
+    poller.tick(kUnitsPerObject);
+    list.set(i, name_to_str(graph.key(nodes[i])));
+  }
+  return std::move(list).finish().release();
 }
 
 }  // namespace lhg::py

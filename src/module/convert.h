@@ -9,6 +9,7 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "graph/components.h"
@@ -53,14 +54,17 @@ bool to_bool(PyObject* obj);
 // hash is the str type's own hash of its text (see name_key), which a str
 // of that text has within the process.
 Ref name_to_str(NameKey name);
-PyObject* depth_map_to_dict(DepthMap depths);
+// dict str -> int: each node found, by depth.
+PyObject* depth_map_to_dict(const Graph& graph, const DepthMap& depths);
 // dict str -> (dict str -> int), one key per distinct start name.
-PyObject* batch_to_dict(BatchDepths batch);
+PyObject* batch_to_dict(const Graph& graph, const NameList& starts, const BatchDepths& batch);
 // dict str -> float, filled in node order.
-PyObject* score_map_to_dict(ScoreMap scores);
+PyObject* score_map_to_dict(const Graph& graph, const ScoreMap& scores);
 // (list of str, list of (str, str)), both lists in the core's order.
-PyObject* subgraph_to_tuple(SubgraphResult sub);
+PyObject* subgraph_to_tuple(const Graph& graph, const SubgraphResult& sub);
 // list of lists of str, components and members in the core's order.
-PyObject* components_to_list(Components components);
+PyObject* components_to_list(const Graph& graph, const Components& components);
+// list of str: the names of `nodes`, in order.
+PyObject* names_to_list(const Graph& graph, std::span<const NodeId> nodes);
 
 }  // namespace lhg::py

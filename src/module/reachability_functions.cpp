@@ -1,5 +1,6 @@
 #include "graph/reachability.h"
 #include "module/binding.h"
+#include "module/built.h"
 #include "module/concurrent.h"
 #include "module/convert.h"
 #include "module/functions.h"
@@ -16,50 +17,59 @@ constexpr Signature kBatchAncestors{"batch_ancestors", kBatchAncestorsParams, 3,
 constexpr const char* kBatchDescendantsParams[] = {"edges", "sources", "max_depth"};
 constexpr Signature kBatchDescendants{"batch_descendants", kBatchDescendantsParams, 3, 3};
 
+using DepthCore = DepthMap (*)(const Graph&, NodeId, Depth, NodeMarks&);
+using BatchCore = BatchDepths (*)(const Graph&, const NameList&, Depth, NodeMarks&);
+
+PyObject* depth_function(const Signature& sig, const char* start_param, DepthCore core, PyObject* const* args,
+                         Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&] {
+    const auto arg = bind<3>(sig, args, nargs, kwnames);
+    EdgeList edges = convert("edges", arg[0], to_edge_list);
+    const OwnedName start = convert(start_param, arg[1], to_node_name);
+    const Depth max_depth = convert("max_depth", arg[2], to_u64);
+    const auto done = run_core([&](Threads threads) {
+      return build_then(edges, threads, [&](const Graph& graph, Threads) {
+        NodeMarks marks(graph.node_count());
+        return core(graph, graph.find(start.key()), max_depth, marks);
+      });
+    });
+    return depth_map_to_dict(done.graph, done.result);
+  });
+}
+
+PyObject* batch_function(const Signature& sig, const char* starts_param, BatchCore core, PyObject* const* args,
+                         Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&] {
+    const auto arg = bind<3>(sig, args, nargs, kwnames);
+    EdgeList edges = convert("edges", arg[0], to_edge_list);
+    const NameList starts = convert(starts_param, arg[1], to_name_list);
+    const Depth max_depth = convert("max_depth", arg[2], to_u64);
+    const auto done = run_core([&](Threads threads) {
+      return build_then(edges, threads, [&](const Graph& graph, Threads) {
+        NodeMarks marks(graph.node_count());
+        return core(graph, starts, max_depth, marks);
+      });
+    });
+    return batch_to_dict(done.graph, starts, done.result);
+  });
+}
+
 }  // namespace
 
 PyObject* ancestors_at_depth(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guarded([&] {
-    const auto arg = bind<3>(kAncestors, args, nargs, kwnames);
-    EdgeList edges = convert("edges", arg[0], to_edge_list);
-    const OwnedName target = convert("target", arg[1], to_node_name);
-    const Depth max_depth = convert("max_depth", arg[2], to_u64);
-    return depth_map_to_dict(
-        run_core([&](Threads) { return ancestors_at_depth_impl(std::move(edges), target.key(), max_depth); }));
-  });
+  return depth_function(kAncestors, "target", &lhg::ancestors_at_depth, args, nargs, kwnames);
 }
 
 PyObject* descendants_at_depth(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guarded([&] {
-    const auto arg = bind<3>(kDescendants, args, nargs, kwnames);
-    EdgeList edges = convert("edges", arg[0], to_edge_list);
-    const OwnedName source = convert("source", arg[1], to_node_name);
-    const Depth max_depth = convert("max_depth", arg[2], to_u64);
-    return depth_map_to_dict(
-        run_core([&](Threads) { return descendants_at_depth_impl(std::move(edges), source.key(), max_depth); }));
-  });
+  return depth_function(kDescendants, "source", &lhg::descendants_at_depth, args, nargs, kwnames);
 }
 
 PyObject* batch_ancestors(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guarded([&] {
-    const auto arg = bind<3>(kBatchAncestors, args, nargs, kwnames);
-    EdgeList edges = convert("edges", arg[0], to_edge_list);
-    NameList targets = convert("targets", arg[1], to_name_list);
-    const Depth max_depth = convert("max_depth", arg[2], to_u64);
-    return batch_to_dict(run_core(
-        [&](Threads) { return batch_ancestors_impl(std::move(edges), std::move(targets), max_depth); }));
-  });
+  return batch_function(kBatchAncestors, "targets", &lhg::batch_ancestors, args, nargs, kwnames);
 }
 
 PyObject* batch_descendants(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guarded([&] {
-    const auto arg = bind<3>(kBatchDescendants, args, nargs, kwnames);
-    EdgeList edges = convert("edges", arg[0], to_edge_list);
-    NameList sources = convert("sources", arg[1], to_name_list);
-    const Depth max_depth = convert("max_depth", arg[2], to_u64);
-    return batch_to_dict(run_core(
-        [&](Threads) { return batch_descendants_impl(std::move(edges), std::move(sources), max_depth); }));
-  });
+  return batch_function(kBatchDescendants, "sources", &lhg::batch_descendants, args, nargs, kwnames);
 }
 
 }  // namespace lhg::py

@@ -1,5 +1,6 @@
 #include "graph/subgraph.h"
 #include "module/binding.h"
+#include "module/built.h"
 #include "module/concurrent.h"
 #include "module/convert.h"
 #include "module/functions.h"
@@ -19,13 +20,17 @@ PyObject* subgraph(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
   return guarded([&] {
     const auto arg = bind<5>(kSubgraph, args, nargs, kwnames);
     EdgeList edges = convert("edges", arg[0], to_edge_list);
-    NameList seed_nodes = convert("seed_nodes", arg[1], to_name_list);
+    const NameList seed_nodes = convert("seed_nodes", arg[1], to_name_list);
     const Depth max_depth = arg[2] != nullptr ? convert("max_depth", arg[2], to_u64) : kDefaultMaxDepth;
     const bool include_incoming = arg[3] != nullptr ? convert("include_incoming", arg[3], to_bool) : true;
     const bool include_outgoing = arg[4] != nullptr ? convert("include_outgoing", arg[4], to_bool) : true;
-    return subgraph_to_tuple(run_core([&](Threads) {
-      return subgraph_impl(std::move(edges), std::move(seed_nodes), max_depth, include_incoming, include_outgoing);
-    }));
+    const auto done = run_core([&](Threads threads) {
+      return build_then(edges, threads, [&](const Graph& graph, Threads) {
+        NodeMarks marks(graph.node_count());
+        return lhg::subgraph(graph, seed_nodes, max_depth, include_incoming, include_outgoing, marks);
+      });
+    });
+    return subgraph_to_tuple(done.graph, done.result);
   });
 }
 

@@ -16,6 +16,7 @@
 #include "graph/parallel.h"
 #include "graph/reachability.h"
 #include "module/binding.h"
+#include "module/built.h"
 #include "module/convert.h"
 #include "module/concurrent.h"
 #include "module/errors.h"
@@ -46,7 +47,8 @@ constexpr Signature kPagerankLiteral{"pagerank_literal", kPagerankLiteralParams,
 PyObject* pagerank_literal(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&] {
     PagerankArgs a = convert_pagerank_args(bind<3>(kPagerankLiteral, args, nargs, kwnames));
-    return score_map_to_dict(lhg::pagerank_literal(std::move(a.edges), a.alpha, a.max_iter));
+    const Graph graph = build_graph(std::move(a.edges));
+    return score_map_to_dict(graph, lhg::pagerank_literal(graph, a.alpha, a.max_iter));
   });
 }
 
@@ -61,9 +63,12 @@ PyObject* pagerank_with_tables(PyObject*, PyObject* const* args, Py_ssize_t narg
     const auto arg = bind<4>(kPagerankTables, args, nargs, kwnames);
     PagerankArgs a = convert_pagerank_args(arg);
     const auto tables = static_cast<std::size_t>(convert("tables", arg[3], to_u64));
-    return score_map_to_dict(run_core([&](Threads threads) {
-      return lhg::pagerank_impl(std::move(a.edges), a.alpha, a.max_iter, tables, threads);
-    }));
+    const auto done = run_core([&](Threads threads) {
+      return build_then(a.edges, threads, [&](const Graph& graph, Threads t) {
+        return lhg::pagerank(graph, a.alpha, a.max_iter, tables, t);
+      });
+    });
+    return score_map_to_dict(done.graph, done.result);
   });
 }
 
@@ -176,7 +181,9 @@ PyObject* descendants_with_index_limit(PyObject*, PyObject* const* args, Py_ssiz
     EdgeList edges = convert("edges", arg[0], [&](PyObject* obj) { return to_edge_list_with_limit(obj, limit); });
     const OwnedName source = convert("source", arg[1], to_node_name);
     const Depth max_depth = convert("max_depth", arg[2], to_u64);
-    return depth_map_to_dict(descendants_at_depth_impl(std::move(edges), source.key(), max_depth));
+    const Graph graph = build_graph(std::move(edges));
+    NodeMarks marks(graph.node_count());
+    return depth_map_to_dict(graph, lhg::descendants_at_depth(graph, graph.find(source.key()), max_depth, marks));
   });
 }
 

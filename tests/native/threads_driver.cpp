@@ -4,7 +4,9 @@
 // result must match the one-thread result bit for bit (and PageRank the
 // literal order); a worker that fails must bring its failure to the caller.
 // Edge lists are also filled by an interning thread, drained at random
-// points, and must come out as when filled in place.
+// points, and must come out as when filled in place. Several threads query
+// one built graph at once, borrowing marks from its pool, and must each get
+// what one thread gets.
 // Exits non-zero on a mismatch; the sanitizer reports any race itself.
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +15,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "graph/betweenness.h"
@@ -20,6 +23,9 @@
 #include "graph/interning.h"
 #include "graph/pagerank.h"
 #include "graph/parallel.h"
+#include "graph/reachability.h"
+#include "graph/scratch.h"
+#include "graph/subgraph.h"
 
 namespace {
 
@@ -56,8 +62,11 @@ EdgeList edge_list(const std::vector<std::pair<std::string, std::string>>& pairs
 }
 
 bool same_bits(const ScoreMap& a, const ScoreMap& b) {
-  return a.scores.size() == b.scores.size() &&
-         (a.scores.empty() || std::memcmp(a.scores.data(), b.scores.data(), a.scores.size() * sizeof(double)) == 0);
+  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
+}
+
+lhg::Graph built(const std::vector<std::pair<std::string, std::string>>& pairs) {
+  return lhg::build_graph(edge_list(pairs));
 }
 
 int checks = 0;
@@ -90,17 +99,6 @@ lhg::Graph interned_apart(const std::vector<std::pair<std::string, std::string>>
   return lhg::build_graph(std::move(edges));
 }
 
-bool same_graph(const lhg::Graph& a, const lhg::Graph& b) {
-  if (a.node_count() != b.node_count() || a.edge_count() != b.edge_count()) return false;
-  for (lhg::NodeId v = 0; v < a.node_count(); ++v) {
-    if (a.name(v) != b.name(v)) return false;
-  }
-  for (std::size_t e = 0; e < a.edge_count(); ++e) {
-    if (a.edges()[e].source != b.edges()[e].source || a.edges()[e].target != b.edges()[e].target) return false;
-  }
-  return true;
-}
-
 void check_interning_thread(std::uint64_t seed) {
   Rng rng{seed};
   auto pairs = random_pairs(seed);
@@ -108,7 +106,7 @@ void check_interning_thread(std::uint64_t seed) {
   if (seed % 4 == 0) {
     for (std::uint64_t k = 0; k < 6000; ++k) pairs.emplace_back("w" + std::to_string(rng.next(4000)), "v1");
   }
-  expect(same_graph(interned_apart(pairs, rng), lhg::build_graph(edge_list(pairs))), "interning thread", seed, 2);
+  expect(interned_apart(pairs, rng) == built(pairs), "interning thread", seed, 2);
   const auto names = static_cast<std::uint32_t>(lhg::build_graph(edge_list(pairs)).node_count());
   if (names < 2) return;
   bool thrown = false;
@@ -118,6 +116,50 @@ void check_interning_thread(std::uint64_t seed) {
     thrown = true;
   }
   expect(thrown, "interning thread at the limit", seed, 2);
+}
+
+// Every node's descendants and ancestors to depth 2, and its subgraph at
+// depth 1, flattened into one list of numbers.
+std::vector<std::size_t> queries(const lhg::Graph& graph, lhg::MarksPool& pool, std::size_t first) {
+  std::vector<std::size_t> out;
+  for (std::size_t k = 0; k < graph.node_count(); ++k) {
+    const auto v = static_cast<lhg::NodeId>((first + k) % graph.node_count());
+    auto marks = pool.lend();
+    for (const auto& map : {lhg::descendants_at_depth(graph, v, 2, *marks), lhg::ancestors_at_depth(graph, v, 2, *marks)}) {
+      out.insert(out.end(), map.found.begin(), map.found.end());
+      out.insert(out.end(), map.level_end.begin(), map.level_end.end());
+    }
+    lhg::NameList seeds;
+    seeds.push_back(graph.key(v));
+    const lhg::SubgraphResult sub = lhg::subgraph(graph, seeds, 1, true, true, *marks);
+    out.insert(out.end(), sub.nodes.begin(), sub.nodes.end());
+    for (const auto& [s, t] : sub.edges) {
+      out.push_back(s);
+      out.push_back(t);
+    }
+  }
+  return out;
+}
+
+// Four threads, each starting at a different node, against one.
+void check_shared_graph(const std::vector<std::pair<std::string, std::string>>& pairs, std::uint64_t seed) {
+  // Hashes that share their high bits: lookups probe past each other.
+  EdgeList edges;
+  const std::hash<std::string> hash;
+  for (const auto& [s, t] : pairs) edges.add(NameKey{s, hash(s) % 7}, NameKey{t, hash(t) % 7});
+  const lhg::Graph graph = lhg::build_graph(std::move(edges));
+  if (graph.node_count() == 0) return;
+  lhg::MarksPool pool(graph.node_count());
+  const auto alone = queries(graph, pool, 0);
+  std::vector<std::vector<std::size_t>> each(4);
+  {
+    std::vector<std::thread> threads;
+    for (std::size_t t = 0; t < each.size(); ++t) {
+      threads.emplace_back([&, t] { each[t] = queries(graph, pool, 0); });
+    }
+    for (auto& thread : threads) thread.join();
+  }
+  for (const auto& result : each) expect(result == alone, "queries on a shared graph", seed, 4);
 }
 
 }  // namespace
@@ -134,18 +176,18 @@ int main(int argc, char** argv) {
     tuning.betweenness_slot = seed % 3 == 0 ? 0 : 1 + seed % 50;
     lhg::set_parallel_tuning(tuning);
     const double alpha = seed % 3 == 0 ? 1.0 : 0.85;
-    const ScoreMap literal = lhg::pagerank_literal(edge_list(pairs), alpha, 40);
-    const ScoreMap exact = lhg::betweenness_impl(edge_list(pairs), true, Threads{1});
-    const ScoreMap sampled = lhg::sampled_betweenness_impl(edge_list(pairs), 7, seed, false, Threads{1});
+    const lhg::Graph graph = built(pairs);
+    const ScoreMap literal = lhg::pagerank_literal(graph, alpha, 40);
+    const ScoreMap exact = lhg::betweenness(graph, true, Threads{1});
+    const ScoreMap sampled = lhg::sampled_betweenness(graph, 7, seed, false, Threads{1});
     check_interning_thread(seed);
+    check_shared_graph(pairs, seed);
     for (unsigned threads = 1; threads <= 4; ++threads) {
-      expect(same_bits(lhg::pagerank_impl(edge_list(pairs), alpha, 40, Threads{threads}), literal), "pagerank", seed,
-             threads);
-      expect(same_bits(lhg::pagerank_impl(edge_list(pairs), alpha, 40, std::size_t{1}, Threads{threads}), literal),
+      expect(same_bits(lhg::pagerank(graph, alpha, 40, Threads{threads}), literal), "pagerank", seed, threads);
+      expect(same_bits(lhg::pagerank(graph, alpha, 40, std::size_t{1}, Threads{threads}), literal),
              "pagerank with one table", seed, threads);
-      expect(same_bits(lhg::betweenness_impl(edge_list(pairs), true, Threads{threads}), exact), "betweenness", seed,
-             threads);
-      expect(same_bits(lhg::sampled_betweenness_impl(edge_list(pairs), 7, seed, false, Threads{threads}), sampled),
+      expect(same_bits(lhg::betweenness(graph, true, Threads{threads}), exact), "betweenness", seed, threads);
+      expect(same_bits(lhg::sampled_betweenness(graph, 7, seed, false, Threads{threads}), sampled),
              "sampled betweenness", seed, threads);
     }
   }
@@ -157,7 +199,7 @@ int main(int argc, char** argv) {
     auto pairs = random_pairs(99 + k);
     pairs.emplace_back("a", "b");
     try {
-      lhg::betweenness_impl(edge_list(pairs), true, Threads{3});
+      lhg::betweenness(built(pairs), true, Threads{3});
     } catch (const std::bad_alloc&) {
       thrown = true;
     }

@@ -1,0 +1,87 @@
+"""A dependency graph built once and asked many questions.
+
+`Graph(edges)` converts and numbers the edge list the way the functions of
+`lanternhollow_graph` do, then keeps it: every analysis of a built graph
+returns exactly what the function of the same name returns for the same
+list (the same keys in the same order, the same bits, the same lists in the
+same order), without converting the list again. A graph never changes once
+built. Its methods release the interpreter lock while they compute, so many
+threads may query one graph at once, and a query costs what it reaches,
+not the size of the graph.
+
+Differences from the functions, for a person at a prompt: `max_depth` may
+be None (no limit), the default of the depth queries and of the batch
+forms; a start name or seed that is not in the graph raises KeyError naming
+it; every method takes a keyword-only `threads` (None: as the environment
+variable LANTERNHOLLOW_GRAPH_THREADS says; 0: every CPU the process may
+use; N: at most N). No result's bits depend on it.
+"""
+
+from collections.abc import Iterable, Sequence
+from typing import SupportsIndex, final
+
+__all__ = ["Graph"]
+
+_Pairs = Iterable[tuple[str, str] | Sequence[str]]
+_Names = Iterable[str]
+_Count = int | SupportsIndex
+_Threads = int | SupportsIndex | None
+
+class Graph:
+    """A directed multigraph of named nodes, built once from (source, target) pairs.
+
+    `edges` is a list of 2-tuples of str, or any iterable of pairs (2-item
+    tuples or lists of str). Every pair is an edge of its own: parallel
+    edges and self loops stay. Nodes are numbered in order of first
+    appearance, the source of a pair before its target, and a node's edges
+    are walked most recently listed first.
+    """
+
+    def __init__(self, edges: _Pairs) -> None: ...
+    @property
+    def node_count(self) -> int: ...
+    @property
+    def edge_count(self) -> int: ...
+    @property
+    def nbytes(self) -> int:
+        """Bytes of memory that the graph holds (names, adjacency and index)."""
+    def __len__(self) -> int: ...
+    def __contains__(self, name: object) -> bool: ...
+    def __eq__(self, other: object) -> bool: ...
+    def __ne__(self, other: object) -> bool: ...
+    def __hash__(self) -> int: ...
+    def names(self) -> list[str]:
+        """Every node's name, in node order."""
+    def successors(self, name: str) -> list[str]:
+        """The targets of `name`'s outgoing edges, in walk order, parallel edges repeated."""
+    def predecessors(self, name: str) -> list[str]:
+        """The sources of `name`'s incoming edges, in walk order, parallel edges repeated."""
+    def out_degree(self, name: str) -> int: ...
+    def in_degree(self, name: str) -> int: ...
+    def pagerank(self, alpha: float = 0.85, max_iter: _Count = 100, *, threads: _Threads = None) -> dict[str, float]: ...
+    def betweenness(self, normalized: bool = True, *, threads: _Threads = None) -> dict[str, float]: ...
+    def sampled_betweenness(
+        self, sample_size: _Count = 100, seed: _Count = 42, normalized: bool = True, *, threads: _Threads = None
+    ) -> dict[str, float]: ...
+    def strongly_connected(self, *, threads: _Threads = None) -> list[list[str]]: ...
+    def ancestors_at_depth(
+        self, target: str, max_depth: _Count | None = None, *, threads: _Threads = None
+    ) -> dict[str, int]: ...
+    def descendants_at_depth(
+        self, source: str, max_depth: _Count | None = None, *, threads: _Threads = None
+    ) -> dict[str, int]: ...
+    def batch_ancestors(
+        self, targets: _Names, max_depth: _Count | None = None, *, threads: _Threads = None
+    ) -> dict[str, dict[str, int]]: ...
+    def batch_descendants(
+        self, sources: _Names, max_depth: _Count | None = None, *, threads: _Threads = None
+    ) -> dict[str, dict[str, int]]: ...
+    def subgraph(
+        self,
+        seed_nodes: _Names,
+        max_depth: _Count | None = 2,
+        include_incoming: bool = True,
+        include_outgoing: bool = True,
+        *,
+        threads: _Threads = None,
+    ) -> tuple[list[str], list[tuple[str, str]]]: ...
