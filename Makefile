@@ -49,7 +49,7 @@ test: build
 	$(MAKE) --no-print-directory typecheck
 
 typecheck: build
-	$(VPY) -m mypy.stubtest lanternhollow_graph
+	$(VPY) -m mypy.stubtest lanternhollow_graph lanternhollow_graph_store
 	$(VPY) -m mypy --strict examples/typed_usage.py
 
 DEMO_ARGS ?= --stdlib

@@ -10,12 +10,13 @@ namespace {
 
 [[noreturn]] void too_many(const Signature& sig, Py_ssize_t nargs) {
   const char* was = nargs == 1 ? "was" : "were";
-  if (sig.required == sig.count) {
-    PyErr_Format(PyExc_TypeError, "%s() takes %zu positional arguments but %zd %s given", sig.name, sig.count, nargs,
+  const std::size_t positional = sig.count - sig.keyword_only;
+  if (sig.required == positional) {
+    PyErr_Format(PyExc_TypeError, "%s() takes %zu positional arguments but %zd %s given", sig.name, positional, nargs,
                  was);
   } else {
     PyErr_Format(PyExc_TypeError, "%s() takes from %zu to %zu positional arguments but %zd %s given", sig.name,
-                 sig.required, sig.count, nargs, was);
+                 sig.required, positional, nargs, was);
   }
   throw PythonError{};
 }
@@ -43,7 +44,7 @@ namespace {
 
 void bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** slots) {
   const auto n = static_cast<std::size_t>(nargs);
-  if (n > sig.count) too_many(sig, nargs);
+  if (n > sig.count - sig.keyword_only) too_many(sig, nargs);
   for (std::size_t i = 0; i < n; ++i) slots[i] = args[i];
 
   const Py_ssize_t nkw = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);

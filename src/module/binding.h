@@ -8,13 +8,14 @@
 
 namespace lhg::py {
 
-// Every parameter may be passed by position or by keyword; the first
-// `required` have no default.
+// Every parameter may be passed by keyword, and all but the last
+// `keyword_only` by position too; the first `required` have no default.
 struct Signature {
   const char* name;
   const char* const* params;
   std::size_t count;
   std::size_t required;
+  std::size_t keyword_only = 0;
 };
 
 // Fills slots[0, sig.count) with borrowed references, NULL for an absent

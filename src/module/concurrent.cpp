@@ -96,6 +96,31 @@ CallMode call_mode() {
   return mode;
 }
 
+Threads threads_argument(PyObject* obj) {
+  if (obj == nullptr || obj == Py_None) {
+    const CallMode mode = call_mode();
+    return mode.concurrent ? mode.threads : Threads{1};
+  }
+  Ref index = Ref::steal(PyNumber_Index(obj));
+  if (!index) {
+    if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+      PyErr_Clear();
+      Ref name = type_qualname(obj);
+      PyErr_Format(PyExc_TypeError, "threads must be None or an int, not %S", name.get());
+    }
+    throw PythonError{};
+  }
+  int overflow = 0;
+  const long long count = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+  if (count == -1 && PyErr_Occurred()) throw PythonError{};
+  if (overflow < 0 || (overflow == 0 && count < 0)) {
+    PyErr_Format(PyExc_ValueError, "threads must be None, 0 (every CPU) or a positive count, not %S", index.get());
+    throw PythonError{};
+  }
+  if (overflow == 0 && count == 0) return Threads{usable_cpus()};
+  return Threads{overflow > 0 ? kMaxThreads : static_cast<unsigned>(std::min<long long>(count, kMaxThreads))};
+}
+
 CallMode call_mode_quietly() {
   bool valid = true;
   return parse_mode(std::getenv(kThreadsVariable), valid);

@@ -31,6 +31,12 @@ CallMode call_mode();
 // and must leave the warning to the call's own reading of the mode.
 CallMode call_mode_quietly();
 
+// The thread count that a method's `threads` argument asks for: None (or
+// absent) as the variable says, 0 every CPU the process may use, N at most
+// N. Throws PythonError with TypeError for a value that is not an integer,
+// ValueError for a negative one.
+Threads threads_argument(PyObject* obj);
+
 // The interpreter lock released for the life of the object, the calling
 // thread polling for Ctrl-C by taking it back briefly: signal handlers run
 // only on the main thread and with the lock held. A poll takes the lock at

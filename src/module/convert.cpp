@@ -161,7 +161,8 @@ const char* utf8_of(PyObject* str, Py_ssize_t& size) {
   return PyUnicode_AsUTF8AndSize(str, &size);
 }
 
-// The name's UTF-8 bytes (owned by the str) and its hash.
+}  // namespace
+
 NameKey name_key(PyObject* obj) {
   if (!PyUnicode_Check(obj)) cannot_convert(obj, "PyString");
   Py_ssize_t size = 0;
@@ -171,6 +172,8 @@ NameKey name_key(PyObject* obj) {
   if (hash == -1) throw PythonError{};
   return {std::string_view(bytes, static_cast<std::size_t>(size)), static_cast<std::uint64_t>(hash)};
 }
+
+namespace {
 
 bool is_numpy_bool(PyTypeObject* type) {
   Ref module = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
@@ -268,7 +271,8 @@ bool intern_apart(PyObject* obj, std::size_t pairs) {
 // on interning in place.
 //
 // False if the interning thread could not be started and nothing was done.
-bool to_edge_list_apart(PyObject* obj, EdgeList& edges) {
+template <class ReadPair>
+bool to_edge_list_apart(PyObject* obj, EdgeList& edges, ReadPair&& read_pair) {
   InterningThread interner(edges);
   if (!interner.start()) return false;
   struct DrainFirst {
@@ -285,31 +289,34 @@ bool to_edge_list_apart(PyObject* obj, EdgeList& edges) {
   DrainFirst drain_first{&interner, nullptr};
   const ThreadCheck check(&DrainFirst::poll, &drain_first);
   drain_first.check = &check;
+  std::size_t index = 0;
   for_each_item(obj, [&](PyObject* item) {
     NameKey source;
     NameKey target;
     if (!plain_pair(item, source, target)) {
       interner.drain();
-      pair_keys(item, source, target);
+      read_pair(item, index, source, target);
     }
     interner.add(source, target);
+    ++index;
   }, prefetch_pairs);
   interner.drain();
   return true;
 }
 
-}  // namespace
-
-EdgeList to_edge_list_with_limit(PyObject* obj, std::uint32_t index_limit) {
+// The conversion of a whole edge list, each item read by
+// read_pair(item, index, source, target).
+template <class ReadPair>
+EdgeList edge_list_of(PyObject* obj, std::size_t pairs, std::uint32_t index_limit, ReadPair&& read_pair) {
   EdgeList edges;
   if (index_limit != kEndMarker) edges.set_index_limit(index_limit);
-  const std::size_t pairs = begin_sequence(obj);
   edges.reserve(pairs);
-  if (intern_apart(obj, pairs) && to_edge_list_apart(obj, edges)) return edges;
+  if (intern_apart(obj, pairs) && to_edge_list_apart(obj, edges, read_pair)) return edges;
+  std::size_t index = 0;
   for_each_item(obj, [&](PyObject* item) {
     NameKey source;
     NameKey target;
-    pair_keys(item, source, target);
+    read_pair(item, index++, source, target);
     edges.add(source, target);
   }, [&edges](PyObject* const* items, Py_ssize_t i, Py_ssize_t size) {
     prefetch_pairs(items, i, size);
@@ -334,6 +341,71 @@ EdgeList to_edge_list_with_limit(PyObject* obj, std::uint32_t index_limit) {
     hint(1, [&](std::uint64_t hash) { names.prefetch_bytes(hash); });
   });
   return edges;
+}
+
+// A short, one-line description of a bad item for a message: its repr,
+// cut to a length, and its type.
+Ref describe(PyObject* item) {
+  constexpr Py_ssize_t kShown = 60;
+  Ref type = type_qualname(item);
+  Ref text = Ref::steal(PyObject_Repr(item));
+  if (!text) {
+    // Its repr failed: an interrupt goes on, anything else is forgotten.
+    if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_Exception)) throw PythonError{};
+    PyErr_Clear();
+    return check(PyUnicode_FromFormat("a %U", type.get()));
+  }
+  if (PyUnicode_GET_LENGTH(text.get()) > kShown) {
+    Ref cut = check(PyUnicode_Substring(text.get(), 0, kShown));
+    text = check(PyUnicode_FromFormat("%U...", cut.get()));
+  }
+  return check(PyUnicode_FromFormat("%U (%U)", text.get(), type.get()));
+}
+
+[[noreturn]] void bad_pair(std::size_t index, PyObject* item, const char* what) {
+  Ref shown = describe(item);
+  PyErr_Format(PyExc_TypeError, "edges[%zu] is not a (source, target) pair of str: %s, got %U", index, what,
+               shown.get());
+  throw PythonError{};
+}
+
+// A pair as a graph takes it: a tuple or a list of two strs.
+void graph_pair_keys(PyObject* item, std::size_t index, NameKey& source, NameKey& target) {
+  if (!PyTuple_Check(item) && !PyList_Check(item)) bad_pair(index, item, "not a tuple or list");
+  // A list's items may change while its second name is read only if Python
+  // code runs, and reading a str's UTF-8 form runs none.
+  const Py_ssize_t size = PySequence_Fast_GET_SIZE(item);
+  if (size != 2) bad_pair(index, item, size < 2 ? "too few items" : "too many items");
+  PyObject* names[2] = {PySequence_Fast_GET_ITEM(item, 0), PySequence_Fast_GET_ITEM(item, 1)};
+  if (!PyUnicode_Check(names[0]) || !PyUnicode_Check(names[1])) bad_pair(index, item, "a name that is not a str");
+  source = name_key(names[0]);
+  target = name_key(names[1]);
+}
+
+}  // namespace
+
+EdgeList to_edge_list_with_limit(PyObject* obj, std::uint32_t index_limit) {
+  return edge_list_of(obj, begin_sequence(obj), index_limit,
+                      [](PyObject* item, std::size_t, NameKey& source, NameKey& target) {
+                        pair_keys(item, source, target);
+                      });
+}
+
+EdgeList to_graph_edges(PyObject* obj) {
+  if (PyUnicode_Check(obj) || PyBytes_Check(obj) || PyByteArray_Check(obj)) {
+    Ref name = type_qualname(obj);
+    PyErr_Format(PyExc_TypeError, "edges must be an iterable of (source, target) pairs, not %U", name.get());
+    throw PythonError{};
+  }
+  std::size_t pairs = 0;
+  if (PySequence_Check(obj)) {
+    pairs = length_hint(obj);
+  } else if (!PyIter_Check(obj) && Py_TYPE(obj)->tp_iter == nullptr) {
+    Ref name = type_qualname(obj);
+    PyErr_Format(PyExc_TypeError, "edges must be an iterable of (source, target) pairs, not %U", name.get());
+    throw PythonError{};
+  }
+  return edge_list_of(obj, pairs, kEndMarker, graph_pair_keys);
 }
 
 OwnedName to_node_name(PyObject* obj) {

@@ -43,7 +43,14 @@ struct OwnedName {
 EdgeList to_edge_list(PyObject* obj);
 // The same with the store's index limit lowered, for tests of the failure there.
 EdgeList to_edge_list_with_limit(PyObject* obj, std::uint32_t index_limit);
+// A graph's edges: the list the functions take, or any iterable of pairs
+// (tuples or lists of two strs); a bad item gets a TypeError naming its
+// index and what it was.
+EdgeList to_graph_edges(PyObject* obj);
 OwnedName to_node_name(PyObject* obj);
+// The name's UTF-8 bytes (owned by the str) and its hash; a non-str gets
+// the TypeError of the functions' names.
+NameKey name_key(PyObject* obj);
 NameList to_name_list(PyObject* obj);
 std::uint64_t to_u64(PyObject* obj);
 double to_double(PyObject* obj);

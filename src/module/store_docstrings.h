@@ -1,0 +1,108 @@
+// The docstrings of lanternhollow_graph_store. Each callable's begins with
+// its text signature and "\n--\n\n", from which the interpreter derives
+// __text_signature__.
+#pragma once
+
+namespace lhg::py::store_doc {
+
+inline constexpr const char kModule[] =
+    "A dependency graph built once and asked many questions.\n\n"
+    "Graph(edges) converts and numbers an edge list as the functions of\n"
+    "lanternhollow_graph do, and keeps it: each method returns exactly what the\n"
+    "function of the same name returns for that list, without converting it again.";
+
+inline constexpr const char kGraph[] =
+    "Graph(edges)\n--\n\n"
+    "A directed multigraph of named nodes, built once from (source, target) pairs.\n\n"
+    "`edges` is a list of 2-tuples of str, or any iterable of pairs (tuples or\n"
+    "lists of two str). Every pair is an edge of its own: parallel edges and self\n"
+    "loops stay. Nodes are numbered in order of first appearance, the source of a\n"
+    "pair before its target, and a node's edges are walked most recently listed\n"
+    "first. A graph never changes once built; its methods release the interpreter\n"
+    "lock while they compute, so many threads may query one graph at once.\n\n"
+    "Each analysis returns what the function of the same name in lanternhollow_graph\n"
+    "returns for the same list, to the last bit. Unlike the functions, a start name\n"
+    "or seed that is not in the graph raises KeyError, `max_depth` may be None (no\n"
+    "limit), and every analysis takes a keyword-only `threads`: None as the variable\n"
+    "LANTERNHOLLOW_GRAPH_THREADS says, 0 for every CPU the process may use, N for at\n"
+    "most N. No result's bits depend on it.";
+
+inline constexpr const char kPagerank[] =
+    "pagerank($self, /, alpha=0.85, max_iter=100, *, threads=None)\n--\n\n"
+    "PageRank of every node, by exactly `max_iter` power iterations.\n\n"
+    "Returns {name: score} for every node, in node order; as pagerank(edges, ...).";
+
+inline constexpr const char kBetweenness[] =
+    "betweenness($self, /, normalized=True, *, threads=None)\n--\n\n"
+    "Exact betweenness centrality of every node, over shortest paths along the edges.\n\n"
+    "Returns {name: score} for every node, in node order; as betweenness(edges, ...).";
+
+inline constexpr const char kSampledBetweenness[] =
+    "sampled_betweenness($self, /, sample_size=100, seed=42, normalized=True, *, threads=None)\n--\n\n"
+    "Betweenness estimated from `sample_size` source nodes drawn with `seed`.\n\n"
+    "Returns {name: score} for every node; as sampled_betweenness(edges, ...).";
+
+inline constexpr const char kStronglyConnected[] =
+    "strongly_connected($self, /, *, threads=None)\n--\n\n"
+    "The strongly connected components of two or more nodes, largest first.\n\n"
+    "Returns a list of lists of names; as strongly_connected(edges).";
+
+inline constexpr const char kAncestorsAtDepth[] =
+    "ancestors_at_depth($self, /, target, max_depth=None, *, threads=None)\n--\n\n"
+    "What reaches `target` within `max_depth` steps (None: any number).\n\n"
+    "Returns {name: shortest distance} by breadth-first search against the edges;\n"
+    "KeyError if `target` is not a node.";
+
+inline constexpr const char kDescendantsAtDepth[] =
+    "descendants_at_depth($self, /, source, max_depth=None, *, threads=None)\n--\n\n"
+    "What `source` reaches within `max_depth` steps (None: any number).\n\n"
+    "Returns {name: shortest distance} by breadth-first search along the edges;\n"
+    "KeyError if `source` is not a node.";
+
+inline constexpr const char kBatchAncestors[] =
+    "batch_ancestors($self, /, targets, max_depth=None, *, threads=None)\n--\n\n"
+    "ancestors_at_depth for each distinct name of `targets`.\n\n"
+    "Returns {target: {name: distance}} in order of first listing; KeyError if a\n"
+    "target is not a node.";
+
+inline constexpr const char kBatchDescendants[] =
+    "batch_descendants($self, /, sources, max_depth=None, *, threads=None)\n--\n\n"
+    "descendants_at_depth for each distinct name of `sources`.\n\n"
+    "Returns {source: {name: distance}} in order of first listing; KeyError if a\n"
+    "source is not a node.";
+
+inline constexpr const char kSubgraph[] =
+    "subgraph($self, /, seed_nodes, max_depth=2, include_incoming=True, include_outgoing=True, *, threads=None)\n"
+    "--\n\n"
+    "The nodes within `max_depth` steps of the seeds (None: any number), and every\n"
+    "edge among them.\n\n"
+    "Returns (nodes, edges) as subgraph(edges, ...) does; KeyError if a seed is not\n"
+    "a node.";
+
+inline constexpr const char kNames[] =
+    "names($self, /)\n--\n\n"
+    "Every node's name, in node order.";
+
+inline constexpr const char kSuccessors[] =
+    "successors($self, name, /)\n--\n\n"
+    "The targets of `name`'s outgoing edges, most recently listed first, parallel\n"
+    "edges repeated.";
+
+inline constexpr const char kPredecessors[] =
+    "predecessors($self, name, /)\n--\n\n"
+    "The sources of `name`'s incoming edges, most recently listed first, parallel\n"
+    "edges repeated.";
+
+inline constexpr const char kOutDegree[] =
+    "out_degree($self, name, /)\n--\n\n"
+    "The number of `name`'s outgoing edges, parallel edges and self loops counted.";
+
+inline constexpr const char kInDegree[] =
+    "in_degree($self, name, /)\n--\n\n"
+    "The number of `name`'s incoming edges, parallel edges and self loops counted.";
+
+inline constexpr const char kNodeCount[] = "The number of nodes.";
+inline constexpr const char kEdgeCount[] = "The number of edges, parallel edges and self loops included.";
+inline constexpr const char kNbytes[] = "Bytes of memory the graph holds: its names, their index and its adjacency.";
+
+}  // namespace lhg::py::store_doc
