@@ -395,7 +395,7 @@ Py_hash_t graph_hash(PyObject* self) {
 PyObject* graph_repr(PyObject* self) {
   return guarded([&] {
     const Graph& graph = stored_of(self).graph;
-    Ref name = type_qualname(self);
+    Ref name = check(PyType_GetName(Py_TYPE(self)));
     return check(PyUnicode_FromFormat("<%U: %zu nodes, %zu edges>", name.get(), graph.node_count(),
                                       graph.edge_count()))
         .release();

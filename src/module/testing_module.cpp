@@ -21,6 +21,7 @@
 #include "module/concurrent.h"
 #include "module/errors.h"
 #include "module/functions.h"
+#include "module/graph_type.h"
 
 namespace lhg::py {
 namespace {
@@ -271,5 +272,12 @@ PyModuleDef g_definition = {
 PyMODINIT_FUNC PyInit__lanternhollow_graph_testing(void) {
   // Long calls answer Ctrl-C and run signal handlers as the public module's do.
   lhg::set_interrupt_check(&lhg::py::check_signals);
-  return PyModule_Create(&lhg::py::g_definition);
+  return lhg::py::guarded([] {
+    lhg::py::Ref module = lhg::py::check(PyModule_Create(&lhg::py::g_definition));
+    // The Graph type again, with this module's thresholds of the parallel paths.
+    if (PyModule_AddObjectRef(module.get(), "Graph", lhg::py::graph_type(module.get())) < 0) {
+      throw lhg::py::PythonError{};
+    }
+    return module.release();
+  });
 }

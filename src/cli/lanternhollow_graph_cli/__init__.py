@@ -3,8 +3,9 @@
     lanternhollow-graph deps.tsv.gz --focus NAME --svg NAME.svg
     lanternhollow-graph --stdlib
 
-The analyses themselves are the functions of the lanternhollow_graph module;
-this package only reads edge lists, prints, and draws.
+The analyses themselves are the methods of lanternhollow_graph_store.Graph,
+run on one graph built from the edge list; this package only reads edge
+lists, prints, and draws.
 """
 
 from .command import main

@@ -7,7 +7,7 @@ import os
 import sys
 import time
 
-import lanternhollow_graph as lg
+from lanternhollow_graph_store import Graph
 
 from . import picture, stdlib_imports
 from .edges import InputError, read_edges
@@ -16,7 +16,6 @@ PROG = "lanternhollow-graph"
 # The standard library's default focus: a module with a small import cycle of
 # its own, whose neighbourhood still fits in one readable picture.
 STDLIB_FOCUS = "urllib.request"
-UNLIMITED = 2**64 - 1
 BETWEENNESS_SAMPLE = 100
 BETWEENNESS_SEED = 42
 
@@ -139,17 +138,25 @@ def by_depth(depths):
 
 
 def load(args):
+    """The graph that every analysis runs on, its count of distinct edges, and its source described and named.
+
+    The graph is built once, here; the time given with the source covers
+    reading the edges and building it.
+    """
     if args.stdlib:
         root = stdlib_imports.stdlib_root()
         t0 = time.perf_counter()
         edges = stdlib_imports.stdlib_import_edges(root)
-        return edges, f"{stdlib_imports.describe(root)} (parsed in {time.perf_counter() - t0:.2f} s)", root
+        graph = Graph(edges)
+        source = f"{stdlib_imports.describe(root)} (parsed in {time.perf_counter() - t0:.2f} s)"
+        return graph, len(set(edges)), source, root
     t0 = time.perf_counter()
     edges = read_edges(args.file)
     label = "standard input" if args.file == "-" else args.file
     if not edges:
         raise InputError(f"the graph is empty: no edges in {label}")
-    return edges, f"{label} (read in {time.perf_counter() - t0:.2f} s)", label
+    graph = Graph(edges)
+    return graph, len(set(edges)), f"{label} (read in {time.perf_counter() - t0:.2f} s)", label
 
 
 def run(argv=None):
@@ -161,22 +168,21 @@ def run(argv=None):
         if out is not None and (out == "" or os.path.isdir(out)):
             raise InputError(f"--{option}: {out!r} is not a file name")
 
-    edges, source, label = load(args)
-    nodes = dict.fromkeys(x for pair in edges for x in pair)
+    g, distinct, source, label = load(args)
     focus = args.focus
-    if focus is None and args.stdlib and STDLIB_FOCUS in nodes:
+    if focus is None and args.stdlib and STDLIB_FOCUS in g:
         focus = STDLIB_FOCUS
-    if focus is not None and focus not in nodes:
-        raise unknown_focus(focus, list(nodes))
+    if focus is not None and focus not in g:
+        raise unknown_focus(focus, g.names())
 
     out = Report(quiet=args.json)
-    out.say(f"Graph: {source}", f"  {len(nodes):,} nodes, {len(edges):,} edges ({len(set(edges)):,} distinct)")
+    out.say(f"Graph: {source}", f"  {g.node_count:,} nodes, {g.edge_count:,} edges ({distinct:,} distinct)")
 
-    rank = out.timed("Most central by PageRank", lg.pagerank, edges)
+    rank = out.timed("Most central by PageRank", g.pagerank)
     top_rank = ranked(rank, args.top)
     out.table([(i + 1, n, f"{s:.6f}") for i, (n, s) in enumerate(top_rank)], ["#", "node", "score"], "><>")
 
-    components = out.timed("Cycles (strongly connected components), largest first", lg.strongly_connected, edges)
+    components = out.timed("Cycles (strongly connected components), largest first", g.strongly_connected)
     top_components = components[: args.top] if args.top else components
     if components:
         out.table([(i + 1, len(c), shorten(c)) for i, c in enumerate(top_components)], ["#", "size", "members"], "><<")
@@ -187,8 +193,7 @@ def run(argv=None):
 
     between = out.timed(
         f"Bottlenecks by sampled betweenness ({BETWEENNESS_SAMPLE} sources)",
-        lg.sampled_betweenness,
-        edges,
+        g.sampled_betweenness,
         BETWEENNESS_SAMPLE,
         BETWEENNESS_SEED,
     )
@@ -200,12 +205,12 @@ def run(argv=None):
 
     if focus is None:
         focus = ranked(rank, 1)[0][0]
-    deps = out.timed(f"What {focus} depends on, by depth", lg.descendants_at_depth, edges, focus, UNLIMITED)
+    deps = out.timed(f"What {focus} depends on, by depth", g.descendants_at_depth, focus)
     if deps:
         out.table(by_depth(deps), ["depth", "count", "nodes"], "><<")
     else:
         out.say("  nothing")
-    users = out.timed(f"What depends on {focus}, by depth", lg.ancestors_at_depth, edges, focus, UNLIMITED)
+    users = out.timed(f"What depends on {focus}, by depth", g.ancestors_at_depth, focus)
     if users:
         out.table(by_depth(users), ["depth", "count", "nodes"], "><<")
     else:
@@ -213,7 +218,7 @@ def run(argv=None):
 
     steps = "1 step" if args.depth == 1 else f"{args.depth:,} steps"
     hood_nodes, hood_edges = out.timed(
-        f"Neighbourhood of {focus} (within {steps})", lg.subgraph, edges, [focus], args.depth
+        f"Neighbourhood of {focus} (within {steps})", g.subgraph, [focus], args.depth
     )
     drawn = picture.choose_nodes(focus, hood_nodes, hood_edges, rank)
     out.say(
@@ -225,7 +230,7 @@ def run(argv=None):
     if args.json:
         drawn_set = set(drawn)
         result = {
-            "graph": {"source": label, "nodes": len(nodes), "edges": len(edges), "distinct_edges": len(set(edges))},
+            "graph": {"source": label, "nodes": g.node_count, "edges": g.edge_count, "distinct_edges": distinct},
             "pagerank": {"alpha": 0.85, "max_iter": 100, "top": [{"node": n, "score": s} for n, s in top_rank]},
             "strongly_connected": {"count": len(components), "top": top_components},
             "sampled_betweenness": {
