@@ -4,6 +4,7 @@ import gzip
 import importlib.metadata
 import json
 import os
+import random
 import re
 import shutil
 import subprocess
@@ -105,6 +106,42 @@ def test_json_carries_every_analysis_exactly(tmp_path):
     nodes, edges = lg.subgraph(EDGES, ["http"], 1)
     assert (hood["nodes"], hood["edges"]) == (len(nodes), len(edges))
     assert hood["drawn"][0] == "http" and sorted(hood["drawn"]) == sorted(nodes)
+
+
+@pytest.mark.parametrize("seed", range(3))
+def test_json_matches_the_functions_on_a_multigraph(tmp_path, seed):
+    """The report's one built graph answers as the functions do on the list: parallel edges, loops, any names."""
+    rng = random.Random(seed)
+    names = ["a", "ü", "日本", "x y", 'say "hi"', "back\\slash", "a,b", "😀"]
+    names += [f"n{i}" for i in range(rng.randint(3, 30))]
+    edges = [(rng.choice(names), rng.choice(names)) for _ in range(rng.randint(20, 150))]
+    edges += edges[:7] + [(names[0], names[0])]
+    path = tmp_path / "edges.tsv"
+    path.write_text("".join(f"{s}\t{t}\n" for s, t in edges), encoding="utf-8")
+    focus = rng.choice(sorted({x for pair in edges for x in pair}))
+    data = json.loads(ok(run(str(path), "--json", "--top", "0", "--depth", "2", "--focus", focus)))
+
+    nodes = list(dict.fromkeys(x for pair in edges for x in pair))
+    counts = {"nodes": len(nodes), "edges": len(edges), "distinct_edges": len(set(edges))}
+    assert data["graph"] == {"source": str(path), **counts}
+    rank = lg.pagerank(edges)
+    by_rank = sorted(rank.items(), key=lambda kv: (-kv[1], kv[0]))
+    assert [(e["node"], e["score"]) for e in data["pagerank"]["top"]] == by_rank
+    components = lg.strongly_connected(edges)
+    assert data["strongly_connected"] == {"count": len(components), "top": components}
+    between = lg.sampled_betweenness(edges, 100, 42)
+    on_paths = {n: s for n, s in between.items() if s > 0}
+    assert {e["node"]: e["score"] for e in data["sampled_betweenness"]["top"]} == on_paths
+    assert data["focus"] == {
+        "node": focus,
+        "pagerank": rank[focus],
+        "cycle": next((c for c in components if focus in c), []),
+        "descendants": lg.descendants_at_depth(edges, focus, 2**64 - 1),
+        "ancestors": lg.ancestors_at_depth(edges, focus, 2**64 - 1),
+    }
+    hood_nodes, hood_edges = lg.subgraph(edges, [focus], 2)
+    assert (data["neighbourhood"]["nodes"], data["neighbourhood"]["edges"]) == (len(hood_nodes), len(hood_edges))
+    assert data["neighbourhood"]["drawn"] == picture.choose_nodes(focus, hood_nodes, hood_edges, rank)
 
 
 def test_default_focus_is_the_top_ranked_node(tmp_path):
