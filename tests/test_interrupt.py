@@ -12,6 +12,7 @@ import time
 import pytest
 
 import lanternhollow_graph as lg
+from lanternhollow_graph_store import Graph
 
 MAX = 2**64 - 1
 
@@ -41,6 +42,19 @@ CALLS = {
     "batch_descendants": lambda: lg.batch_descendants(EDGES, STARTS, MAX),
     "subgraph": lambda: lg.subgraph(EDGES, STARTS, 3),
 }
+# A built graph's methods run their cores with the interpreter lock
+# released, and poll for the handlers by taking it back.
+G = Graph(EDGES)
+CALLS.update({
+    "Graph": lambda: Graph(EDGES),
+    "Graph.pagerank": lambda: G.pagerank(0.85, 20),
+    "Graph.strongly_connected": lambda: G.strongly_connected(),
+    "Graph.ancestors_at_depth": lambda: G.ancestors_at_depth(NAMES[0]),
+    "Graph.betweenness": lambda: G.betweenness(threads=2),
+    "Graph.batch_descendants": lambda: G.batch_descendants(STARTS),
+    "Graph.subgraph": lambda: G.subgraph(STARTS, 3),
+    "Graph.names": lambda: G.names(),
+})
 
 
 def interrupted_at(call, delay):

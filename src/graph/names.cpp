@@ -42,6 +42,24 @@ std::string_view NameArena::store(std::string_view bytes) {
   return {copy, bytes.size()};
 }
 
+void NameArena::compact(std::vector<std::string_view>& views) {
+  std::size_t total = 0;
+  for (const std::string_view v : views) total += v.size();
+  std::vector<std::unique_ptr<char[]>> blocks;
+  if (total > 0) blocks.push_back(std::make_unique_for_overwrite<char[]>(total));
+  char* at = total > 0 ? blocks.back().get() : nullptr;
+  for (std::string_view& v : views) {
+    if (v.empty()) continue;
+    std::memcpy(at, v.data(), v.size());
+    v = {at, v.size()};
+    at += v.size();
+  }
+  blocks_ = std::move(blocks);
+  free_ = at;
+  left_ = 0;
+  reserved_ = total;
+}
+
 void NameList::reserve(std::size_t names) {
   names_.reserve(names);
   hashes_.reserve(names);
@@ -115,6 +133,7 @@ void NameTable::drop_index() noexcept {
 void NameTable::shrink_to_fit() {
   names_.shrink_to_fit();
   hashes_.shrink_to_fit();
+  arena_.compact(names_);
 }
 
 std::size_t NameTable::nbytes() const noexcept {

@@ -39,6 +39,10 @@ class NameArena {
   std::string_view store(std::string_view bytes);
   // Bytes of the blocks, used or not.
   std::size_t nbytes() const noexcept { return reserved_; }
+  // Moves every name in `views` (all the arena holds) into one block of
+  // their exact size, and points the views there: a complete table keeps
+  // no room for names to come.
+  void compact(std::vector<std::string_view>& views);
 
  private:
   std::vector<std::unique_ptr<char[]>> blocks_;
