@@ -11,6 +11,13 @@ networkx keeps one edge per ordered pair (DiGraph), the others keep every
 pair; the notes that the suite prints say where that changes the work.
 networkit and graphblas run on threads: each appears twice, pinned to one
 thread, and with the suffix -mt on as many threads as the process may use.
+
+BUILT holds the same libraries split in two, for questions asked of a graph
+built once: BUILT[peer]["build"](edges) returns the library's graph with the
+names and their numbers, and each other entry answers on that, by name, as
+the end-to-end functions do: "descendants_at_depth" and "ancestors_at_depth"
+(built, name, depth), "pagerank" and "betweenness" (built). The end-to-end
+functions are these two halves called one after the other.
 """
 
 import itertools
@@ -29,6 +36,25 @@ def _index(edges):
     flat = np.fromiter(map(index.__getitem__, itertools.chain.from_iterable(edges)),
                        dtype=np.int64, count=2 * len(edges))
     return names, index, flat[0::2], flat[1::2]
+
+
+def _levels(neighbours, start, depth, names):
+    """{name: distance} of every node 1 to depth steps from start, one level
+    at a time; neighbours(v) lists v's neighbours (repeats allowed)."""
+    distance = {start: 0}
+    frontier = [start]
+    for d in range(1, depth + 1):
+        step = []
+        for v in frontier:
+            for u in neighbours(v):
+                if u not in distance:
+                    distance[u] = d
+                    step.append(u)
+        if not step:
+            break
+        frontier = step
+    del distance[start]
+    return {names[u]: d for u, d in distance.items()}
 
 
 def _components_of(labels_to_members):
@@ -50,14 +76,16 @@ def _networkx():
         g.add_edges_from(edges)
         return g
 
-    def pagerank(edges):
-        g = graph(edges)
+    def pagerank_of(g):
         try:
             return nx.pagerank(g, alpha=ALPHA, max_iter=PAGERANK_ITERATIONS, tol=0.0)
         except nx.PowerIterationFailedConvergence:
             # tol=0 forces all 100 iterations; networkx then raises instead
             # of returning, so the result dict is never built.
             return None
+
+    def pagerank(edges):
+        return pagerank_of(graph(edges))
 
     def strongly_connected(edges):
         return _components_of([list(c) for c in nx.strongly_connected_components(graph(edges))])
@@ -92,6 +120,15 @@ def _networkx():
         kept = g.subgraph(members)
         return list(kept.nodes), list(kept.edges)
 
+    def build(edges):
+        g = graph(edges)
+        return g, g.reverse(copy=False)
+
+    def within(g, name, depth):
+        found = nx.single_source_shortest_path_length(g, name, cutoff=depth)
+        del found[name]
+        return found
+
     return {
         "pagerank": pagerank,
         "strongly_connected": strongly_connected,
@@ -101,6 +138,10 @@ def _networkx():
         "batch_ancestors": batch_ancestors,
         "sampled_betweenness": sampled_betweenness,
         "subgraph": subgraph,
+    }, {
+        "build": build,
+        "descendants_at_depth": lambda b, name, depth: within(b[0], name, depth),
+        "ancestors_at_depth": lambda b, name, depth: within(b[1], name, depth),
     }
 
 
@@ -117,9 +158,12 @@ def _igraph():
         g = igraph.Graph(n=len(names), edges=np.column_stack((src, dst)), directed=True)
         return g, names, index
 
-    def pagerank(edges):
-        g, names, _ = graph(edges)
+    def pagerank_of(built):
+        g, names, _ = built
         return dict(zip(names, g.pagerank(damping=ALPHA, directed=True)))
+
+    def pagerank(edges):
+        return pagerank_of(graph(edges))
 
     def strongly_connected(edges):
         g, names, _ = graph(edges)
@@ -131,6 +175,13 @@ def _igraph():
         if v is None:
             return set()
         return {names[u] for u in g.subcomponent(v, mode=mode) if u != v}
+
+    def within(built, name, depth, mode):
+        # One call of igraph's own: the set of names, without their depths.
+        g, names, index = built
+        if not depth:  # igraph refuses a minimum distance beyond the order
+            return set()
+        return {names[u] for u in g.neighborhood(index[name], order=depth, mode=mode, mindist=1)}
 
     def descendants(edges, source):
         g, names, index = graph(edges)
@@ -148,11 +199,14 @@ def _igraph():
         g, names, index = graph(edges)
         return {t: reach(g, names, index, t, "in") for t in targets}
 
-    def betweenness(edges):
-        g, names, _ = graph(edges)
+    def betweenness_of(built):
+        g, names, _ = built
         n = len(names)
         scale = 1.0 / ((n - 1) * (n - 2)) if n >= 3 else 1.0
         return {name: b * scale for name, b in zip(names, g.betweenness(directed=True))}
+
+    def betweenness(edges):
+        return betweenness_of(graph(edges))
 
     def sampled_betweenness(edges, sample_size, seed):
         import random
@@ -183,6 +237,12 @@ def _igraph():
         "betweenness": betweenness,
         "sampled_betweenness": sampled_betweenness,
         "subgraph": subgraph,
+    }, {
+        "build": graph,
+        "descendants_at_depth": lambda b, name, depth: within(b, name, depth, "out"),
+        "ancestors_at_depth": lambda b, name, depth: within(b, name, depth, "in"),
+        "pagerank": pagerank_of,
+        "betweenness": betweenness_of,
     }
 
 
@@ -204,13 +264,16 @@ def _rustworkx():
         g.add_edges_from_no_data(list(zip(src.tolist(), dst.tolist())))
         return g, names, index
 
-    def pagerank(edges):
-        g, names, _ = graph(edges)
+    def pagerank_of(built):
+        g, names, _ = built
         try:
             scores = rx.pagerank(g, alpha=ALPHA, max_iter=PAGERANK_ITERATIONS, tol=0.0)
         except rx.FailedToConverge:
             return None  # as networkx: 100 iterations, then an exception
         return {names[v]: s for v, s in scores.items()}
+
+    def pagerank(edges):
+        return pagerank_of(graph(edges))
 
     def strongly_connected(edges):
         g, names, _ = graph(edges)
@@ -241,6 +304,11 @@ def _rustworkx():
         scores = rx.digraph_betweenness_centrality(g, normalized=True, parallel_threshold=one_thread)
         return {names[v]: s for v, s in scores.items()}
 
+    def within(built, name, depth, neighbours):
+        g, names, index = built
+        # Its own searches (descendants, bfs_successors) have no depth limit.
+        return _levels(getattr(g, neighbours), index[name], depth, names)
+
     def subgraph(edges, seeds, depth):
         g, names, index = graph(edges)
         members = dict.fromkeys(index[s] for s in seeds if s in index)
@@ -265,6 +333,11 @@ def _rustworkx():
         "batch_ancestors": batch_ancestors,
         "betweenness": betweenness,
         "subgraph": subgraph,
+    }, {
+        "build": graph,
+        "descendants_at_depth": lambda b, name, depth: within(b, name, depth, "successor_indices"),
+        "ancestors_at_depth": lambda b, name, depth: within(b, name, depth, "predecessor_indices"),
+        "pagerank": pagerank_of,
     }
 
 
@@ -286,10 +359,9 @@ def _scipy():
         a = sp.csr_array((np.ones(len(src)), (rows, cols)), shape=(n, n))
         return a, names, index
 
-    def pagerank(edges):
+    def pagerank_of(at, names):
         # The power iteration written out: 100 rounds, no convergence test,
         # dangling nodes handing their share to every node evenly.
-        at, names, _ = matrix(edges, transpose=True)
         n = len(names)
         if n == 0:
             return {}
@@ -303,6 +375,10 @@ def _scipy():
             spread = ALPHA * x[dangling].sum() / n
             x = ALPHA * (at @ (x * inverse)) + (teleport + spread)
         return dict(zip(names, x.tolist()))
+
+    def pagerank(edges):
+        at, names, _ = matrix(edges, transpose=True)
+        return pagerank_of(at, names)
 
     def strongly_connected(edges):
         a, names, _ = matrix(edges)
@@ -337,6 +413,42 @@ def _scipy():
         a, names, index = matrix(edges, transpose=True)
         return {t: reach(a, names, index, t) for t in targets}
 
+    def build(edges):
+        # Both directions, as the other libraries' graphs answer both: the
+        # rows of A list each node's targets, the rows of its transpose each
+        # node's sources.
+        names, index, src, dst = _index(edges)
+        n = len(names)
+        ones = np.ones(len(src))
+        return (sp.csr_array((ones, (src, dst)), shape=(n, n)),
+                sp.csr_array((ones, (dst, src)), shape=(n, n)), names, index)
+
+    def within(m, names, start, depth):
+        # Level by level: the next level is the union of the frontier's rows
+        # of the CSR matrix (gathered with one index array), less every node
+        # seen. csgraph's breadth_first_order has no depth limit.
+        indptr, indices = m.indptr, m.indices
+        seen = np.array([start], dtype=indices.dtype)
+        frontier = seen
+        found = {}
+        for d in range(1, depth + 1):
+            begin = indptr[frontier]
+            counts = indptr[frontier + 1] - begin
+            total = int(counts.sum())
+            if not total:
+                break
+            if len(frontier) == 1:
+                step = indices[begin[0]:begin[0] + total]
+            else:
+                step = indices[np.repeat(begin - (np.cumsum(counts) - counts), counts) + np.arange(total)]
+            step = np.setdiff1d(step, seen)
+            if not len(step):
+                break
+            found.update(dict.fromkeys(map(names.__getitem__, step.tolist()), d))
+            seen = np.concatenate((seen, step))
+            frontier = step
+        return found
+
     def subgraph(edges, seeds, depth):
         names, index, src, dst = _index(edges)
         n = len(names)
@@ -365,6 +477,11 @@ def _scipy():
         "batch_descendants": batch_descendants,
         "batch_ancestors": batch_ancestors,
         "subgraph": subgraph,
+    }, {
+        "build": build,
+        "descendants_at_depth": lambda b, name, depth: within(b[0], b[2], b[3][name], depth),
+        "ancestors_at_depth": lambda b, name, depth: within(b[1], b[2], b[3][name], depth),
+        "pagerank": lambda b: pagerank_of(b[1], b[2]),
     }
 
 
@@ -377,15 +494,23 @@ def _networkit(threads):
     import networkit as nk
     import numpy as np
 
-    def graph(edges):
+    def use_threads():
         nk.setNumberOfThreads(threads() if callable(threads) else threads)
-        names, _, src, dst = _index(edges)
+
+    def build(edges):
+        use_threads()
+        names, index, src, dst = _index(edges)
         # Every pair is its own edge, parallel ones included.
         g = nk.graph.GraphFromCoo((src.astype(np.uint64), dst.astype(np.uint64)), n=len(names), directed=True)
+        return g, names, index
+
+    def graph(edges):
+        g, names, _ = build(edges)
         return g, names
 
-    def pagerank(edges):
-        g, names = graph(edges)
+    def pagerank_of(built):
+        use_threads()
+        g, names = built[0], built[1]
         if not names:
             return {}
         # tol=0: all 100 iterations; sinks hand their score to every node evenly.
@@ -395,13 +520,26 @@ def _networkit(threads):
         pr.run()
         return dict(zip(names, pr.scores()))
 
+    def pagerank(edges):
+        return pagerank_of(graph(edges))
+
+    def within(built, name, depth, neighbours):
+        g, names, index = built
+        # Its traversals (Traversal.BFSfrom, distance.BFS) have no depth limit.
+        return _levels(getattr(g, neighbours), index[name], depth, names)
+
     def strongly_connected(edges):
         g, names = graph(edges)
         scc = nk.components.StronglyConnectedComponents(g)
         scc.run()
         return _components_of([[names[v] for v in c] for c in scc.getComponents() if len(c) >= 2])
 
-    return {"pagerank": pagerank, "strongly_connected": strongly_connected}
+    return {"pagerank": pagerank, "strongly_connected": strongly_connected}, {
+        "build": build,
+        "descendants_at_depth": lambda b, name, depth: within(b, name, depth, "iterNeighbors"),
+        "ancestors_at_depth": lambda b, name, depth: within(b, name, depth, "iterInNeighbors"),
+        "pagerank": pagerank_of,
+    }
 
 
 def _all_cpus():
@@ -420,14 +558,23 @@ def _graphblas(threads):
     from graphblas import Matrix, Vector, binary, monoid
     from graphblas.semiring import plus_times
 
-    def pagerank(edges):
+    def use_threads():
         gb.ss.config["nthreads"] = threads() if callable(threads) else threads
-        names, _, src, dst = _index(edges)
+
+    def build(edges):
+        use_threads()
+        names, index, src, dst = _index(edges)
+        n = len(names)
+        # Parallel pairs add up to one entry with their multiplicity.
+        a = Matrix.from_coo(src, dst, np.ones(len(src)), nrows=n, ncols=n, dup_op=binary.plus) if n else None
+        return a, names, index
+
+    def pagerank_of(built):
+        use_threads()
+        a, names, _ = built
         n = len(names)
         if n == 0:
             return {}
-        # Parallel pairs add up to one entry with their multiplicity.
-        a = Matrix.from_coo(src, dst, np.ones(len(src)), nrows=n, ncols=n, dup_op=binary.plus)
         out_degree = a.reduce_rowwise(monoid.plus).new()
         scale = (ALPHA / out_degree).new()  # present only for nodes with edges
         dangling = Vector(float, n)
@@ -437,19 +584,26 @@ def _graphblas(threads):
         previous = Vector(float, n)
         w = Vector(float, n)
         teleport = (1.0 - ALPHA) / n
+        # Without a dangling node the product below is an empty scalar, which
+        # graphblas refuses to add.
+        any_dangling = dangling.nvals > 0
         for _ in range(PAGERANK_ITERATIONS):
             previous, x = x, previous
             x << teleport
-            x += previous @ dangling
+            if any_dangling:
+                x += previous @ dangling
             w << previous * scale
             x += plus_times(w @ a)
         return dict(zip(names, x.to_dense(fill_value=0.0).tolist()))
 
-    return {"pagerank": pagerank}
+    def pagerank(edges):
+        return pagerank_of(build(edges))
+
+    return {"pagerank": pagerank}, {"build": build, "pagerank": pagerank_of}
 
 
 def _load():
-    peers = {}
+    peers, built = {}, {}
     for name, factory in (("networkx", _networkx), ("igraph", _igraph),
                           ("rustworkx", _rustworkx), ("scipy", _scipy),
                           ("networkit", lambda: _networkit(1)),
@@ -457,10 +611,10 @@ def _load():
                           ("graphblas", lambda: _graphblas(1)),
                           ("graphblas-mt", lambda: _graphblas(_all_cpus))):
         try:
-            peers[name] = factory()
+            peers[name], built[name] = factory()
         except ImportError:
             pass
-    return peers
+    return peers, built
 
 
-PEERS = _load()
+PEERS, BUILT = _load()

@@ -401,8 +401,8 @@ def with_threads(fn, threads):
     return call
 
 
-def run_graph(label, edges, args, tasks=None):
-    ctx = context(edges)
+def run_graph(label, edges, args, tasks=None, ctx=None):
+    ctx = ctx or context(edges)
     skip = input_ids(edges)
     size = deep_size(edges)
     floor_fn(edges)()  # fills every str's cached hash, for all that follow
@@ -699,51 +699,81 @@ def main(argv=None):
     parser.add_argument("--graph", nargs="+", choices=tuple(GRAPHS) + ("all",), default=None,
                         help="which graphs to run on: debian (279k edges), synthetic-250k, synthetic (1M), "
                              "synthetic-4m (a subset of the tasks unless --only); all = "
-                             + ", ".join(ALL_GRAPHS) + " (default; debian with --quick)")
+                             + ", ".join(ALL_GRAPHS) + " (default; debian with --quick; debian and synthetic "
+                             "with --only built alone)")
     parser.add_argument("--threads", type=int, nargs="+", default=[],
                         help=f"also run our calls with {THREADS_VARIABLE} set to each N, "
                              "in columns beside the default mode's")
     parser.add_argument("--repeats", type=int, default=None, help="timed runs per call (default 5; 3 with --quick)")
-    parser.add_argument("--quick", action="store_true", help="the Debian graph, fewer runs (one per peer), a 5 s deadline")
+    parser.add_argument("--quick", action="store_true",
+                        help="the Debian graph, fewer runs (one per peer), a 2 s deadline")
     parser.add_argument("--deadline", type=float, default=None,
-                        help="seconds before a guarded single run is stopped (default 300; 5 with --quick)")
+                        help="seconds before a guarded single run is stopped (default 300; 2 with --quick)")
     parser.add_argument("--once-after", type=float, default=2.0,
                         help="a call longer than this many seconds is run only once (default 2)")
-    parser.add_argument("--only", nargs="*", default=[], help="run only these functions")
+    parser.add_argument("--only", nargs="*", default=[],
+                        help="run only these functions; `built` names the table of questions on a built graph "
+                             "(which a run of it alone writes into the output file's section of its own, "
+                             "keeping the rest of the file)")
     parser.add_argument("--skip-peer", nargs="*", default=[], choices=PEER_ORDER, help="leave these peers out")
     parser.add_argument("--output", default=os.path.join(HERE, "results.md"), help="Markdown table path")
     parser.add_argument("--chart", default=os.path.join(HERE, "results.png"), help="PNG chart path")
     args = parser.parse_args(argv)
     if args.graph is None:
-        args.graph = ["debian"] if args.quick else ["all"]
+        args.graph = ["debian"] if args.quick else ["debian", "synthetic"] if args.only == ["built"] else ["all"]
     if "all" in args.graph:
         args.graph = [g for g in ALL_GRAPHS if g not in args.graph] + [g for g in args.graph if g != "all"]
     if args.repeats is None:
         args.repeats = 3 if args.quick else 5
     if args.deadline is None:
-        args.deadline = 5.0 if args.quick else 300.0
+        args.deadline = 2.0 if args.quick else 300.0
     if args.quick:
         args.once_after = min(args.once_after, 0.5)
     missing = [p for p in PEER_ORDER if p not in PEERS]
     if missing:
         print("not installed, skipped: " + ", ".join(missing))
+    from bench import built  # here: it imports this module
 
-    graphs, floods = [], []
+    # The table of questions on a built graph runs on the graphs that run
+    # every task, or on any graph when --only names it.
+    functions_too = not args.only or any(o != "built" for o in args.only)
+    graph_type = built.load_graph_type() if not args.only or "built" in args.only else None
+    if graph_type is None and (not args.only or "built" in args.only):
+        print("lanternhollow_graph_store is not built: no table of questions on a built graph")
+
+    graphs, floods, asked = [], [], []
     for name in dict.fromkeys(args.graph):
         label, load, tasks = GRAPHS[name]
         edges = load()
-        graphs.append(run_graph(label, edges, args, tasks))
+        ctx = context(edges)
+        if functions_too:
+            graphs.append(run_graph(label, edges, args, tasks, ctx))
         if not args.only and tasks is None:
             floods.append(run_flood(label, edges, args))
-        del edges
+        if graph_type is not None and (tasks is None or "built" in args.only):
+            asked.append(built.run_built(label, edges, ctx, args, graph_type))
+        del edges, ctx
         gc.collect()
 
-    text = render(graphs, floods, args)
-    print()
-    print(text)
+    if graphs:
+        text = render(graphs, floods, args)
+        if asked:
+            text += "\n" + built.render_section(asked, args)
+        print()
+        print(text)
+    elif asked:
+        print()
+        print(built.render_section(asked, args))
+        try:
+            with open(args.output) as f:
+                text = built.splice(f.read(), asked, args)
+        except FileNotFoundError:
+            text = built.render_section(asked, args)
+    else:
+        return 1
     with open(args.output, "w") as f:
         f.write(text)
-    if chart(graphs, args.chart):
+    if graphs and chart(graphs, args.chart):
         print(f"chart: {args.chart}")
     return 0
 
