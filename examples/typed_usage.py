@@ -1,6 +1,9 @@
 """A small typed program against the module's stubs; `mypy --strict` checks it."""
 
+from collections.abc import Iterator
+
 import lanternhollow_graph as lg
+from lanternhollow_graph_store import Graph
 
 Edge = tuple[str, str]
 
@@ -24,5 +27,24 @@ def report(edges: list[Edge], focus: str) -> str:
     )
 
 
+def pairs() -> Iterator[list[str]]:
+    yield ["app", "lib"]
+    yield ["lib", "libc"]
+
+
+def impact(g: Graph, focus: str) -> str:
+    breaks: dict[str, int] = g.ancestors_at_depth(focus)
+    pulls: dict[str, int] = g.descendants_at_depth(focus, 2, threads=1)
+    ranks: dict[str, float] = g.pagerank(threads=0)
+    every: dict[str, dict[str, int]] = g.batch_descendants(g.names(), None)
+    nodes, kept = g.subgraph([focus], None, include_outgoing=False)
+    return (
+        f"{g!r}: {g.node_count} nodes, {g.edge_count} edges, {g.nbytes} bytes; {len(breaks)} break, "
+        f"{len(pulls)} pulled in, {len(ranks)} ranked, {len(every)} searched, {len(nodes)}/{len(kept)} around; "
+        f"{g.successors(focus)} {g.predecessors(focus)} {g.out_degree(focus)} {g.in_degree(focus)} {focus in g}"
+    )
+
+
 if __name__ == "__main__":
     print(report([("app", "lib"), ("lib", "libc"), ("libc", "lib")], "lib"))
+    print(impact(Graph(pairs()), "lib"))
