@@ -12,6 +12,8 @@
 
 #include "graph/interrupt.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 
 namespace lhg {
@@ -59,23 +61,81 @@ DepthMap depth_search(const Graph& graph, NodeId s, Depth max_depth, NodeMarks& 
   return result;
 }
 
-// A repeated start name is searched once: its search would find the same
-// nodes at the same depths every time.
+// The searches of keys[begin, end), appended to `out` as one batch of
+// those keys would hold them.
 template <Direction dir>
-BatchDepths batch_search(const Graph& graph, const NameList& starts, Depth max_depth, NodeMarks& marks) {
+void search_keys(const Graph& graph, const std::vector<NodeId>& start_nodes, std::size_t begin, std::size_t end,
+                 Depth max_depth, NodeMarks& marks, BatchDepths& out, Poller& poller) {
+  for (std::size_t k = begin; k < end; ++k) {
+    poller.tick();
+    out.found_begin.push_back(out.found.size());
+    out.level_begin.push_back(out.level_end.size());
+    const NodeId s = start_nodes[k];
+    if (max_depth == 0 || s == kNoNode) continue;
+    search<dir>(graph, marks, s, max_depth, out.found, out.level_end, poller);
+  }
+}
+
+// Keys a worker claims at a time.
+constexpr std::size_t kKeysPerChunk = 8;
+
+// A repeated start name is searched once: its search would find the same
+// nodes at the same depths every time. On several threads, workers claim
+// chunks of keys in turn and search them into arrays of the chunk's own;
+// the chunks are then joined in key order, their offsets moved by what
+// came before, so the arrays are those of one thread.
+template <Direction dir>
+BatchDepths batch_search(const Graph& graph, const NameList& starts, Depth max_depth, MarksPool& pool,
+                         Threads threads) {
   BatchDepths result;
   result.keys = first_listings(starts);
-  result.found_begin.reserve(result.keys.size() + 1);
-  result.level_begin.reserve(result.keys.size() + 1);
-  Poller poller;
-  for (const std::size_t k : result.keys) {
-    poller.tick();
-    result.found_begin.push_back(result.found.size());
-    result.level_begin.push_back(result.level_end.size());
-    if (max_depth == 0) continue;
-    const NodeId s = graph.find(starts.key(k));
-    if (s == kNoNode) continue;
-    search<dir>(graph, marks, s, max_depth, result.found, result.level_end, poller);
+  const std::size_t keys = result.keys.size();
+  std::vector<NodeId> start_nodes(keys);
+  for (std::size_t k = 0; k < keys; ++k) start_nodes[k] = graph.find(starts.key(result.keys[k]));
+
+  const std::size_t chunks = (keys + kKeysPerChunk - 1) / kKeysPerChunk;
+  // Each search is taken to reach a thousand nodes and edges or the whole
+  // graph, whichever is less: enough to keep threads off small batches.
+  const std::size_t per_key = std::min<std::size_t>(graph.node_count() + graph.edge_count(), 1024);
+  const unsigned workers = static_cast<unsigned>(
+      std::min<std::size_t>(workers_for(threads, keys * per_key), std::max<std::size_t>(chunks, 1)));
+  if (workers <= 1 || max_depth == 0) {
+    auto marks = pool.lend();
+    Poller poller;
+    result.found_begin.reserve(keys + 1);
+    result.level_begin.reserve(keys + 1);
+    search_keys<dir>(graph, start_nodes, 0, keys, max_depth, *marks, result, poller);
+  } else {
+    std::vector<BatchDepths> parts(chunks);
+    std::atomic<std::size_t> next{0};
+    run_workers(workers, [&](unsigned) {
+      auto marks = pool.lend();
+      Poller poller;
+      for (std::size_t c; (c = next.fetch_add(1, std::memory_order_relaxed)) < chunks;) {
+        const std::size_t begin = c * kKeysPerChunk;
+        search_keys<dir>(graph, start_nodes, begin, std::min(keys, begin + kKeysPerChunk), max_depth, *marks,
+                         parts[c], poller);
+      }
+    });
+    std::size_t found = 0;
+    std::size_t levels = 0;
+    for (const BatchDepths& part : parts) {
+      found += part.found.size();
+      levels += part.level_end.size();
+    }
+    result.found.reserve(found);
+    result.level_end.reserve(levels);
+    result.found_begin.reserve(keys + 1);
+    result.level_begin.reserve(keys + 1);
+    for (BatchDepths& part : parts) {
+      const std::size_t found_shift = result.found.size();
+      const std::size_t level_shift = result.level_end.size();
+      for (const std::size_t f : part.found_begin) result.found_begin.push_back(f + found_shift);
+      for (const std::size_t l : part.level_begin) result.level_begin.push_back(l + level_shift);
+      for (const std::size_t e : part.level_end) result.level_end.push_back(e + found_shift);
+      result.found.insert(result.found.end(), part.found.begin(), part.found.end());
+      part = BatchDepths{};
+    }
   }
   result.found_begin.push_back(result.found.size());
   result.level_begin.push_back(result.level_end.size());
@@ -115,12 +175,14 @@ DepthMap descendants_at_depth(const Graph& graph, NodeId source, Depth max_depth
   return depth_search<Direction::kForward>(graph, source, max_depth, marks);
 }
 
-BatchDepths batch_ancestors(const Graph& graph, const NameList& targets, Depth max_depth, NodeMarks& marks) {
-  return batch_search<Direction::kBackward>(graph, targets, max_depth, marks);
+BatchDepths batch_ancestors(const Graph& graph, const NameList& targets, Depth max_depth, MarksPool& pool,
+                            Threads threads) {
+  return batch_search<Direction::kBackward>(graph, targets, max_depth, pool, threads);
 }
 
-BatchDepths batch_descendants(const Graph& graph, const NameList& sources, Depth max_depth, NodeMarks& marks) {
-  return batch_search<Direction::kForward>(graph, sources, max_depth, marks);
+BatchDepths batch_descendants(const Graph& graph, const NameList& sources, Depth max_depth, MarksPool& pool,
+                              Threads threads) {
+  return batch_search<Direction::kForward>(graph, sources, max_depth, pool, threads);
 }
 
 }  // namespace lhg

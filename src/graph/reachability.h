@@ -7,6 +7,7 @@
 
 #include "graph/graph.h"
 #include "graph/names.h"
+#include "graph/parallel.h"
 #include "graph/scratch.h"
 #include "graph/types.h"
 
@@ -39,8 +40,13 @@ struct BatchDepths {
   std::vector<std::size_t> level_end;
 };
 
-BatchDepths batch_ancestors(const Graph& graph, const NameList& targets, Depth max_depth, NodeMarks& marks);
-BatchDepths batch_descendants(const Graph& graph, const NameList& sources, Depth max_depth, NodeMarks& marks);
+// The searches of distinct keys are independent: on up to threads.count
+// threads, each borrowing its marks from `pool`, they run at once and their
+// results are joined in key order, the same arrays as on one thread.
+BatchDepths batch_ancestors(const Graph& graph, const NameList& targets, Depth max_depth, MarksPool& pool,
+                            Threads threads = Threads{});
+BatchDepths batch_descendants(const Graph& graph, const NameList& sources, Depth max_depth, MarksPool& pool,
+                              Threads threads = Threads{});
 
 // Positions of the first listing of each distinct name, in list order.
 std::vector<std::size_t> first_listings(const NameList& names);

@@ -179,7 +179,7 @@ PyObject* graph_strongly_connected(PyObject* self, PyObject* const* args, Py_ssi
 }
 
 using DepthCore = DepthMap (*)(const Graph&, NodeId, Depth, NodeMarks&);
-using BatchCore = BatchDepths (*)(const Graph&, const NameList&, Depth, NodeMarks&);
+using BatchCore = BatchDepths (*)(const Graph&, const NameList&, Depth, MarksPool&, Threads);
 
 PyObject* depth_method(const Signature& sig, const char* start_param, DepthCore core, PyObject* self,
                        PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -207,9 +207,8 @@ PyObject* batch_method(const Signature& sig, const char* starts_param, BatchCore
     require_nodes(st.graph, starts);
     const Depth max_depth = depth_argument(arg[1], kNoLimit);
     const Threads threads = threads_argument(arg[2]);
-    const BatchDepths batch = released(threads, [&](Threads) {
-      return with_marks(st, [&](NodeMarks& marks) { return core(st.graph, starts, max_depth, marks); });
-    });
+    const BatchDepths batch =
+        released(threads, [&](Threads t) { return core(st.graph, starts, max_depth, st.pool, t); });
     return batch_to_dict(st.graph, starts, batch);
   });
 }

@@ -18,7 +18,7 @@ constexpr const char* kBatchDescendantsParams[] = {"edges", "sources", "max_dept
 constexpr Signature kBatchDescendants{"batch_descendants", kBatchDescendantsParams, 3, 3};
 
 using DepthCore = DepthMap (*)(const Graph&, NodeId, Depth, NodeMarks&);
-using BatchCore = BatchDepths (*)(const Graph&, const NameList&, Depth, NodeMarks&);
+using BatchCore = BatchDepths (*)(const Graph&, const NameList&, Depth, MarksPool&, Threads);
 
 PyObject* depth_function(const Signature& sig, const char* start_param, DepthCore core, PyObject* const* args,
                          Py_ssize_t nargs, PyObject* kwnames) {
@@ -45,9 +45,9 @@ PyObject* batch_function(const Signature& sig, const char* starts_param, BatchCo
     const NameList starts = convert(starts_param, arg[1], to_name_list);
     const Depth max_depth = convert("max_depth", arg[2], to_u64);
     const auto done = run_core([&](Threads threads) {
-      return build_then(edges, threads, [&](const Graph& graph, Threads) {
-        NodeMarks marks(graph.node_count());
-        return core(graph, starts, max_depth, marks);
+      return build_then(edges, threads, [&](const Graph& graph, Threads t) {
+        MarksPool pool(graph.node_count());
+        return core(graph, starts, max_depth, pool, t);
       });
     });
     return batch_to_dict(done.graph, starts, done.result);

@@ -160,6 +160,26 @@ void check_shared_graph(const std::vector<std::pair<std::string, std::string>>& 
     for (auto& thread : threads) thread.join();
   }
   for (const auto& result : each) expect(result == alone, "queries on a shared graph", seed, 4);
+
+  // Batches of every name, their keys split among threads.
+  lhg::NameList starts;
+  for (lhg::NodeId v = 0; v < graph.node_count(); ++v) starts.push_back(graph.key(v));
+  auto flat = [](const lhg::BatchDepths& b) {
+    std::vector<std::size_t> out(b.keys);
+    out.insert(out.end(), b.found_begin.begin(), b.found_begin.end());
+    out.insert(out.end(), b.level_begin.begin(), b.level_begin.end());
+    out.insert(out.end(), b.found.begin(), b.found.end());
+    out.insert(out.end(), b.level_end.begin(), b.level_end.end());
+    return out;
+  };
+  const auto down = flat(lhg::batch_descendants(graph, starts, 3, pool));
+  const auto up = flat(lhg::batch_ancestors(graph, starts, lhg::Depth(-1), pool));
+  for (unsigned threads = 2; threads <= 4; ++threads) {
+    expect(flat(lhg::batch_descendants(graph, starts, 3, pool, Threads{threads})) == down, "batch descendants", seed,
+           threads);
+    expect(flat(lhg::batch_ancestors(graph, starts, lhg::Depth(-1), pool, Threads{threads})) == up,
+           "batch ancestors", seed, threads);
+  }
 }
 
 }  // namespace
