@@ -9,6 +9,7 @@
 // by the method for the whole call, so another thread that drops the last
 // other reference cannot free the graph under a running core.
 #include "module/graph_type.h"
+#include "module/graph_object.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -31,37 +32,15 @@
 #include "module/store_docstrings.h"
 
 namespace lhg::py {
-namespace {
-
-struct Stored {
-  explicit Stored(Graph built) : graph(std::move(built)), pool(graph.node_count()) {}
-  const Graph graph;
-  MarksPool pool;
-};
-
-struct GraphObject {
-  PyObject_HEAD
-  Stored* stored;  // set before the object is handed out, freed with it
-  Py_hash_t hash;  // -1 until first asked for
-};
 
 PyTypeObject* g_graph_type = nullptr;
 
-GraphObject* as_graph(PyObject* self) noexcept { return reinterpret_cast<GraphObject*>(self); }
-Stored& stored_of(PyObject* self) noexcept { return *as_graph(self)->stored; }
-
-constexpr Depth kNoLimit = std::numeric_limits<Depth>::max();
+namespace {
 constexpr std::size_t kSuggestions = 3;
-
-// Runs core(threads) with the interpreter lock released.
-template <class F>
-auto released(Threads threads, F&& core) -> decltype(core(threads)) {
-  const LockReleased unlocked;
-  return core(threads);
-}
+}  // namespace
 
 // KeyError naming a start name that is not a node, with the nearest names.
-[[noreturn]] void not_a_node(const Graph& graph, PyObject* name, std::string_view bytes) {
+void not_a_node(const Graph& graph, PyObject* name, std::string_view bytes) {
   std::vector<NodeId> near;
   {
     const LockReleased unlocked;
@@ -80,8 +59,6 @@ auto released(Threads threads, F&& core) -> decltype(core(threads)) {
   throw PythonError{};
 }
 
-// The node a start name names; a non-str gets the functions' TypeError for
-// `param`, a name that is not a node KeyError.
 NodeId node_of(const Graph& graph, const char* param, PyObject* name) {
   const NameKey key = convert(param, name, name_key);
   const NodeId v = graph.find(key);
@@ -89,8 +66,6 @@ NodeId node_of(const Graph& graph, const char* param, PyObject* name) {
   return v;
 }
 
-// Every name of a converted list must be a node; the first that is not, in
-// list order, gets KeyError.
 void require_nodes(const Graph& graph, const NameList& names) {
   for (std::size_t i = 0; i < names.size(); ++i) {
     const NameKey key = names.key(i);
@@ -106,12 +81,7 @@ Depth depth_argument(PyObject* obj, Depth absent) {
   return convert("max_depth", obj, to_u64);
 }
 
-// Borrows marks for one query.
-template <class F>
-auto with_marks(Stored& st, F&& query) {
-  auto marks = st.pool.lend();
-  return query(*marks);
-}
+namespace {
 
 // --- the analyses ---
 

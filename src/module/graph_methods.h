@@ -1,0 +1,11 @@
+// Methods of the Graph type defined outside graph_type.cpp, one file per
+// family of questions; graph_type.cpp lists them in the type's table.
+#pragma once
+
+#include <Python.h>
+
+namespace lhg::py {
+
+using FastMethod = PyObject* (*)(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
+}  // namespace lhg::py
