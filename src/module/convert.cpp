@@ -641,4 +641,26 @@ PyObject* names_to_list(const Graph& graph, std::span<const NodeId> nodes) {
   return std::move(list).finish().release();
 }
 
+PyObject* groups_to_list(const Graph& graph, std::span<const NodeId> members, std::span<const std::size_t> ends,
+                         std::size_t first, std::size_t last) {
+  Poller poller;
+  SlotList outer(last - first);
+  for (std::size_t g = first; g < last; ++g) {
+    const std::size_t begin = g == 0 ? 0 : ends[g - 1];
+    SlotList inner(ends[g] - begin);
+    for (std::size_t k = begin; k < ends[g]; ++k) {
+      poller.tick(kUnitsPerObject);
+      inner.set(k - begin, name_to_str(graph.key(members[k])));
+    }
+    outer.set(g - first, std::move(inner).finish());
+  }
+  return std::move(outer).finish().release();
+}
+
+PyObject* lists_to_list(const Graph& graph, const std::vector<std::vector<NodeId>>& lists) {
+  SlotList outer(lists.size());
+  for (std::size_t k = 0; k < lists.size(); ++k) outer.set(k, Ref::steal(names_to_list(graph, lists[k])));
+  return std::move(outer).finish().release();
+}
+
 }  // namespace lhg::py

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "graph/components.h"
 #include "graph/graph.h"
@@ -73,5 +74,11 @@ PyObject* subgraph_to_tuple(const Graph& graph, const SubgraphResult& sub);
 PyObject* components_to_list(const Graph& graph, const Components& components);
 // list of str: the names of `nodes`, in order.
 PyObject* names_to_list(const Graph& graph, std::span<const NodeId> nodes);
+// list of lists of str: groups first .. last - 1 of a flat array, group g
+// being members[ends[g - 1], ends[g]) with ends[-1] read as 0.
+PyObject* groups_to_list(const Graph& graph, std::span<const NodeId> members, std::span<const std::size_t> ends,
+                         std::size_t first, std::size_t last);
+// list of lists of str, one per node list.
+PyObject* lists_to_list(const Graph& graph, const std::vector<std::vector<NodeId>>& lists);
 
 }  // namespace lhg::py

@@ -8,4 +8,11 @@ namespace lhg::py {
 
 using FastMethod = PyObject* (*)(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
+// chain_methods.cpp
+PyObject* graph_why(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* graph_why_all(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* graph_cycle(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* graph_build_order(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* graph_weakly_connected(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
 }  // namespace lhg::py

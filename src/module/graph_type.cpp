@@ -9,6 +9,7 @@
 // by the method for the whole call, so another thread that drops the last
 // other reference cannot free the graph under a running core.
 #include "module/graph_type.h"
+#include "module/graph_methods.h"
 #include "module/graph_object.h"
 
 #include <algorithm>
@@ -441,6 +442,11 @@ PyMethodDef g_methods[] = {
     method<graph_batch_ancestors>("batch_ancestors", store_doc::kBatchAncestors),
     method<graph_batch_descendants>("batch_descendants", store_doc::kBatchDescendants),
     method<graph_subgraph>("subgraph", store_doc::kSubgraph),
+    method<graph_why>("why", store_doc::kWhy),
+    method<graph_why_all>("why_all", store_doc::kWhyAll),
+    method<graph_cycle>("cycle", store_doc::kCycle),
+    method<graph_build_order>("build_order", store_doc::kBuildOrder),
+    method<graph_weakly_connected>("weakly_connected", store_doc::kWeaklyConnected),
     {"names", graph_names, METH_NOARGS, store_doc::kNames},
     {"successors", graph_successors, METH_O, store_doc::kSuccessors},
     {"predecessors", graph_predecessors, METH_O, store_doc::kPredecessors},

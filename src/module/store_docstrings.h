@@ -79,6 +79,45 @@ inline constexpr const char kSubgraph[] =
     "Returns (nodes, edges) as subgraph(edges, ...) does; KeyError if a seed is not\n"
     "a node.";
 
+inline constexpr const char kWhy[] =
+    "why($self, /, source, target, *, threads=None)\n--\n\n"
+    "One shortest chain of names from `source` to `target`, both included; None if\n"
+    "there is none, [source] if they are the same.\n\n"
+    "The chain a breadth-first search from `source` along the edges, in walk order,\n"
+    "finds first: each name is reached through the name that discovered it.";
+
+inline constexpr const char kWhyAll[] =
+    "why_all($self, /, source, target, limit=10, *, threads=None)\n--\n\n"
+    "(chains, count): the first `limit` shortest chains from `source` to `target`\n"
+    "and the exact number of shortest chains.\n\n"
+    "Chains are lists of names (parallel edges make no second chain), ordered from\n"
+    "the target back: by the place in the breadth-first search's queue of the name\n"
+    "before the target, then of the one before that, and so on. The first is why's.\n"
+    "([], 0) if `target` cannot be reached.";
+
+inline constexpr const char kCycle[] =
+    "cycle($self, /, name, *, threads=None)\n--\n\n"
+    "A shortest cycle through `name`, as the names from `name` round to the last\n"
+    "before it again; [name] for a self loop, None if `name` is on no cycle.\n\n"
+    "Of the shortest, the one closing at the name earliest in a breadth-first search\n"
+    "from `name`, reached as why() reaches it.";
+
+inline constexpr const char kBuildOrder[] =
+    "build_order($self, /, *, threads=None)\n--\n\n"
+    "The strongly connected components as units, in layers: a list of layers, each a\n"
+    "list of units, each a list of names.\n\n"
+    "An edge (source, target) is the source depending on the target. Layer 0 holds the\n"
+    "units that depend on nothing outside themselves; each later layer the units that\n"
+    "depend only on earlier ones, each unit in the earliest layer it can take. The\n"
+    "number of layers is the critical path of a parallel build. Names of a unit in\n"
+    "node order, units of a layer in the order of their first names.";
+
+inline constexpr const char kWeaklyConnected[] =
+    "weakly_connected($self, /, *, threads=None)\n--\n\n"
+    "The islands: groups of names joined by edges either way, largest first, equal\n"
+    "sizes in the order of their first names; names of an island in node order. A\n"
+    "name with no edge to another is an island of its own.";
+
 inline constexpr const char kNames[] =
     "names($self, /)\n--\n\n"
     "Every node's name, in node order.";

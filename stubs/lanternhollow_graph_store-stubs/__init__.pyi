@@ -90,3 +90,15 @@ class Graph:
         *,
         threads: _Threads = None,
     ) -> tuple[list[str], list[tuple[str, str]]]: ...
+    def why(self, source: str, target: str, *, threads: _Threads = None) -> list[str] | None:
+        """One shortest chain of names from `source` to `target`, both included; None if there is none."""
+    def why_all(
+        self, source: str, target: str, limit: _Count = 10, *, threads: _Threads = None
+    ) -> tuple[list[list[str]], int]:
+        """The first `limit` shortest chains and the exact number of shortest chains."""
+    def cycle(self, name: str, *, threads: _Threads = None) -> list[str] | None:
+        """A shortest cycle through `name`, starting at it; None if it is on no cycle."""
+    def build_order(self, *, threads: _Threads = None) -> list[list[list[str]]]:
+        """Strongly connected components as units, in layers that depend only on earlier layers."""
+    def weakly_connected(self, *, threads: _Threads = None) -> list[list[str]]:
+        """The islands, largest first, names in node order."""
