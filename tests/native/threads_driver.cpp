@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "graph/betweenness.h"
+#include "graph/chains.h"
 #include "graph/failure.h"
 #include "graph/interning.h"
 #include "graph/pagerank.h"
@@ -131,6 +132,14 @@ std::vector<std::size_t> queries(const lhg::Graph& graph, lhg::MarksPool& pool, 
     }
     lhg::NameList seeds;
     seeds.push_back(graph.key(v));
+    const auto other = static_cast<lhg::NodeId>((v + 7) % graph.node_count());
+    for (const auto& chain : {lhg::shortest_chain(graph, v, other, *marks), lhg::shortest_cycle(graph, v, *marks)}) {
+      if (chain) out.insert(out.end(), chain->begin(), chain->end());
+      out.push_back(chain ? chain->size() : 0);
+    }
+    const lhg::ChainList all = lhg::shortest_chains(graph, v, other, 3, *marks);
+    out.insert(out.end(), all.count.begin(), all.count.end());
+    for (const auto& chain : all.chains) out.insert(out.end(), chain.begin(), chain.end());
     const lhg::SubgraphResult sub = lhg::subgraph(graph, seeds, 1, true, true, *marks);
     out.insert(out.end(), sub.nodes.begin(), sub.nodes.end());
     for (const auto& [s, t] : sub.edges) {
