@@ -161,24 +161,41 @@ def test_the_object_protocol():
         empty.node_count = 3
 
 
+class Tagged(Graph):
+    def __init__(self, edges, tag=None):
+        self.tag = tag
+
+    def __new__(cls, edges, tag=None):
+        return super().__new__(cls, edges)
+
+
+class Slotted(Graph):
+    __slots__ = ("x",)
+
+
 def test_subclasses_keep_their_type_and_state():
-    class Tagged(Graph):
-        def __init__(self, edges, tag=None):
-            self.tag = tag
-
-        def __new__(cls, edges, tag=None):
-            return super().__new__(cls, edges)
-
     t = Tagged([("a", "b")], tag="x")
     assert t.tag == "x" and isinstance(t, Graph) and t == Graph([("a", "b")])
     assert repr(t) == "<Tagged: 2 nodes, 1 edges>"
     assert t.descendants_at_depth("a") == {"b": 1}
-    # A cycle through the instance's dict is collected.
+    # Copies and pickles keep the instance's own state, and share nothing
+    # mutable with it; the graph itself is shared, never copied.
+    t.seen = []
     t.me = t
+    clone = pickle.loads(pickle.dumps(t))
+    assert type(clone) is Tagged and clone.tag == "x" and clone.me is clone and clone == t
+    deep = copy.deepcopy(t)
+    assert deep.seen == [] and deep.seen is not t.seen and deep.me is deep and deep == t
+    assert copy.copy(t).seen is t.seen
+    # A cycle through the instance's dict is collected.
     r = weakref.ref(t)
-    del t
+    del t, clone, deep
     gc.collect()
     assert r() is None
+
+    s = Slotted([("a", "b")])
+    s.x = [1]
+    assert pickle.loads(pickle.dumps(s)).x == [1] and copy.deepcopy(s).x is not s.x
 
 
 def test_names_that_are_not_nodes_raise_key_error_with_the_nearest():
@@ -197,6 +214,16 @@ def test_names_that_are_not_nodes_raise_key_error_with_the_nearest():
     for call in (g.out_degree, g.in_degree, g.predecessors):
         with pytest.raises(KeyError):
             call("")
+
+    class Loud(str):
+        def __repr__(self):
+            raise RuntimeError("a str's own repr ran")
+
+    with pytest.raises(KeyError, match="'zz' is not a node of this graph"):
+        g.descendants_at_depth(Loud("zz"))
+    # Suggestions count characters, not bytes.
+    with pytest.raises(KeyError, match="did you mean '日本'"):
+        Graph([("日本", "x")]).ancestors_at_depth("日本語")
 
 
 @pytest.mark.parametrize(
@@ -223,6 +250,20 @@ def test_bad_arguments_raise_what_the_function_raises(call, function):
         function(edges)
     assert type(method_error.value) is type(function_error.value)
     assert str(method_error.value) == str(function_error.value)
+
+
+def test_bad_arguments_are_reported_before_names_that_are_not_nodes():
+    g = Graph([("a", "b")])
+    with pytest.raises(OverflowError):
+        g.descendants_at_depth("zz", -1)
+    with pytest.raises(ValueError):
+        g.ancestors_at_depth("zz", threads=-1)
+    with pytest.raises(TypeError, match="include_incoming"):
+        g.subgraph(["zz"], 1, "no")
+    with pytest.raises(OverflowError):
+        g.batch_ancestors(["zz"], -2)
+    with pytest.raises(OverflowError):
+        g.why_all("zz", "a", -1)
 
 
 def test_bad_calls_and_thread_counts():

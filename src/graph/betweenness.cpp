@@ -81,7 +81,7 @@ class Searcher {
   // reaches. Their dependencies wait in the state until `drain`.
   std::size_t run(NodeId s, Poller& poller) {
     const std::size_t reached = search(s, poller);
-    accumulate(reached);
+    accumulate(reached, poller);
     return reached;
   }
 
@@ -91,8 +91,9 @@ class Searcher {
   // taken before it), and each node gets one addition per source, so its
   // score may take the addition here instead of in the stack loop.
   template <class F>
-  void drain(NodeId s, std::size_t reached, F&& f) {
+  void drain(NodeId s, std::size_t reached, Poller& poller, F&& f) {
     for (std::size_t i = 0; i < reached; ++i) {
+      poller.tick();
       const NodeId w = order_[i];
       if (w != s) f(w, state_[w].delta);
       state_[w] = NodeState{0.0, 0.0, kUnreached, layout_.pred_begin[w]};
@@ -110,8 +111,8 @@ class Searcher {
     for (std::size_t head = 0; head < tail; ++head) {
       const NodeId v = order_[head];
       // One search can take tens of milliseconds on a large graph: it polls
-      // as it goes, counting the accumulation's work along with its own.
-      poller.tick(2 + 2 * (succ.begin[v + 1] - succ.begin[v]));
+      // as it goes, and so do the accumulation and the drain after it.
+      poller.tick(1 + (succ.begin[v + 1] - succ.begin[v]));
       // A self loop never lies on a shortest path, so v's own count stays
       // fixed while its edges are walked.
       const PathCount sigma_v = state_[v].sigma;
@@ -132,11 +133,12 @@ class Searcher {
     return tail;
   }
 
-  void accumulate(std::size_t reached) {
+  void accumulate(std::size_t reached, Poller& poller) {
     for (std::size_t i = reached; i-- > 0;) {
       const NodeId w = order_[i];
       // w is never its own predecessor, so its delta holds still in the loop.
       const NodeState& sw = state_[w];
+      poller.tick(1 + (sw.pred_end - layout_.pred_begin[w]));
       const Score weight = sw.delta + 1.0;
       for (std::uint32_t p = layout_.pred_begin[w]; p < sw.pred_end; ++p) {
         NodeState& sv = state_[pred_[p]];
@@ -323,9 +325,9 @@ void accumulate_in_parallel(const Layout& layout, const Graph& graph, std::size_
           }
         }
         if (earliest) {
-          searcher.drain(s, reached, [&](NodeId v, Score delta) { score[v] = delta + score[v]; });
+          searcher.drain(s, reached, poller, [&](NodeId v, Score delta) { score[v] = delta + score[v]; });
         } else {
-          searcher.drain(s, reached, [&](NodeId v, Score delta) {
+          searcher.drain(s, reached, poller, [&](NodeId v, Score delta) {
             slot.nodes.push_back(v);
             slot.deltas.push_back(delta);
           });
@@ -385,7 +387,7 @@ ScoreMap betweenness_from(const Graph& graph, bool normalized, const std::vector
       for (std::size_t i = 0; i < source_count; ++i) {
         const NodeId s = source_list != nullptr ? source_list[i] : static_cast<NodeId>(i);
         const std::size_t reached = searcher.run(s, poller);
-        searcher.drain(s, reached, [&](NodeId w, Score delta) { score[w] = delta + score[w]; });
+        searcher.drain(s, reached, poller, [&](NodeId w, Score delta) { score[w] = delta + score[w]; });
       }
     } else {
       accumulate_in_parallel(layout, graph, source_count, source_list, workers, score);

@@ -54,9 +54,11 @@ PyObject* graph_why(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
     const Ref hold = Ref::borrow(self);
     Stored& st = stored_of(self);
     const auto arg = bind<3>(kWhy, args, nargs, kwnames);
-    const NodeId source = node_of(st.graph, "source", arg[0]);
-    const NodeId target = node_of(st.graph, "target", arg[1]);
+    const NameKey source_key = convert("source", arg[0], name_key);
+    const NameKey target_key = convert("target", arg[1], name_key);
     const Threads threads = threads_argument(arg[2]);
+    const NodeId source = find_node(st.graph, arg[0], source_key);
+    const NodeId target = find_node(st.graph, arg[1], target_key);
     const auto chain = released(threads, [&](Threads) {
       return with_marks(st, [&](NodeMarks& marks) { return shortest_chain(st.graph, source, target, marks); });
     });
@@ -69,10 +71,12 @@ PyObject* graph_why_all(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     const Ref hold = Ref::borrow(self);
     Stored& st = stored_of(self);
     const auto arg = bind<4>(kWhyAll, args, nargs, kwnames);
-    const NodeId source = node_of(st.graph, "source", arg[0]);
-    const NodeId target = node_of(st.graph, "target", arg[1]);
+    const NameKey source_key = convert("source", arg[0], name_key);
+    const NameKey target_key = convert("target", arg[1], name_key);
     const std::uint64_t limit = arg[2] != nullptr ? convert("limit", arg[2], to_u64) : kDefaultLimit;
     const Threads threads = threads_argument(arg[3]);
+    const NodeId source = find_node(st.graph, arg[0], source_key);
+    const NodeId target = find_node(st.graph, arg[1], target_key);
     const ChainList found = released(threads, [&](Threads) {
       return with_marks(st, [&](NodeMarks& marks) {
         return shortest_chains(st.graph, source, target, static_cast<std::size_t>(limit), marks);
@@ -89,8 +93,9 @@ PyObject* graph_cycle(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     const Ref hold = Ref::borrow(self);
     Stored& st = stored_of(self);
     const auto arg = bind<2>(kCycle, args, nargs, kwnames);
-    const NodeId v = node_of(st.graph, "name", arg[0]);
+    const NameKey key = convert("name", arg[0], name_key);
     const Threads threads = threads_argument(arg[1]);
+    const NodeId v = find_node(st.graph, arg[0], key);
     const auto cycle = released(threads, [&](Threads) {
       return with_marks(st, [&](NodeMarks& marks) { return shortest_cycle(st.graph, v, marks); });
     });

@@ -663,4 +663,17 @@ PyObject* lists_to_list(const Graph& graph, const std::vector<std::vector<NodeId
   return std::move(outer).finish().release();
 }
 
+PyObject* pairs_to_list(PyObject* names, const std::vector<EdgePair>& pairs) {
+  Poller poller;
+  SlotList list(pairs.size());
+  for (std::size_t k = 0; k < pairs.size(); ++k) {
+    poller.tick(kUnitsPerObject);
+    Ref pair = created(PyTuple_Pack(2, PyList_GET_ITEM(names, pairs[k].source), PyList_GET_ITEM(names, pairs[k].target)));
+    // Two strs: no cycle, and no work for the collector.
+    PyObject_GC_UnTrack(pair.get());
+    list.set(k, std::move(pair));
+  }
+  return std::move(list).finish().release();
+}
+
 }  // namespace lhg::py

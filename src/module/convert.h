@@ -78,6 +78,9 @@ PyObject* names_to_list(const Graph& graph, std::span<const NodeId> nodes);
 // being members[ends[g - 1], ends[g]) with ends[-1] read as 0.
 PyObject* groups_to_list(const Graph& graph, std::span<const NodeId> members, std::span<const std::size_t> ends,
                          std::size_t first, std::size_t last);
+// list of (str, str) tuples: each pair's ends as the strs at those places
+// of `names`, a list of str by node.
+PyObject* pairs_to_list(PyObject* names, const std::vector<EdgePair>& pairs);
 // list of lists of str, one per node list.
 PyObject* lists_to_list(const Graph& graph, const std::vector<std::vector<NodeId>>& lists);
 

@@ -5,6 +5,7 @@
 #include <Python.h>
 
 #include <limits>
+#include <memory>
 #include <string_view>
 #include <utility>
 
@@ -24,10 +25,12 @@ struct Stored {
   MarksPool pool;
 };
 
+// The store is shared by the copies of a graph of a subclass, which differ
+// only in their own attributes: the graph itself never changes.
 struct GraphObject {
   PyObject_HEAD
-  Stored* stored;  // set before the object is handed out, freed with it
-  Py_hash_t hash;  // -1 until first asked for
+  std::shared_ptr<Stored> stored;  // constructed in place once the object is allocated
+  Py_hash_t hash;                  // -1 until first asked for
 };
 
 extern PyTypeObject* g_graph_type;
@@ -56,6 +59,10 @@ auto with_marks(Stored& st, F&& query) {
 // The node a start name names; a non-str gets the functions' TypeError for
 // `param`, a name that is not a node KeyError.
 NodeId node_of(const Graph& graph, const char* param, PyObject* name);
+// The node of a name already read (`key`, from the str `name`): for
+// methods that read every argument before they look names up, so that a
+// bad argument is reported before a name that is not a node.
+NodeId find_node(const Graph& graph, PyObject* name, NameKey key);
 // Every name of a converted list must be a node; the first that is not, in
 // list order, gets KeyError.
 void require_nodes(const Graph& graph, const NameList& names);

@@ -15,6 +15,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <memory>
+#include <new>
 #include <numeric>
 #include <string>
 #include <utility>
@@ -47,13 +49,15 @@ void not_a_node(const Graph& graph, PyObject* name, std::string_view bytes) {
     const LockReleased unlocked;
     near = closest_names(graph.names(), bytes, kSuggestions);
   }
-  Ref shown = check(PyObject_Repr(name));
+  // The repr of the text itself: a subclass's own __repr__ does not run.
+  Ref text = check(PyUnicode_FromObject(name));
+  Ref shown = check(PyObject_Repr(text.get()));
   Ref message = check(PyUnicode_FromFormat("%U is not a node of this graph", shown.get()));
   for (std::size_t k = 0; k < near.size(); ++k) {
     Ref str = name_to_str(graph.key(near[k]));
-    Ref text = check(PyObject_Repr(str.get()));
+    Ref near_shown = check(PyObject_Repr(str.get()));
     const char* lead = k == 0 ? "; did you mean " : (k + 1 == near.size() ? " or " : ", ");
-    message = check(PyUnicode_FromFormat("%U%s%U", message.get(), lead, text.get()));
+    message = check(PyUnicode_FromFormat("%U%s%U", message.get(), lead, near_shown.get()));
   }
   if (!near.empty()) message = check(PyUnicode_FromFormat("%U?", message.get()));
   PyErr_SetObject(PyExc_KeyError, message.get());
@@ -61,7 +65,10 @@ void not_a_node(const Graph& graph, PyObject* name, std::string_view bytes) {
 }
 
 NodeId node_of(const Graph& graph, const char* param, PyObject* name) {
-  const NameKey key = convert(param, name, name_key);
+  return find_node(graph, name, convert(param, name, name_key));
+}
+
+NodeId find_node(const Graph& graph, PyObject* name, NameKey key) {
   const NodeId v = graph.find(key);
   if (v == kNoNode) not_a_node(graph, name, key.bytes);
   return v;
@@ -158,9 +165,12 @@ PyObject* depth_method(const Signature& sig, const char* start_param, DepthCore 
     const Ref hold = Ref::borrow(self);
     Stored& st = stored_of(self);
     const auto arg = bind<3>(sig, args, nargs, kwnames);
-    const NodeId start = node_of(st.graph, start_param, arg[0]);
+    const NameKey key = convert(start_param, arg[0], name_key);
     const Depth max_depth = depth_argument(arg[1], kNoLimit);
     const Threads threads = threads_argument(arg[2]);
+    // Looked up once every argument is read: a bad one is reported as
+    // the function reports it, before a name that is not a node.
+    const NodeId start = find_node(st.graph, arg[0], key);
     const DepthMap depths = released(threads, [&](Threads) {
       return with_marks(st, [&](NodeMarks& marks) { return core(st.graph, start, max_depth, marks); });
     });
@@ -175,9 +185,9 @@ PyObject* batch_method(const Signature& sig, const char* starts_param, BatchCore
     Stored& st = stored_of(self);
     const auto arg = bind<3>(sig, args, nargs, kwnames);
     const NameList starts = convert(starts_param, arg[0], to_name_list);
-    require_nodes(st.graph, starts);
     const Depth max_depth = depth_argument(arg[1], kNoLimit);
     const Threads threads = threads_argument(arg[2]);
+    require_nodes(st.graph, starts);
     const BatchDepths batch =
         released(threads, [&](Threads t) { return core(st.graph, starts, max_depth, st.pool, t); });
     return batch_to_dict(st.graph, starts, batch);
@@ -219,11 +229,11 @@ PyObject* graph_subgraph(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     Stored& st = stored_of(self);
     const auto arg = bind<5>(kSubgraph, args, nargs, kwnames);
     const NameList seeds = convert("seed_nodes", arg[0], to_name_list);
-    require_nodes(st.graph, seeds);
     const Depth max_depth = depth_argument(arg[1], 2);
     const bool incoming = arg[2] != nullptr ? convert("include_incoming", arg[2], to_bool) : true;
     const bool outgoing = arg[3] != nullptr ? convert("include_outgoing", arg[3], to_bool) : true;
     const Threads threads = threads_argument(arg[4]);
+    require_nodes(st.graph, seeds);
     const SubgraphResult sub = released(threads, [&](Threads) {
       return with_marks(st, [&](NodeMarks& marks) {
         return subgraph(st.graph, seeds, max_depth, incoming, outgoing, marks);
@@ -273,32 +283,84 @@ PyObject* graph_in_degree(PyObject* self, PyObject* name) {
 }
 
 // The edge list back, as (source, target) tuples in their order, the strs of
-// one name shared.
-PyObject* graph_reduce(PyObject* self, PyObject*) {
+// one name shared: what pickling builds the graph again from. The
+// interpreter's own reduction adds the state of a subclass's instance.
+PyObject* graph_getnewargs(PyObject* self, PyObject*) {
   return guarded([&] {
     const Graph& graph = stored_of(self).graph;
+    Poller poller;
     std::vector<EdgePair> pairs(graph.edge_count());
     for (NodeId v = 0; v < graph.node_count(); ++v) {
       const std::span<const NodeId> targets = graph.successors(v);
       const std::span<const EdgeId> positions = graph.out_edges(v);
+      poller.tick(1 + targets.size());
       for (std::size_t i = 0; i < targets.size(); ++i) pairs[positions[i]] = {v, targets[i]};
     }
     std::vector<NodeId> all(graph.node_count());
     std::iota(all.begin(), all.end(), NodeId{0});
     const Ref names = Ref::steal(names_to_list(graph, all));
-    Ref list = created(PyList_New(static_cast<Py_ssize_t>(pairs.size())));
-    for (std::size_t k = 0; k < pairs.size(); ++k) {
-      PyObject* pair = PyTuple_Pack(2, PyList_GET_ITEM(names.get(), pairs[k].source),
-                                    PyList_GET_ITEM(names.get(), pairs[k].target));
-      if (pair == nullptr) throw_pending();
-      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(k), pair);
-    }
-    return check(Py_BuildValue("(O(N))", reinterpret_cast<PyObject*>(Py_TYPE(self)), list.release())).release();
+    Ref list = Ref::steal(pairs_to_list(names.get(), pairs));
+    return check(Py_BuildValue("(N)", list.release())).release();
   });
 }
 
-// Immutable: a copy is the graph itself.
-PyObject* graph_copy(PyObject* self, PyObject*) { return Py_NewRef(self); }
+// A new object of the instance's type on the same store, given the state
+// that copying gives (the instance's own attributes), as the copy module
+// gives it: through __setstate__ where the type has one.
+Ref copy_with_state(PyObject* self, PyObject* memo) {
+  PyTypeObject* type = Py_TYPE(self);
+  Ref copy = check(type->tp_alloc(type, 0));
+  new (&as_graph(copy.get())->stored) std::shared_ptr<Stored>(as_graph(self)->stored);
+  as_graph(copy.get())->hash = as_graph(self)->hash;
+  if (memo != nullptr) {
+    Ref id = check(PyLong_FromVoidPtr(self));
+    if (PyObject_SetItem(memo, id.get(), copy.get()) < 0) throw PythonError{};
+  }
+  Ref state = check(PyObject_CallMethod(self, "__getstate__", nullptr));
+  if (state.get() == Py_None) return copy;
+  if (memo != nullptr) {
+    Ref module = check(PyImport_ImportModule("copy"));
+    state = check(PyObject_CallMethod(module.get(), "deepcopy", "OO", state.get(), memo));
+  }
+  Ref setstate = Ref::steal(PyObject_GetAttrString(copy.get(), "__setstate__"));
+  if (setstate) {
+    check(PyObject_CallOneArg(setstate.get(), state.get()));
+    return copy;
+  }
+  if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PythonError{};
+  PyErr_Clear();
+  PyObject* dict_state = state.get();
+  PyObject* slot_state = nullptr;
+  if (PyTuple_Check(dict_state) && PyTuple_GET_SIZE(dict_state) == 2) {
+    slot_state = PyTuple_GET_ITEM(state.get(), 1);
+    dict_state = PyTuple_GET_ITEM(state.get(), 0);
+  }
+  if (dict_state != Py_None && PyObject_IsTrue(dict_state)) {
+    Ref dict = check(PyObject_GetAttrString(copy.get(), "__dict__"));
+    check(PyObject_CallMethod(dict.get(), "update", "O", dict_state));
+  }
+  if (slot_state != nullptr && slot_state != Py_None) {
+    Ref items = check(PyMapping_Items(slot_state));
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
+      PyObject* item = PyList_GET_ITEM(items.get(), i);
+      if (PyObject_SetAttr(copy.get(), PyTuple_GET_ITEM(item, 0), PyTuple_GET_ITEM(item, 1)) < 0) throw PythonError{};
+    }
+  }
+  return copy;
+}
+
+// A graph never changes: a copy of a Graph is the graph itself. An
+// instance of a subclass may carry attributes of its own, which are copied
+// (deeply for deepcopy) onto a new instance that shares the graph.
+PyObject* graph_copy(PyObject* self, PyObject*) {
+  if (Py_TYPE(self) == g_graph_type) return Py_NewRef(self);
+  return guarded([&] { return copy_with_state(self, nullptr).release(); });
+}
+
+PyObject* graph_deepcopy(PyObject* self, PyObject* memo) {
+  if (Py_TYPE(self) == g_graph_type) return Py_NewRef(self);
+  return guarded([&] { return copy_with_state(self, memo).release(); });
+}
 
 PyObject* graph_sizeof(PyObject* self, PyObject*) {
   return guarded([&] {
@@ -401,10 +463,10 @@ PyObject* graph_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     // The values stay alive through the dict and tuple that hold them.
     const auto arg = bind<1>(kGraphNew, flat.data(), nargs, kwnames.get());
     EdgeList edges = convert("edges", arg[0], to_graph_edges);
-    auto stored = std::make_unique<Stored>(
+    auto stored = std::make_shared<Stored>(
         released(Threads{}, [&](Threads) { return build_graph(std::move(edges)); }));
     Ref self = check(type->tp_alloc(type, 0));
-    as_graph(self.get())->stored = stored.release();
+    new (&as_graph(self.get())->stored) std::shared_ptr<Stored>(std::move(stored));
     as_graph(self.get())->hash = -1;
     return self.release();
   });
@@ -419,8 +481,9 @@ void graph_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
   PyObject_GC_UnTrack(self);
   PyObject_ClearWeakRefs(self);
-  delete as_graph(self)->stored;
-  as_graph(self)->stored = nullptr;
+  // The store goes with the last object that shares it. An object whose
+  // allocation succeeded always had its store put in place.
+  as_graph(self)->stored.~shared_ptr();
   type->tp_free(self);
   Py_DECREF(type);
 }
@@ -452,9 +515,9 @@ PyMethodDef g_methods[] = {
     {"predecessors", graph_predecessors, METH_O, store_doc::kPredecessors},
     {"out_degree", graph_out_degree, METH_O, store_doc::kOutDegree},
     {"in_degree", graph_in_degree, METH_O, store_doc::kInDegree},
-    {"__reduce__", graph_reduce, METH_NOARGS, nullptr},
+    {"__getnewargs__", graph_getnewargs, METH_NOARGS, nullptr},
     {"__copy__", graph_copy, METH_NOARGS, nullptr},
-    {"__deepcopy__", graph_copy, METH_O, nullptr},
+    {"__deepcopy__", graph_deepcopy, METH_O, nullptr},
     {"__sizeof__", graph_sizeof, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
