@@ -15,4 +15,9 @@ PyObject* graph_cycle(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
 PyObject* graph_build_order(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* graph_weakly_connected(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
+// dominator_methods.cpp
+PyObject* graph_dominators(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* graph_falls_away(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* graph_sole_providers(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
 }  // namespace lhg::py

@@ -118,6 +118,32 @@ inline constexpr const char kWeaklyConnected[] =
     "sizes in the order of their first names; names of an island in node order. A\n"
     "name with no edge to another is an island of its own.";
 
+inline constexpr const char kDominators[] =
+    "dominators($self, /, root, *, threads=None)\n--\n\n"
+    "Every name that `root` reaches, `root` itself excepted, mapped to its immediate\n"
+    "dominator: the last name that every chain of edges from `root` to it passes\n"
+    "through (`root` itself if no other name does).\n\n"
+    "Keys in the order a breadth-first search from `root` along the edges, in walk\n"
+    "order, discovers them; a dominator always comes before the names it dominates.\n"
+    "{} if `root` reaches nothing but itself; KeyError if `root` is not a node.";
+
+inline constexpr const char kFallsAway[] =
+    "falls_away($self, /, root, name, *, threads=None)\n--\n\n"
+    "The names that `root` reaches only through `name`: those that leave its reach if\n"
+    "`name` is dropped, `name` first.\n\n"
+    "Names in the order of dominators(root)'s keys. Every name `root` reaches, `root`\n"
+    "first, if `name` is `root`; [] if `root` does not reach `name`. KeyError if\n"
+    "either is not a node.";
+
+inline constexpr const char kSoleProviders[] =
+    "sole_providers($self, /, root, top=10, *, threads=None)\n--\n\n"
+    "The `top` names whose dropping takes the most of what `root` reaches with them,\n"
+    "as [(name, count)], count being len(falls_away(root, name)).\n\n"
+    "Every name `root` reaches but `root` is a candidate, counting at least itself:\n"
+    "largest count first, equal counts in the order of dominators(root)'s keys.\n"
+    "Fewer than `top` when `root` reaches fewer names; KeyError if `root` is not a\n"
+    "node.";
+
 inline constexpr const char kNames[] =
     "names($self, /)\n--\n\n"
     "Every node's name, in node order.";

@@ -102,3 +102,9 @@ class Graph:
         """Strongly connected components as units, in layers that depend only on earlier layers."""
     def weakly_connected(self, *, threads: _Threads = None) -> list[list[str]]:
         """The islands, largest first, names in node order."""
+    def dominators(self, root: str, *, threads: _Threads = None) -> dict[str, str]:
+        """Each name `root` reaches, `root` excepted, mapped to its immediate dominator, in breadth-first order."""
+    def falls_away(self, root: str, name: str, *, threads: _Threads = None) -> list[str]:
+        """The names that leave `root`'s reach if `name` is dropped, `name` first."""
+    def sole_providers(self, root: str, top: _Count = 10, *, threads: _Threads = None) -> list[tuple[str, int]]:
+        """The `top` names whose dropping takes the most of `root`'s reach with them, with how many."""
