@@ -20,6 +20,7 @@
 
 #include "graph/betweenness.h"
 #include "graph/chains.h"
+#include "graph/dominators.h"
 #include "graph/failure.h"
 #include "graph/interning.h"
 #include "graph/pagerank.h"
@@ -137,6 +138,9 @@ std::vector<std::size_t> queries(const lhg::Graph& graph, lhg::MarksPool& pool, 
       if (chain) out.insert(out.end(), chain->begin(), chain->end());
       out.push_back(chain ? chain->size() : 0);
     }
+    const lhg::DominatorTree tree = lhg::dominator_tree(graph, v, *marks);
+    out.insert(out.end(), tree.order.begin(), tree.order.end());
+    out.insert(out.end(), tree.idom.begin(), tree.idom.end());
     const lhg::ChainList all = lhg::shortest_chains(graph, v, other, 3, *marks);
     out.insert(out.end(), all.count.begin(), all.count.end());
     for (const auto& chain : all.chains) out.insert(out.end(), chain.begin(), chain.end());
