@@ -24,11 +24,6 @@ namespace {
 
 constexpr std::uint32_t kNone = kEndMarker;
 
-struct ClearAfter {
-  NodeMarks& marks;
-  ~ClearAfter() { marks.clear(); }
-};
-
 // The chain from the search's start to the node at `place`, by discoverers.
 std::vector<NodeId> chain_to(const std::vector<NodeId>& queue, const std::vector<std::uint32_t>& parent,
                              std::uint32_t place) {
@@ -57,7 +52,7 @@ void add_into(ChainCount& sum, const ChainCount& term) {
 std::optional<std::vector<NodeId>> shortest_chain(const Graph& graph, NodeId source, NodeId target,
                                                   NodeMarks& marks) {
   if (source == target) return std::vector<NodeId>{source};
-  const ClearAfter clear{marks};
+  const ClearAfter clear(marks);
   std::vector<NodeId> queue{source};
   std::vector<std::uint32_t> parent{kNone};
   marks.mark(source, 0);
@@ -82,7 +77,7 @@ ChainList shortest_chains(const Graph& graph, NodeId source, NodeId target, std:
     result.count = {1};
     return result;
   }
-  const ClearAfter clear{marks};
+  const ClearAfter clear(marks);
   // The search, to the end of the target's level: every predecessor of a
   // node on a shortest chain to the target is then known.
   std::vector<NodeId> queue{source};
@@ -181,7 +176,7 @@ ChainList shortest_chains(const Graph& graph, NodeId source, NodeId target, std:
 }
 
 std::optional<std::vector<NodeId>> shortest_cycle(const Graph& graph, NodeId v, NodeMarks& marks) {
-  const ClearAfter clear{marks};
+  const ClearAfter clear(marks);
   std::vector<NodeId> queue{v};
   std::vector<std::uint32_t> parent{kNone};
   marks.mark(v, 0);

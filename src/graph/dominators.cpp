@@ -38,12 +38,6 @@ namespace {
 
 constexpr std::uint32_t kNone = kEndMarker;
 
-// Unmarks on every way out, an interrupt's included.
-struct ClearAfter {
-  NodeMarks& marks;
-  ~ClearAfter() { marks.clear(); }
-};
-
 // The reached nodes in discovery order, root first; each marked with its
 // position there.
 std::vector<NodeId> discover(const Graph& graph, NodeId root, NodeMarks& marks, Poller& poller) {
@@ -204,7 +198,7 @@ std::vector<std::uint32_t> immediate_dominators(const DepthFirst& dfs, const Rev
 DominatorTree dominator_tree(const Graph& graph, NodeId root, NodeMarks& marks) {
   DominatorTree tree;
   if (root == kNoNode) return tree;
-  const ClearAfter clear{marks};
+  const ClearAfter clear(marks);
   Poller poller;
   tree.order = discover(graph, root, marks, poller);
   const DepthFirst dfs = depth_first(graph, tree.order, marks, poller);

@@ -19,12 +19,6 @@
 namespace lhg {
 namespace {
 
-// Unmarks on every way out, an interrupt's included.
-struct ClearAfter {
-  NodeMarks& marks;
-  ~ClearAfter() { marks.clear(); }
-};
-
 // Appends the nodes within max_depth of s (s excluded) to `found`, in order of
 // discovery, and the end of each level (absolute offsets into `found`, depth
 // 1 first) to `level_end`. Appending lets one pair of arrays hold a whole
@@ -32,7 +26,7 @@ struct ClearAfter {
 template <Direction dir>
 void search(const Graph& graph, NodeMarks& marks, NodeId s, Depth max_depth, std::vector<NodeId>& found,
             std::vector<std::size_t>& level_end, Poller& poller) {
-  const ClearAfter clear{marks};
+  const ClearAfter clear(marks);
   marks.mark(s, 0);
   auto visit = [&](NodeId u) {
     poller.tick();

@@ -52,6 +52,19 @@ class NodeMarks {
   std::vector<NodeId> touched_;
 };
 
+// Unmarks what a query marked on every way out of it, an interrupt's or a
+// failure's included.
+class ClearAfter {
+ public:
+  explicit ClearAfter(NodeMarks& marks) noexcept : marks_(marks) {}
+  ~ClearAfter() { marks_.clear(); }
+  ClearAfter(const ClearAfter&) = delete;
+  ClearAfter& operator=(const ClearAfter&) = delete;
+
+ private:
+  NodeMarks& marks_;
+};
+
 class MarksPool {
  public:
   explicit MarksPool(std::size_t node_count) : node_count_(node_count) {}

@@ -52,10 +52,7 @@ SubgraphResult subgraph(const Graph& graph, const NameList& seed_nodes, Depth ma
                         bool include_outgoing, NodeMarks& marks) {
   SubgraphResult result;
   if (graph.node_count() == 0 || seed_nodes.empty()) return result;
-  struct ClearAfter {
-    NodeMarks& marks;
-    ~ClearAfter() { marks.clear(); }
-  } const clear{marks};
+  const ClearAfter clear(marks);
 
   // A member's mark is its place in the node list.
   Poller poller;

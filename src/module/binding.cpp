@@ -78,4 +78,16 @@ void bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObjec
   }
 }
 
+void claim_interpreter(std::atomic<std::int64_t>& owner, const char* module) {
+  const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+  if (id == -1) throw_pending();
+  std::int64_t first = -1;
+  if (!owner.compare_exchange_strong(first, id) && first != id) {
+    PyErr_Format(PyExc_ImportError,
+                 "%s does not support sub-interpreters: it can only be used in the interpreter that first imported it",
+                 module);
+    throw PythonError{};
+  }
+}
+
 }  // namespace lhg::py

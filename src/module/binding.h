@@ -4,6 +4,8 @@
 #include <Python.h>
 
 #include <array>
+#include <atomic>
+#include <cstdint>
 #include <cstddef>
 
 namespace lhg::py {
@@ -23,6 +25,18 @@ struct Signature {
 // binding failure: too many positional arguments (tested before any keyword),
 // an unknown keyword, a parameter given twice, missing required parameters.
 void bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** slots);
+
+// A module made once per process is usable only in the interpreter that
+// first imported it: `owner` keeps that interpreter's id. Throws
+// PythonError with ImportError in any other.
+void claim_interpreter(std::atomic<std::int64_t>& owner, const char* module);
+
+// A method table entry for a function taking fast-call arguments and
+// keywords.
+template <PyObject* (*F)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*)>
+PyMethodDef method(const char* name, const char* doc) {
+  return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(F)), METH_FASTCALL | METH_KEYWORDS, doc};
+}
 
 template <std::size_t N>
 struct BoundArgs {

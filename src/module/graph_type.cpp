@@ -488,13 +488,6 @@ void graph_dealloc(PyObject* self) {
   Py_DECREF(type);
 }
 
-constexpr int kFast = METH_FASTCALL | METH_KEYWORDS;
-
-template <PyObject* (*F)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*)>
-PyMethodDef method(const char* name, const char* doc) {
-  return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(F)), kFast, doc};
-}
-
 PyMethodDef g_methods[] = {
     method<graph_pagerank>("pagerank", store_doc::kPagerank),
     method<graph_betweenness>("betweenness", store_doc::kBetweenness),

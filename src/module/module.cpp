@@ -10,19 +10,13 @@
 #include <cstdint>
 
 #include "graph/interrupt.h"
+#include "module/binding.h"
 #include "module/docstrings.h"
 #include "module/errors.h"
 #include "module/functions.h"
 
 namespace lhg::py {
 namespace {
-
-constexpr int kFastCallWithKeywords = METH_FASTCALL | METH_KEYWORDS;
-
-template <PyObject* (*F)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*)>
-PyMethodDef method(const char* name, const char* doc) {
-  return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(F)), kFastCallWithKeywords, doc};
-}
 
 // Registration order, which is also the order of __all__.
 PyMethodDef g_functions[] = {
@@ -91,15 +85,7 @@ void register_function(PyObject* module, PyMethodDef* def) {
 }
 
 PyObject* init_module() {
-  const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
-  if (id == -1) throw_pending();
-  std::int64_t first = -1;
-  if (!g_interpreter.compare_exchange_strong(first, id) && first != id) {
-    PyErr_SetString(PyExc_ImportError,
-                    "lanternhollow_graph does not support sub-interpreters: "
-                    "it can only be used in the interpreter that first imported it");
-    throw PythonError{};
-  }
+  claim_interpreter(g_interpreter, "lanternhollow_graph");
   if (g_module != nullptr) return Py_NewRef(g_module);
 
   set_interrupt_check(&check_signals);

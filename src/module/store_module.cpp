@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "graph/interrupt.h"
+#include "module/binding.h"
 #include "module/errors.h"
 #include "module/graph_type.h"
 #include "module/store_docstrings.h"
@@ -31,15 +32,7 @@ std::atomic<std::int64_t> g_interpreter{-1};
 PyObject* g_module = nullptr;
 
 PyObject* init_module() {
-  const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
-  if (id == -1) throw_pending();
-  std::int64_t first = -1;
-  if (!g_interpreter.compare_exchange_strong(first, id) && first != id) {
-    PyErr_SetString(PyExc_ImportError,
-                    "lanternhollow_graph_store does not support sub-interpreters: "
-                    "it can only be used in the interpreter that first imported it");
-    throw PythonError{};
-  }
+  claim_interpreter(g_interpreter, "lanternhollow_graph_store");
   if (g_module != nullptr) return Py_NewRef(g_module);
 
   set_interrupt_check(&check_signals);
