@@ -13,7 +13,10 @@ import sys
 import pytest
 
 import lanternhollow_graph as lg
-from lanternhollow_graph_cli import picture
+from lanternhollow_graph_cli import command, picture
+from lanternhollow_graph_store import Graph
+from model import betweenness as model_betweenness
+from model import chains as model_chains
 
 DEBIAN = os.path.join(os.path.dirname(__file__), "..", "..", "shared", "data", "debian-bookworm-depends.tsv.gz")
 
@@ -53,13 +56,18 @@ def test_file_text_report(tmp_path):
     for heading in (
         "Most central by PageRank",
         "Cycles (strongly connected components)",
-        "Bottlenecks by sampled betweenness",
+        "Most depended on, transitively",
+        "Bottlenecks by exact betweenness",
+        "Totals for web",
         "What web depends on, by depth",
         "What depends on web, by depth",
         "Neighbourhood of web (within 1 step)",
     ):
         assert heading in text
-    assert re.search(r"1\s+2\s+web, http", text)
+    assert re.search(r"1\s+2\s+web, http\n\s+cycle: web -> http -> web\n", text)
+    assert re.search(r"1\s+libc\s+4\s+2\n", text)  # libc: 4 dependents, 2 of them direct
+    assert "2 nodes depend on web directly, 2 transitively" in text
+    assert "web depends on 1 node directly, 2 transitively" in text
     top = max(lg.pagerank(EDGES).items(), key=lambda kv: (kv[1], kv[0]))
     assert re.search(rf"1\s+{top[0]}\s+{top[1]:.6f}", text)
 
@@ -86,16 +94,17 @@ def test_json_carries_every_analysis_exactly(tmp_path):
     path = tmp_path / "edges.csv"
     path.write_text(EDGES_CSV)
     data = json.loads(ok(run(str(path), "--json", "--focus", "http", "--top", "0")))
-    assert data["graph"] == {"source": str(path), "nodes": 5, "edges": 6, "distinct_edges": 6}
+    assert data["graph"] == {
+        "source": str(path), "nodes": 5, "edges": 6, "distinct_edges": 6, "excluded": [], "excluded_edges": 0
+    }
     rank = lg.pagerank(EDGES)
     # JSON floats round-trip, so the scores must match to the last bit.
     assert {e["node"]: e["score"] for e in data["pagerank"]["top"]} == rank
     assert [e["score"] for e in data["pagerank"]["top"]] == sorted(rank.values(), reverse=True)
-    assert data["strongly_connected"] == {"count": 1, "top": lg.strongly_connected(EDGES)}
-    between = lg.sampled_betweenness(EDGES, 100, 42)
-    assert {e["node"]: e["score"] for e in data["sampled_betweenness"]["top"]} == {
-        n: s for n, s in between.items() if s > 0
-    }
+    assert data["strongly_connected"] == {"count": 1, "top": [["web", "http"]], "cycles": [["web", "http"]]}
+    assert data["betweenness"]["method"] == "exact"
+    between = lg.betweenness(EDGES)
+    assert {e["node"]: e["score"] for e in data["betweenness"]["top"]} == {n: s for n, s in between.items() if s > 0}
     focus = data["focus"]
     assert focus["node"] == "http" and focus["pagerank"] == rank["http"]
     assert sorted(focus["cycle"]) == ["http", "web"]
@@ -108,40 +117,237 @@ def test_json_carries_every_analysis_exactly(tmp_path):
     assert hood["drawn"][0] == "http" and sorted(hood["drawn"]) == sorted(nodes)
 
 
-@pytest.mark.parametrize("seed", range(3))
-def test_json_matches_the_functions_on_a_multigraph(tmp_path, seed):
-    """The report's one built graph answers as the functions do on the list: parallel edges, loops, any names."""
-    rng = random.Random(seed)
+def reach(adjacent, start, dropped=None):
+    """The nodes start reaches by one or more edges, never passing through dropped (a literal search)."""
+    seen, todo = set(), [start]
+    while todo:
+        for m in adjacent.get(todo.pop(), ()):
+            if m not in seen and m != dropped:
+                seen.add(m)
+                todo.append(m)
+    return seen
+
+
+def adjacency(edges):
+    succ, pred = {}, {}
+    for s, t in edges:
+        succ.setdefault(s, []).append(t)
+        pred.setdefault(t, []).append(s)
+    return succ, pred
+
+
+def random_multigraph(rng):
+    """Parallel edges, self loops, names with quotes, commas, spaces and characters beyond Latin-1."""
     names = ["a", "ü", "日本", "x y", 'say "hi"', "back\\slash", "a,b", "😀"]
     names += [f"n{i}" for i in range(rng.randint(3, 30))]
     edges = [(rng.choice(names), rng.choice(names)) for _ in range(rng.randint(20, 150))]
-    edges += edges[:7] + [(names[0], names[0])]
-    path = tmp_path / "edges.tsv"
-    path.write_text("".join(f"{s}\t{t}\n" for s, t in edges), encoding="utf-8")
-    focus = rng.choice(sorted({x for pair in edges for x in pair}))
-    data = json.loads(ok(run(str(path), "--json", "--top", "0", "--depth", "2", "--focus", focus)))
+    return edges + edges[:7] + [(names[0], names[0])]
 
+
+def write_edges(path, edges):
+    path.write_text("".join(f"{s}\t{t}\n" for s, t in edges), encoding="utf-8")
+    return str(path)
+
+
+@pytest.mark.parametrize("seed", range(4))
+def test_json_matches_the_functions_on_a_multigraph(tmp_path, seed):
+    """The report's one built graph answers as the functions and the literal models do on the list."""
+    rng = random.Random(seed)
+    edges = random_multigraph(rng)
+    path = write_edges(tmp_path / "edges.tsv", edges)
     nodes = list(dict.fromkeys(x for pair in edges for x in pair))
+    focus, a, b, dropped = (rng.choice(nodes) for _ in range(4))
+    args = ["--json", "--top", "0", "--depth", "2", "--focus", focus, "--why", a, b, "--falls-away", dropped]
+    data = json.loads(ok(run(path, *args, "--build-order")))
+
     counts = {"nodes": len(nodes), "edges": len(edges), "distinct_edges": len(set(edges))}
-    assert data["graph"] == {"source": str(path), **counts}
+    assert data["graph"] == {"source": path, **counts, "excluded": [], "excluded_edges": 0}
     rank = lg.pagerank(edges)
     by_rank = sorted(rank.items(), key=lambda kv: (-kv[1], kv[0]))
     assert [(e["node"], e["score"]) for e in data["pagerank"]["top"]] == by_rank
     components = lg.strongly_connected(edges)
-    assert data["strongly_connected"] == {"count": len(components), "top": components}
-    between = lg.sampled_betweenness(edges, 100, 42)
-    on_paths = {n: s for n, s in between.items() if s > 0}
-    assert {e["node"]: e["score"] for e in data["sampled_betweenness"]["top"]} == on_paths
+    assert data["strongly_connected"] == {
+        "count": len(components),
+        "top": components,
+        "cycles": [model_chains.cycle(edges, c[0]) for c in components],
+    }
+    # Small graphs get the exact betweenness; JSON floats read back to the same bits.
+    assert data["betweenness"]["method"] == "exact"
+    exact = model_betweenness.betweenness(edges)
+    assert [(e["node"], e["score"]) for e in data["betweenness"]["top"]] == [
+        kv for kv in sorted(exact.items(), key=lambda kv: (-kv[1], kv[0])) if kv[1] > 0
+    ]
+
+    succ, pred = adjacency(edges)
+    dependents = {n: len(reach(pred, n) - {n}) for n in nodes}
+    direct = {n: len(set(pred.get(n, ())) - {n}) for n in nodes}
+    used = sorted((n for n in nodes if dependents[n]), key=lambda n: -dependents[n])  # stable: node order
+    assert data["most_depended_on"]["top"] == [
+        {"node": n, "dependents": dependents[n], "direct": direct[n]} for n in used
+    ]
+
+    chains, count = model_chains.why_all(edges, a, b, command.WHY_CHAINS)
+    steps = len(chains[0]) - 1 if chains else None
+    assert data["why"] == {"source": a, "target": b, "count": count, "steps": steps, "chains": chains}
+    layers = data["build_order"]
+    assert layers["layers"] == model_chains.build_order(edges)
+    assert (layers["layer_count"], layers["unit_count"]) == (len(layers["layers"]), sum(map(len, layers["layers"])))
+
+    deps = reach(succ, focus) - {focus}
     assert data["focus"] == {
         "node": focus,
         "pagerank": rank[focus],
         "cycle": next((c for c in components if focus in c), []),
+        "shortest_cycle": model_chains.cycle(edges, focus),
+        "totals": {
+            "dependents": {"direct": direct[focus], "transitive": dependents[focus]},
+            "dependencies": {"direct": len(set(succ.get(focus, ())) - {focus}), "transitive": len(deps)},
+        },
         "descendants": lg.descendants_at_depth(edges, focus, 2**64 - 1),
         "ancestors": lg.ancestors_at_depth(edges, focus, 2**64 - 1),
     }
+
+    def lost(name):
+        everything = reach(succ, focus) | {focus}
+        if name == focus:
+            return everything
+        return set() if name not in everything else everything - reach(succ, focus, dropped=name) - {focus}
+
+    falls = data["falls_away"]
+    assert (falls["root"], falls["name"]) == (focus, dropped)
+    assert set(falls["nodes"]) == lost(dropped) and len(falls["nodes"]) == len(lost(dropped))
+    counts = [(e["node"], e["count"]) for e in falls["sole_providers"]]
+    assert sorted(counts) == sorted((n, len(lost(n))) for n in deps)
+    assert [c for _, c in counts] == sorted((c for _, c in counts), reverse=True)
+
     hood_nodes, hood_edges = lg.subgraph(edges, [focus], 2)
-    assert (data["neighbourhood"]["nodes"], data["neighbourhood"]["edges"]) == (len(hood_nodes), len(hood_edges))
-    assert data["neighbourhood"]["drawn"] == picture.choose_nodes(focus, hood_nodes, hood_edges, rank)
+    hood = data["neighbourhood"]
+    assert (hood["nodes"], hood["edges"]) == (len(hood_nodes), len(hood_edges))
+    view = picture.View(focus, hood_nodes, hood_edges, rank, data["focus"]["cycle"])
+    assert hood["drawn"] == view.drawn_names() and hood["collapsed"] == (view.box.members if view.box else [])
+    if len(data["focus"]["cycle"]) <= picture.COLLAPSE_ABOVE:
+        assert hood["drawn"] == picture.choose_nodes(focus, hood_nodes, hood_edges, rank)
+        drawn = set(hood["drawn"])
+        among = dict.fromkeys((s, t) for s, t in hood_edges if s in drawn and t in drawn)
+        assert hood["drawn_edges"] == [list(edge) for edge in among]
+
+
+@pytest.mark.parametrize("seed", range(3))
+def test_exclude_is_the_report_on_the_edges_left(tmp_path, seed):
+    rng = random.Random(seed)
+    edges = random_multigraph(rng)
+    nodes = list(dict.fromkeys(x for pair in edges for x in pair))
+    gone = rng.sample(nodes, 2)
+    kept = [(s, t) for s, t in edges if s not in gone and t not in gone]
+    kept_nodes = set(x for pair in kept for x in pair)
+    focus = rng.choice(sorted(kept_nodes))
+    args = ["--json", "--top", "0", "--focus", focus, "--build-order"]
+    path = write_edges(tmp_path / "all.tsv", edges)
+    excluded = json.loads(ok(run(path, *args, "--exclude", gone[0], "--exclude", gone[1], "--exclude", gone[0])))
+    expected = json.loads(ok(run(write_edges(tmp_path / "kept.tsv", kept), *args)))
+    assert excluded["graph"]["excluded"] == gone and excluded["graph"]["excluded_edges"] == len(edges) - len(kept)
+    for data in (excluded, expected):
+        for key in ("source", "excluded", "excluded_edges"):
+            data["graph"].pop(key, None)
+    assert excluded == expected
+
+    text = ok(run(path, "--focus", focus, "--exclude", gone[1]))
+    left_out = sum(1 for s, t in edges if gone[1] in (s, t))
+    assert f"  excluded: {gone[1]} ({left_out:,} edge{'s' * (left_out != 1)} touching them left out)\n" in text
+
+
+def test_exact_betweenness_when_expected_under_a_second(tmp_path):
+    rng = random.Random(7)
+    edges = random_multigraph(rng)
+    path = write_edges(tmp_path / "edges.tsv", edges)
+    data = json.loads(ok(run(path, "--json", "--top", "0")))["betweenness"]
+    # The estimate counts the steps of a search from every node: each node reached and each edge walked.
+    succ, _ = adjacency(edges)
+    nodes = list(dict.fromkeys(x for pair in edges for x in pair))
+    steps = sum(len(r) + sum(len(succ.get(v, ())) for v in r) for r in ({s} | reach(succ, s) for s in nodes))
+    assert data["estimated_exact_seconds"] == steps * command.STEP_SECONDS + len(nodes) * command.NODE_SECONDS
+    assert data["method"] == "exact" and data["sample_size"] is None
+
+    sampled = json.loads(ok(run(path, "--json", "--top", "0", "--betweenness", "sampled")))["betweenness"]
+    assert sampled["estimated_exact_seconds"] is None
+    assert (sampled["method"], sampled["sample_size"], sampled["seed"]) == ("sampled", 100, 42)
+    model = model_betweenness.sampled_betweenness(edges, 100, 42)
+    assert {e["node"]: e["score"] for e in sampled["top"]} == {n: s for n, s in model.items() if s > 0}
+
+    # A ring of 8,000: every search walks the whole ring, about 2.6 s of work.
+    ring = write_edges(tmp_path / "ring.tsv", [(f"r{i}", f"r{(i + 1) % 8000}") for i in range(8000)])
+    text = ok(run(ring, "--top", "2"))
+    assert "Bottlenecks by sampled betweenness (100 sources)" in text
+    # Its cycle, cut to a line: the start, how many are left out, the closing step.
+    kept, left_out = re.search(r"cycle: (r0 -> .*) -> \.\.\. \(\+(\d+)\) -> r7999 -> r0\n", text).groups()
+    assert kept.split(" -> ") == [f"r{i}" for i in range(len(kept.split(" -> ")))]
+    assert len(kept.split(" -> ")) + int(left_out) == 7999
+    assert re.search(r"sampled: exact would take about 2\.\d s \(--betweenness exact runs it\)", text)
+    assert "Bottlenecks by exact betweenness" in ok(run(ring, "--top", "2", "--betweenness", "exact"))
+
+
+def test_why_counts_every_shortest_chain(tmp_path):
+    # A ladder of 70 diamonds: 2**70 shortest chains from top to bottom.
+    edges = [(f"v{i}", f"{side}{i}") for i in range(70) for side in "lr"]
+    edges += [(f"{side}{i}", f"v{i + 1}") for i in range(70) for side in "lr"]
+    path = write_edges(tmp_path / "ladder.tsv", edges + [("x", "v3")])
+    g = Graph(edges + [("x", "v3")])
+    data = json.loads(ok(run(path, "--json", "--why", "v0", "v70")))["why"]
+    assert data["count"] == 2**70 and data["steps"] == 140
+    assert data["chains"] == g.why_all("v0", "v70", command.WHY_CHAINS)[0]
+    text = ok(run(path, "--why", "v0", "v70"))
+    first = " -> ".join(data["chains"][0])
+    assert f"  {2**70:,} shortest chains of 140 steps; the first 5:\n  {first}\n" in text
+    back = " -> ".join(g.why("v0", "v3"))
+    assert f"  none: v3 does not depend on v0\n  but v0 depends on v3: {back}\n" in ok(run(path, "--why", "v3", "v0"))
+    assert "  none: x does not depend on v0\n\n" in ok(run(path, "--why", "x", "v0"))
+    assert "  1 shortest chain of 0 steps:\n  x\n" in ok(run(path, "--why", "x", "x"))
+
+
+def test_build_order_and_falls_away_text(tmp_path):
+    path = write_edges(tmp_path / "e.tsv", EDGES)
+    text = ok(run(path, "--build-order", "--focus", "app", "--falls-away", "http"))
+    assert "3 layers, each depending only on earlier ones; 4 units" in text
+    assert re.search(r"\n\s+0\s+1\s+1\s+libc\n\s+1\s+2\s+3\s+\{web, http\}, db\n\s+2\s+1\s+1\s+app\n", text)
+    # app still reaches libc through db.
+    assert "What app would no longer depend on without http" in text and "  1 node, http included: http\n" in text
+    providers = r"\s+1\s+web\s+2\n\s+2\s+db\s+1\n\s+3\s+libc\s+1\n\s+4\s+http\s+1\n"
+    assert re.search(r"Sole providers for app.*\n.*\n.*\n" + providers, text)
+    assert "  nothing: libc does not depend on app\n" in ok(run(path, "--focus", "libc", "--falls-away", "app"))
+    text = ok(run(path, "--focus", "db", "--falls-away", "db"))
+    assert "  everything: db itself and the 1 node it depends on\n" in text
+
+
+def test_a_focus_in_a_large_cycle_draws_the_rest_as_one_box(tmp_path):
+    # The focus c0 on a ring of 20 with chords, and nodes off the ring on both sides.
+    ring = [(f"c{i}", f"c{(i + 1) % 20}") for i in range(20)] + [(f"c{i}", f"c{(i + 7) % 20}") for i in range(0, 20, 3)]
+    edges = ring + [("user", "c0"), ("c0", "lib"), ("c5", "lib"), ("app", "c14"), ("c0", "c0")]
+    path = write_edges(tmp_path / "ring.tsv", edges)
+    data = json.loads(ok(run(path, "--json", "--focus", "c0", "--depth", "2", "--dot", str(tmp_path / "c0.dot"))))
+    hood_nodes, hood_edges = lg.subgraph(edges, ["c0"], 2)
+    members = [n for n in hood_nodes if n.startswith("c") and n != "c0"]
+    hood = data["neighbourhood"]
+    assert hood["collapsed"] == members and len(members) < 19
+    assert sorted(hood["drawn"]) == sorted(set(hood_nodes) - set(members))
+    shown = set(members) | set(hood["drawn"])
+    assert sorted(map(tuple, hood["drawn_edges"])) == sorted(
+        {(s, t) for s, t in hood_edges if not (s in members and t in members) and {s, t} <= shown}
+    )
+
+    text = (tmp_path / "c0.dot").read_text()
+    nodes = dot_nodes(text)
+    box = f"{len(members)} others on a cycle with c0"
+    assert set(nodes) == {box} | set(hood["drawn"])
+    assert 'class="cycle collapsed"' in nodes[box] and f"of 19; the rest beyond 2 steps" in nodes[box]
+    red = {(s, t) for s, t, attrs in dot_edges(text) if picture.CYCLE_RED in attrs}
+    assert red == {("c0", box), (box, "c0")}
+    assert (box, "lib") in {(s, t) for s, t, _ in dot_edges(text)}
+
+    # A component of COLLAPSE_ABOVE members is still drawn member by member.
+    small = [(f"c{i}", f"c{(i + 1) % picture.COLLAPSE_ABOVE}") for i in range(picture.COLLAPSE_ABOVE)]
+    path = write_edges(tmp_path / "small.tsv", small)
+    data = json.loads(ok(run(path, "--json", "--focus", "c0", "--depth", "9")))
+    assert data["neighbourhood"]["collapsed"] == [] and len(data["neighbourhood"]["drawn"]) == picture.COLLAPSE_ABOVE
 
 
 def test_default_focus_is_the_top_ranked_node(tmp_path):
@@ -162,8 +368,15 @@ def test_debian_dependencies(tmp_path):
     assert data["neighbourhood"]["nodes"] > 1000 and len(data["neighbourhood"]["drawn"]) == picture.MAX_NODES
     assert len(dot_nodes((tmp_path / "p.dot").read_text())) == picture.MAX_NODES
 
-    text = ok(run(DEBIAN, "--top", "3"))
+    assert data["betweenness"]["method"] == "exact"
+    assert data["focus"]["totals"]["dependents"] == {"direct": 6_338, "transitive": 8_694}
+
+    text = ok(run(DEBIAN, "--top", "3", "--why", "python3", "libc6"))
     assert "63,597 nodes, 279,232 edges" in text and "What libc6 depends on" in text
+    assert "21,808 nodes depend on libc6 directly, 48,657 transitively" in text
+    assert "  5 shortest chains of 3 steps:\n" in text
+    text = ok(run(DEBIAN, "--top", "3", "--exclude", "libc6", "--exclude", "libgcc-s1"))
+    assert "  excluded: libc6, libgcc-s1 (28,071 edges touching them left out)" in text
 
 
 @pytest.mark.slow
@@ -200,6 +413,17 @@ BAD_INPUT = [
     (lambda tmp: [], "either an edge-list FILE or --stdlib"),
     (lambda tmp: [bad(tmp, "e.tsv", "a\tb\n"), "--dot", str(tmp)], "is not a file name"),
     (lambda tmp: [bad(tmp, "e.tsv", "a\tb\n"), "--dot", str(tmp / "no" / "x.dot")], "cannot write"),
+    (lambda tmp: [bad(tmp, "e.tsv", "a\tb\n"), "--why", "a", "zz"], "unknown name in --why: 'zz' is not a name"),
+    (lambda tmp: [bad(tmp, "e.tsv", "a\tb\n"), "--why", "a"], "--why: expected 2 arguments"),
+    (lambda tmp: [bad(tmp, "e.tsv", "a\tb\n"), "--falls-away", "zz"], "unknown name in --falls-away: 'zz'"),
+    (lambda tmp: [bad(tmp, "e.tsv", "a\tb\n"), "--exclude", "zz"], "unknown name in --exclude: 'zz' is not a name"),
+    (lambda tmp: [bad(tmp, "e.tsv", "a\tb\nb\tc\n"), "--exclude", "a", "--focus", "a"], "focus: 'a' is excluded"),
+    (
+        lambda tmp: [bad(tmp, "e.tsv", "a\tb\nc\td\n"), "--exclude", "a", "--why", "c", "b"],
+        "unknown name in --why: 'b' has no edges left once the excluded names are left out",
+    ),
+    (lambda tmp: [bad(tmp, "e.tsv", "a\tb\nb\ta\n"), "--exclude", "b"], "e.tsv touches an excluded name"),
+    (lambda tmp: [bad(tmp, "e.tsv", "a\tb\n"), "--betweenness", "fast"], "invalid choice: 'fast'"),
 ]
 
 
@@ -213,10 +437,13 @@ def test_bad_input_is_one_line_and_status_2(tmp_path, args, message):
     assert message in err
 
 
-def test_unknown_focus_suggests_close_names(tmp_path):
-    err = run(bad(tmp_path, "e.tsv", "web\tapp\n"), "--focus", "wbe").stderr.decode()
-    assert "'web'" in err
-    assert run(bad(tmp_path, "e.tsv", "web\tapp\n"), "--focus", "wbe").stdout == b""
+@pytest.mark.parametrize(
+    "option", [["--focus", "wbe"], ["--why", "app", "wbe"], ["--falls-away", "wbe"], ["--exclude", "wbe"]]
+)
+def test_unknown_names_get_close_names(tmp_path, option):
+    out = run(bad(tmp_path, "e.tsv", "web\tapp\n"), *option)
+    assert "'wbe' is not a name in the graph (close: 'web')" in out.stderr.decode()
+    assert out.stdout == b""
 
 
 def test_bad_standard_input(tmp_path):

@@ -7,6 +7,12 @@ adjacent to one already drawn, until it holds MAX_NODES. Growing by adjacency
 keeps the drawing connected, so every drawn node shows how it reaches the
 focus. Darker and larger boxes rank higher; the members of the focus's
 strongly connected component are outlined in red, as are the edges among them.
+
+A focus inside a large cycle would have the picture filled by the rest of
+the cycle: when its strongly connected component has more than
+COLLAPSE_ABOVE members, the others that lie in the neighbourhood are drawn
+as one red box that gives their count, and every edge to or from one of
+them as an edge to or from the box.
 """
 
 import heapq
@@ -14,8 +20,10 @@ import math
 import os
 import shutil
 import subprocess
+from typing import NamedTuple
 
 MAX_NODES = 40
+COLLAPSE_ABOVE = 8
 
 GRAPHVIZ_HINT = "install Graphviz to draw it (apt-get install graphviz, dnf install graphviz or brew install graphviz)"
 
@@ -25,6 +33,7 @@ FOCUS_FILL = "#ffd92f"
 CYCLE_RED = "#d7301f"
 EDGE_GREY = "#c4c4c4"
 FOCUS_EDGE = "#303030"
+BOX_FILL = "#fee0d2"
 FONT = "Helvetica"
 
 
@@ -32,12 +41,98 @@ class RenderError(Exception):
     """Graphviz is present but failed; the message is its own first line."""
 
 
-def choose_nodes(focus, nodes, edges, scores, limit=MAX_NODES):
+class Box(NamedTuple):
+    """The members of the focus's component, other than the focus, drawn as one node."""
+
+    key: str  # the box's node in the picture: a name that no node of the neighbourhood has
+    members: list  # the members it stands for, those in the neighbourhood, in its order
+    size: int  # the whole component's size, the focus included
+
+
+def collapse(focus, nodes, edges, component, above=COLLAPSE_ABOVE):
+    """(nodes, edges, box): the neighbourhood (nodes, edges) with the focus's component merged into a box.
+
+    Only a component of more than `above` members is merged, and only when
+    some member other than the focus lies in the neighbourhood; otherwise
+    nodes and edges come back as they are, with box None. Merged, the box
+    takes the place of its first member in the node list, and an edge keeps
+    its place with each end that is a member replaced by the box's key
+    (edges among members become the box's self loops).
+    """
+    if len(component) <= above:
+        return nodes, edges, None
+    merged = set(component)
+    merged.discard(focus)
+    members = [n for n in nodes if n in merged]
+    if not members:
+        return nodes, edges, None
+    taken = set(nodes)
+    key = f"{len(members)} others on a cycle with {focus}"
+    while key in taken:
+        key += "'"
+    box = Box(key, members, len(component))
+    new_nodes = []
+    for n in nodes:
+        if n not in merged:
+            new_nodes.append(n)
+        elif n == members[0]:
+            new_nodes.append(key)
+    new_edges = [(key if s in merged else s, key if t in merged else t) for s, t in edges]
+    return new_nodes, new_edges, box
+
+
+class View:
+    """What the picture of a neighbourhood holds: its nodes and edges, a box for a large cycle, the nodes drawn.
+
+    component is the focus's strongly connected component (empty when the
+    focus lies on no cycle). The box, when there is one, is drawn right after
+    the focus whatever its rank.
+    """
+
+    def __init__(self, focus, nodes, edges, scores, component, limit=MAX_NODES):
+        self.focus = focus
+        self.scores = scores
+        self.component = component
+        self.nodes = nodes
+        self.real_edges = edges
+        shown_nodes, self.edges, self.box = collapse(focus, nodes, edges, component)
+        first = self.box.key if self.box else None
+        self.drawn = choose_nodes(focus, shown_nodes, self.edges, scores, limit, first=first)
+
+    def drawn_names(self):
+        """The nodes drawn one by one, in the order chosen; the box's members are not among them."""
+        return [n for n in self.drawn if self.box is None or n != self.box.key]
+
+    def drawn_edges(self):
+        """The distinct edges of the neighbourhood among the nodes the picture shows, under their own names.
+
+        An edge to or from the box is one of the edges it stands for; the edges
+        among the box's members are left out. Self loops of drawn nodes are
+        listed, though the picture does not draw them.
+        """
+        shown = set(self.drawn_names())
+        inside = set(self.box.members) if self.box else set()
+        seen = {}
+        for s, t in self.real_edges:
+            if s in inside and t in inside:
+                continue
+            if (s in shown or s in inside) and (t in shown or t in inside):
+                seen.setdefault((s, t), None)
+        return list(seen)
+
+    def dot(self, depth, total_nodes):
+        return neighbourhood_dot(
+            self.focus, self.drawn, self.edges, self.scores, self.component, depth, total_nodes, self.box
+        )
+
+
+def choose_nodes(focus, nodes, edges, scores, limit=MAX_NODES, first=None):
     """The focus and up to limit - 1 other nodes of the neighbourhood (nodes, edges).
 
     Best first from the focus: the next node is always the highest-scored one
     (ties broken by name) among those adjacent, in either direction, to a node
-    already chosen. The result lists nodes in the order they were chosen.
+    already chosen; the node `first`, if given, ranks above all. The result
+    lists nodes in the order they were chosen.
     """
     members = set(nodes)
     adjacent = {}
@@ -53,7 +148,7 @@ def choose_nodes(focus, nodes, edges, scores, limit=MAX_NODES):
         for n in adjacent.get(current, ()):
             if n not in seen:
                 seen.add(n)
-                heapq.heappush(frontier, (-scores.get(n, 0.0), n))
+                heapq.heappush(frontier, (-math.inf if n == first else -scores.get(n, 0.0), n))
         if not frontier:
             break
         current = heapq.heappop(frontier)[1]
@@ -77,22 +172,36 @@ def _shade(score, low, high):
     return min(len(SHADES) - 1, max(0, int(x * len(SHADES))))
 
 
-def neighbourhood_dot(focus, drawn, edges, scores, cycle, depth, total_nodes):
+def neighbourhood_dot(focus, drawn, edges, scores, cycle, depth, total_nodes, box=None):
     """DOT text of the drawn nodes and the edges among them.
 
     cycle is the focus's strongly connected component (empty when the focus
     lies on no cycle); total_nodes is the size of the whole neighbourhood.
-    Parallel edges are drawn once, self loops not at all.
+    box is the Box that collapse() made of the component, if it made one:
+    drawn and edges then name the box by its key. Parallel edges are drawn
+    once, self loops not at all.
     """
     drawn_set = set(drawn)
     cycle = set(cycle)
-    others = [scores.get(n, 0.0) for n in drawn if n != focus]
+    if box:
+        cycle.add(box.key)
+    others = [scores.get(n, 0.0) for n in drawn if n != focus and not (box and n == box.key)]
     positive = [s for s in others if s > 0]
     low = min(positive) if positive else 0.0
     high = max(positive) if positive else 0.0
 
     steps = "1 step" if depth == 1 else f"{depth:,} steps"
-    if len(drawn) < total_nodes:
+    if box:
+        outside = total_nodes - len(box.members)
+        in_box = f"the {len(box.members):,} others on its cycle in one box"
+        if len(drawn) - 1 < outside:
+            subtitle = (
+                f"the {len(drawn) - 1} most central of the {outside:,} nodes within {steps} off its cycle, "
+                f"by PageRank; {in_box}"
+            )
+        else:
+            subtitle = f"all {total_nodes:,} nodes within {steps}, {in_box}"
+    elif len(drawn) < total_nodes:
         subtitle = f"the {len(drawn)} most central of the {total_nodes:,} nodes within {steps}, by PageRank"
     else:
         subtitle = f"all {total_nodes:,} nodes within {steps}"
@@ -101,7 +210,13 @@ def neighbourhood_dot(focus, drawn, edges, scores, cycle, depth, total_nodes):
         f'<TR><TD BGCOLOR="{FOCUS_FILL}" BORDER="1" COLOR="{CYCLE_RED if cycle else "black"}">&nbsp;{_html(focus)}&nbsp;</TD>'
         f'<TD ALIGN="LEFT">the focus</TD></TR>',
     ]
-    if cycle:
+    if box:
+        legend.append(
+            f'<TR><TD BORDER="2" COLOR="{CYCLE_RED}"><FONT COLOR="{CYCLE_RED}">red</FONT></TD>'
+            f'<TD ALIGN="LEFT">on a cycle with {_html(focus)} (its strongly connected component: '
+            f"{box.size:,} nodes; the {len(box.members):,} others within {steps} in one box)</TD></TR>"
+        )
+    elif cycle:
         legend.append(
             f'<TR><TD BORDER="2" COLOR="{CYCLE_RED}"><FONT COLOR="{CYCLE_RED}">red</FONT></TD>'
             f'<TD ALIGN="LEFT">on a cycle with {_html(focus)} (its strongly connected component: '
@@ -132,6 +247,25 @@ def neighbourhood_dot(focus, drawn, edges, scores, cycle, depth, total_nodes):
         f"  edge [color={_quote(EDGE_GREY)}, arrowsize=0.5, penwidth=0.8];",
     ]
     for n in drawn:
+        if box and n == box.key:
+            label = f"{len(box.members):,} others on a cycle\nwith {focus}"
+            if len(box.members) < box.size - 1:
+                label += f"\n(of {box.size - 1:,}; the rest beyond {steps})"
+            more = len(box.members) - 30
+            attrs = {
+                "label": label,
+                "tooltip": ", ".join(box.members[:30]) + (f", ... (+{more})" if more > 0 else ""),
+                "shape": "box3d",
+                "style": "filled",
+                "fillcolor": BOX_FILL,
+                "color": CYCLE_RED,
+                "penwidth": "3",
+                "fontsize": "16",
+                "class": "cycle collapsed",
+            }
+            text = ", ".join(f"{k}={_quote(v)}" for k, v in attrs.items())
+            lines.append(f"  {_quote(n)} [{text}];")
+            continue
         score = scores.get(n, 0.0)
         attrs = {"tooltip": f"{n}: PageRank {score:.6g}"}
         classes = []
