@@ -40,15 +40,17 @@ struct Threads {
 // of PageRank's blocks of receiving nodes (as a power of two), the number
 // of chunks of betweenness sources whose dependencies may wait at once for
 // their turn to be added (0: three per thread) and the entries a chunk may
-// hold before it is added so far (0: sized by the memory budget); and a
+// hold before it is added so far (0: sized by the memory budget); a
 // worker thread that fails as if out of memory as soon as it starts (0:
-// none), to test how a failure in a worker reaches the caller.
+// none), to test how a failure in a worker reaches the caller; and the
+// targets in a block of closure_sizes (0: sized by the memory budget).
 struct ParallelTuning {
   std::size_t min_work = std::size_t{1} << 17;
   unsigned pagerank_block_shift = 13;
   std::size_t betweenness_window = 0;
   std::size_t betweenness_slot = 0;
   unsigned failing_worker = 0;
+  std::size_t closure_block = 0;
 };
 ParallelTuning parallel_tuning() noexcept;
 void set_parallel_tuning(const ParallelTuning& tuning) noexcept;

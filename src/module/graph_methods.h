@@ -8,6 +8,9 @@ namespace lhg::py {
 
 using FastMethod = PyObject* (*)(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
+// closure_methods.cpp
+PyObject* graph_closure_sizes(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
 // chain_methods.cpp
 PyObject* graph_why(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* graph_why_all(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);

@@ -493,6 +493,7 @@ PyMethodDef g_methods[] = {
     method<graph_betweenness>("betweenness", store_doc::kBetweenness),
     method<graph_sampled_betweenness>("sampled_betweenness", store_doc::kSampledBetweenness),
     method<graph_strongly_connected>("strongly_connected", store_doc::kStronglyConnected),
+    method<graph_closure_sizes>("closure_sizes", store_doc::kClosureSizes),
     method<graph_ancestors_at_depth>("ancestors_at_depth", store_doc::kAncestorsAtDepth),
     method<graph_descendants_at_depth>("descendants_at_depth", store_doc::kDescendantsAtDepth),
     method<graph_batch_ancestors>("batch_ancestors", store_doc::kBatchAncestors),

@@ -47,6 +47,15 @@ inline constexpr const char kStronglyConnected[] =
     "The strongly connected components of two or more nodes, largest first.\n\n"
     "Returns a list of lists of names; as strongly_connected(edges).";
 
+inline constexpr const char kClosureSizes[] =
+    "closure_sizes($self, /, *, threads=None)\n--\n\n"
+    "How many names each name reaches, and how many reach it.\n\n"
+    "Returns {name: (dependencies, dependents)} for every node, in node order:\n"
+    "`dependencies` counts the names reached from it by one or more edges,\n"
+    "`dependents` the names it is reached from, the name itself never counted, even\n"
+    "on a cycle or with a self loop (the sizes of networkx's descendants and\n"
+    "ancestors). Exact at any size, in bounded working memory.";
+
 inline constexpr const char kAncestorsAtDepth[] =
     "ancestors_at_depth($self, /, target, max_depth=None, *, threads=None)\n--\n\n"
     "What reaches `target` within `max_depth` steps (None: any number).\n\n"

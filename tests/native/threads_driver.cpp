@@ -1,8 +1,9 @@
 // The parallel cores driven directly, for ThreadSanitizer: random graphs
-// through PageRank and both betweenness cores at one to four threads, with
-// the thresholds lowered so that every graph takes the parallel paths. Each
-// result must match the one-thread result bit for bit (and PageRank the
-// literal order); a worker that fails must bring its failure to the caller.
+// through PageRank, both betweenness cores and the closure sizes at one to
+// four threads, with the thresholds lowered so that every graph takes the
+// parallel paths. Each result must match the one-thread result bit for bit
+// (and PageRank the literal order); a worker that fails must bring its
+// failure to the caller.
 // Edge lists are also filled by an interning thread, drained at random
 // points, and must come out as when filled in place. Several threads query
 // one built graph at once, borrowing marks from its pool, and must each get
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "graph/betweenness.h"
+#include "graph/closure.h"
 #include "graph/chains.h"
 #include "graph/dominators.h"
 #include "graph/failure.h"
@@ -207,12 +209,15 @@ int main(int argc, char** argv) {
     tuning.betweenness_window = seed % 4;
     // Chunks that fill up and are merged before they end, now and then.
     tuning.betweenness_slot = seed % 3 == 0 ? 0 : 1 + seed % 50;
+    // Closure blocks of a few targets, so that workers share many of them.
+    tuning.closure_block = seed % 5 == 0 ? 0 : 1 + seed % 40;
     lhg::set_parallel_tuning(tuning);
     const double alpha = seed % 3 == 0 ? 1.0 : 0.85;
     const lhg::Graph graph = built(pairs);
     const ScoreMap literal = lhg::pagerank_literal(graph, alpha, 40);
     const ScoreMap exact = lhg::betweenness(graph, true, Threads{1});
     const ScoreMap sampled = lhg::sampled_betweenness(graph, 7, seed, false, Threads{1});
+    const lhg::ClosureSizes closure = lhg::closure_sizes(graph, Threads{1});
     check_interning_thread(seed);
     check_shared_graph(pairs, seed);
     for (unsigned threads = 1; threads <= 4; ++threads) {
@@ -222,6 +227,9 @@ int main(int argc, char** argv) {
       expect(same_bits(lhg::betweenness(graph, true, Threads{threads}), exact), "betweenness", seed, threads);
       expect(same_bits(lhg::sampled_betweenness(graph, 7, seed, false, Threads{threads}), sampled),
              "sampled betweenness", seed, threads);
+      const lhg::ClosureSizes sizes = lhg::closure_sizes(graph, Threads{threads});
+      expect(sizes.dependencies == closure.dependencies && sizes.dependents == closure.dependents, "closure sizes",
+             seed, threads);
     }
   }
   // A worker that fails stops the others, and its failure reaches the caller.
