@@ -53,6 +53,14 @@ def test_counts_past_every_machine_word():
     assert g.why_all("a5", "a5", 0) == ([], 1)
 
 
+def test_counts_of_long_searches():
+    # 20,000 diamonds: counts of hundreds of limbs, summed level by level.
+    k = 20_000
+    edges = [p for i in range(k) for p in ((f"h{i}", f"a{i}"), (f"h{i}", f"b{i}"), (f"a{i}", f"h{i + 1}"), (f"b{i}", f"h{i + 1}"))]
+    chains, count = Graph(edges).why_all("h0", f"h{k}", 1)
+    assert count == 2**k and chains[0][:3] == ["h0", "b0", "h1"]
+
+
 def test_long_chains_and_cycles_use_no_call_stack():
     n = 200_000
     edges = [(f"n{i}", f"n{i + 1}") for i in range(n)] + [(f"n{n}", "n0")]

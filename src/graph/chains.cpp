@@ -139,9 +139,15 @@ ChainList shortest_chains(const Graph& graph, NodeId source, NodeId target, std:
   if (!overflow) {
     if (narrow[target_place] != 0) result.count = {narrow[target_place]};
   } else {
+    // A node's predecessors are all one level up, so the counts of the
+    // levels above that are let go as the sums move down: counts grow by
+    // a limb every 64 levels or so, and a long search kept whole would hold
+    // memory in the square of its depth.
     std::vector<ChainCount> wide(reached);
     wide[0] = {1};
+    std::size_t kept_from = 0;
     for (std::size_t p = 1; p < reached; ++p) {
+      for (; dist[kept_from] + 1 < dist[p]; ++kept_from) ChainCount().swap(wide[kept_from]);
       poller.tick(1 + begin[p + 1] - begin[p]);
       for (std::uint32_t i = begin[p]; i < begin[p + 1]; ++i) add_into(wide[p], wide[preds[i]]);
     }

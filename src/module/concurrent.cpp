@@ -96,10 +96,14 @@ CallMode call_mode() {
   return mode;
 }
 
+// More threads than the process has CPUs would only take turns on them,
+// and each brings working memory of its own (for some cores, arrays over
+// the graph): a method uses at most one per CPU, whatever it is asked.
 Threads threads_argument(PyObject* obj) {
+  const unsigned cpus = usable_cpus();
   if (obj == nullptr || obj == Py_None) {
     const CallMode mode = call_mode();
-    return mode.concurrent ? mode.threads : Threads{1};
+    return Threads{mode.concurrent ? std::min(mode.threads.count, cpus) : 1u};
   }
   Ref index = Ref::steal(PyNumber_Index(obj));
   if (!index) {
@@ -117,8 +121,8 @@ Threads threads_argument(PyObject* obj) {
     PyErr_Format(PyExc_ValueError, "threads must be None, 0 (every CPU) or a positive count, not %S", index.get());
     throw PythonError{};
   }
-  if (overflow == 0 && count == 0) return Threads{usable_cpus()};
-  return Threads{overflow > 0 ? kMaxThreads : static_cast<unsigned>(std::min<long long>(count, kMaxThreads))};
+  if (overflow > 0 || count == 0 || static_cast<unsigned long long>(count) >= cpus) return Threads{cpus};
+  return Threads{static_cast<unsigned>(count)};
 }
 
 CallMode call_mode_quietly() {

@@ -33,7 +33,7 @@ CallMode call_mode_quietly();
 
 // The thread count that a method's `threads` argument asks for: None (or
 // absent) as the variable says, 0 every CPU the process may use, N at most
-// N. Throws PythonError with TypeError for a value that is not an integer,
+// N; never more than the CPUs the process may use. Throws PythonError with TypeError for a value that is not an integer,
 // ValueError for a negative one.
 Threads threads_argument(PyObject* obj);
 

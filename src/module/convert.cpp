@@ -526,9 +526,34 @@ class SlotList {
     PyObject_GC_Track(list_.get());
     return std::move(list_);
   }
+  // The list, filled, still out of the collector's sight.
+  Ref finish_untracked() && noexcept { return std::move(list_); }
 
  private:
   Ref list_;
+};
+
+// A list of lists, every one out of the collector's sight until all are
+// filled. A result of millions of lists would otherwise bring collections
+// on while it is built, and each would walk the lists built so far: the
+// collector runs at the interrupt checks, before the signal handlers, and
+// a Ctrl-C would wait for it.
+class NestedLists {
+ public:
+  explicit NestedLists(std::size_t size) : outer_(size) { inner_.reserve(size); }
+  void set(std::size_t i, SlotList inner) {
+    Ref list = std::move(inner).finish_untracked();
+    inner_.push_back(list.get());
+    outer_.set(i, std::move(list));
+  }
+  Ref finish() && noexcept {
+    for (PyObject* list : inner_) PyObject_GC_Track(list);
+    return std::move(outer_).finish();
+  }
+
+ private:
+  SlotList outer_;
+  std::vector<PyObject*> inner_;  // borrowed: the outer list holds them
 };
 
 // Stores name -> depth into `dict` for one search's nodes: found[begin, ...)
@@ -616,7 +641,7 @@ PyObject* subgraph_to_tuple(const Graph& graph, const SubgraphResult& sub) {
 
 PyObject* components_to_list(const Graph& graph, const Components& components) {
   Poller poller;
-  SlotList outer(components.size());
+  NestedLists outer(components.size());
   std::size_t begin = 0;
   for (std::size_t c = 0; c < components.size(); ++c) {
     const std::size_t end = components.ends[c];
@@ -625,7 +650,7 @@ PyObject* components_to_list(const Graph& graph, const Components& components) {
       poller.tick(kUnitsPerObject);
       inner.set(k - begin, name_to_str(graph.key(components.members[k])));
     }
-    outer.set(c, std::move(inner).finish());
+    outer.set(c, std::move(inner));
     begin = end;
   }
   return std::move(outer).finish().release();
@@ -644,7 +669,7 @@ PyObject* names_to_list(const Graph& graph, std::span<const NodeId> nodes) {
 PyObject* groups_to_list(const Graph& graph, std::span<const NodeId> members, std::span<const std::size_t> ends,
                          std::size_t first, std::size_t last) {
   Poller poller;
-  SlotList outer(last - first);
+  NestedLists outer(last - first);
   for (std::size_t g = first; g < last; ++g) {
     const std::size_t begin = g == 0 ? 0 : ends[g - 1];
     SlotList inner(ends[g] - begin);
@@ -652,14 +677,22 @@ PyObject* groups_to_list(const Graph& graph, std::span<const NodeId> members, st
       poller.tick(kUnitsPerObject);
       inner.set(k - begin, name_to_str(graph.key(members[k])));
     }
-    outer.set(g - first, std::move(inner).finish());
+    outer.set(g - first, std::move(inner));
   }
   return std::move(outer).finish().release();
 }
 
 PyObject* lists_to_list(const Graph& graph, const std::vector<std::vector<NodeId>>& lists) {
-  SlotList outer(lists.size());
-  for (std::size_t k = 0; k < lists.size(); ++k) outer.set(k, Ref::steal(names_to_list(graph, lists[k])));
+  Poller poller;
+  NestedLists outer(lists.size());
+  for (std::size_t k = 0; k < lists.size(); ++k) {
+    SlotList inner(lists[k].size());
+    for (std::size_t i = 0; i < lists[k].size(); ++i) {
+      poller.tick(kUnitsPerObject);
+      inner.set(i, name_to_str(graph.key(lists[k][i])));
+    }
+    outer.set(k, std::move(inner));
+  }
   return std::move(outer).finish().release();
 }
 
