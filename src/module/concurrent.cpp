@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <cstdlib>
 
 #include "module/errors.h"
@@ -20,12 +22,30 @@ std::atomic<bool> g_warned{false};
 // The ident of the interpreter's main thread, 0 until it is known.
 std::atomic<unsigned long> g_main_thread{0};
 
-unsigned usable_cpus() {
+unsigned read_usable_cpus() {
   cpu_set_t set;
   CPU_ZERO(&set);
   if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
   const int count = CPU_COUNT(&set);
   return count > 0 ? static_cast<unsigned>(count) : 1;
+}
+
+// The count, read again at most every 100 ms: a query of a microsecond
+// must not pay a system call for it, and the set a process may run on
+// seldom changes.
+unsigned usable_cpus() {
+  static std::atomic<unsigned> cached{0};
+  static std::atomic<std::int64_t> read_at{0};
+  const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now().time_since_epoch())
+                               .count();
+  unsigned count = cached.load(std::memory_order_relaxed);
+  if (count == 0 || now - read_at.load(std::memory_order_relaxed) >= 100) {
+    count = read_usable_cpus();
+    cached.store(count, std::memory_order_relaxed);
+    read_at.store(now, std::memory_order_relaxed);
+  }
+  return count;
 }
 
 void warn_once(const char* value) {
@@ -100,11 +120,11 @@ CallMode call_mode() {
 // and each brings working memory of its own (for some cores, arrays over
 // the graph): a method uses at most one per CPU, whatever it is asked.
 Threads threads_argument(PyObject* obj) {
-  const unsigned cpus = usable_cpus();
   if (obj == nullptr || obj == Py_None) {
     const CallMode mode = call_mode();
-    return Threads{mode.concurrent ? std::min(mode.threads.count, cpus) : 1u};
+    return Threads{mode.concurrent ? std::min(mode.threads.count, usable_cpus()) : 1u};
   }
+  const unsigned cpus = usable_cpus();
   Ref index = Ref::steal(PyNumber_Index(obj));
   if (!index) {
     if (PyErr_ExceptionMatches(PyExc_TypeError)) {
