@@ -48,8 +48,11 @@ def load_graph_type():
 
 
 class Figure:
-    """A contender's times in one row: the median and best of its timed
-    runs, or its single warm-up run when that took longer than once_after."""
+    """A contender's times in one row, or its single warm-up run when that
+    took longer than once_after. Its figure is the best of its runs: on a
+    machine whose cores other work shares, a run is slowed by whatever ran
+    beside it, never sped up, so the fastest run is the nearest to the
+    call's own cost; the median is printed beside it."""
 
     def __init__(self, times=(), single=None, error=None, per=1):
         self.times = sorted(t / per for t in times)
@@ -60,11 +63,11 @@ class Figure:
 
     @property
     def seconds(self):
-        return statistics.median(self.times) if self.times else None
+        return self.times[0] if self.times else None
 
     @property
-    def best(self):
-        return self.times[0] if self.times else None
+    def median(self):
+        return statistics.median(self.times) if self.times else None
 
     @property
     def runs(self):
@@ -322,7 +325,7 @@ def _report(what, figures, unit=""):
     for key, f in figures.items():
         who = "ours" if key == "ours" else f"ours, {key} thr." if isinstance(key, int) else key
         print(f"  {what}: {who} {_time(f)}{' ' + unit if unit else ''}"
-              + (f" (best {_seconds(f.best)})" if f.runs > 1 else ""), flush=True)
+              + (f" (median {_seconds(f.median)})" if f.runs > 1 else ""), flush=True)
 
 
 # ----------------------------------------------------------------------------
@@ -374,7 +377,7 @@ def render_section(results, args):
     lines = [HEADING, ""]
     lines.append("`Graph(edges)` of `lanternhollow_graph_store`, built once, against each peer's graph built "
                  "once from the same list; only the question asked is timed. Every contender of a row runs in "
-                 "the same rounds, one call of each per round; the figure is the median of its runs after a "
+                 "the same rounds, one call of each per round; the figure is the best of its runs after a "
                  f"warm-up (¹: one run, a peer's warm-up that took longer than {args.once_after:g} s, or with "
                  "--quick a peer's only call). `ours` runs in the default mode for the queries and "
                  f"construction, with threads=1 for PageRank and betweenness; `ours, {THREADS} threads` with "
