@@ -248,9 +248,11 @@ def _run(label, edges, ctx, args, Graph):
         if wrong:
             notes.append(f"{question}: ours differs from `{batch.__name__}(edges, names, 2)` on {wrong} of "
                          f"{len(starts)} names")
-        for p in peers:
-            if p in answers and (off := _mismatch(ours, answers[p])):
-                notes.append(f"{question}: {p} differs from ours on {off} of {len(starts)} names")
+        differ = [(p, off) for p in peers if p in answers and (off := _mismatch(ours, answers[p]))]
+        notes += [f"{question}: {p} differs from ours on {off} of {len(starts)} names" for p, off in differ]
+        if not wrong and not differ:
+            notes.append(f"{question}: every peer's answers equal ours on all {len(starts)} names (igraph's "
+                         f"as sets of names), and ours equal `{batch.__name__}(edges, names, 2)`.")
         total = sum(map(len, ours))
         deepest = sum(1 for found in ours for d in found.values() if d == DEPTH)
         note = ("the same names, against the edges." if rows else
@@ -284,8 +286,10 @@ def _run(label, edges, ctx, args, Graph):
         figures, answers, _ = alternate(contenders, once_after=args.once_after)
         _report(question, figures)
         ours = answers.get("ours")
-        if ours is not None and THREADS in answers and not _same_bits(ours, answers[THREADS]):
-            notes.append(f"{question}: threads={THREADS} gives other bits than threads=1")
+        if ours is not None and THREADS in answers:
+            same = _same_bits(ours, answers[THREADS])
+            notes.append(f"{question}: threads={THREADS} gives "
+                         + ("the same bits as threads=1." if same else "other bits than threads=1."))
         gaps = []
         for p in peers:
             if ours is not None and p in answers:
@@ -416,10 +420,6 @@ def render_graph(r, args):
     lines += ["", "Notes:", ""]
     lines += [f"- {row.label}: {row.note}" for row in r["rows"] if row.note]
     lines += [f"- {n}" for n in r["notes"]]
-    if not r["notes"]:
-        lines.append("- every peer's answers to the queries match ours (as sets of names where a peer "
-                     "returns no depths), and ours match the batch functions'; threads=2 gives the same bits "
-                     "as threads=1.")
     return lines
 
 
