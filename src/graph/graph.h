@@ -96,6 +96,17 @@ class Graph {
   std::size_t out_degree(NodeId v) const noexcept { return out_begin_[v + 1] - out_begin_[v]; }
   std::size_t in_degree(NodeId v) const noexcept { return in_begin_[v + 1] - in_begin_[v]; }
 
+  // Hints for a node about to be expanded: first where its row starts,
+  // then, once that has come, the row itself.
+  template <Direction dir>
+  void prefetch_row_start(NodeId v) const noexcept {
+    __builtin_prefetch(dir == Direction::kForward ? &out_begin_[v] : &in_begin_[v]);
+  }
+  template <Direction dir>
+  void prefetch_row(NodeId v) const noexcept {
+    __builtin_prefetch(neighbors<dir>(v).data());
+  }
+
   template <Direction dir>
   std::span<const NodeId> neighbors(NodeId v) const noexcept {
     if constexpr (dir == Direction::kForward) {

@@ -107,6 +107,14 @@ class NameTable {
   void prefetch_record(std::uint64_t hash) const noexcept;
   void prefetch_bytes(std::uint64_t hash) const noexcept;
 
+  // Hints for names about to be read by number: first the name's record
+  // and hash, then, once those have come, its bytes.
+  void prefetch_name(NodeId id) const noexcept {
+    __builtin_prefetch(&names_[id]);
+    __builtin_prefetch(&hashes_[id]);
+  }
+  void prefetch_name_bytes(NodeId id) const noexcept { __builtin_prefetch(names_[id].data()); }
+
   std::size_t size() const noexcept { return names_.size(); }
   bool empty() const noexcept { return names_.empty(); }
   std::string_view name(NodeId id) const noexcept { return names_[id]; }

@@ -40,6 +40,10 @@ void search(const Graph& graph, NodeMarks& marks, NodeId s, Depth max_depth, std
     const std::size_t end = found.size();
     for (; head < end; ++head) {
       poller.tick();
+      // The rows of a level lie all over the graph: asked for a few nodes
+      // ahead, they arrive while the nodes before them are expanded.
+      if (head + 8 < end) graph.prefetch_row_start<dir>(found[head + 8]);
+      if (head + 4 < end) graph.prefetch_row<dir>(found[head + 4]);
       graph.for_each_neighbor<dir>(found[head], visit);
     }
     level_end.push_back(found.size());

@@ -565,8 +565,13 @@ void store_depths(PyObject* dict, const Graph& graph, const std::vector<NodeId>&
     const std::size_t end = level_end[level];
     if (begin == end) continue;
     Ref depth = created(PyLong_FromUnsignedLongLong(level + 1));
+    const NameTable& names = graph.names();
     for (std::size_t i = begin; i < end; ++i) {
       poller.tick(kUnitsPerObject);
+      // The names of a search lie all over the table: their records and
+      // bytes are asked for a few names ahead.
+      if (i + 8 < found.size()) names.prefetch_name(found[i + 8]);
+      if (i + 4 < found.size()) names.prefetch_name_bytes(found[i + 4]);
       Ref key = name_to_str(graph.key(found[i]));
       if (PyDict_SetItem(dict, key.get(), depth.get()) < 0) dict_store_failed();
     }
