@@ -714,4 +714,21 @@ PyObject* pairs_to_list(PyObject* names, const std::vector<EdgePair>& pairs) {
   return std::move(list).finish().release();
 }
 
+PyObject* count_pairs_to_dict(const Graph& graph, std::span<const std::uint64_t> first,
+                              std::span<const std::uint64_t> second) {
+  Ref dict = dict_for(first.size());
+  Poller poller;
+  for (std::size_t v = 0; v < first.size(); ++v) {
+    poller.tick(4 * kUnitsPerObject);
+    Ref key = name_to_str(graph.key(static_cast<NodeId>(v)));
+    Ref a = created(PyLong_FromUnsignedLongLong(first[v]));
+    Ref b = created(PyLong_FromUnsignedLongLong(second[v]));
+    Ref pair = created(PyTuple_Pack(2, a.get(), b.get()));
+    // Two ints: no cycle, and no work for the collector.
+    PyObject_GC_UnTrack(pair.get());
+    if (PyDict_SetItem(dict.get(), key.get(), pair.get()) < 0) dict_store_failed();
+  }
+  return dict.release();
+}
+
 }  // namespace lhg::py

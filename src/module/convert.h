@@ -78,6 +78,10 @@ PyObject* names_to_list(const Graph& graph, std::span<const NodeId> nodes);
 // being members[ends[g - 1], ends[g]) with ends[-1] read as 0.
 PyObject* groups_to_list(const Graph& graph, std::span<const NodeId> members, std::span<const std::size_t> ends,
                          std::size_t first, std::size_t last);
+// dict str -> (int, int), filled in node order: first[v] and second[v] for
+// node v.
+PyObject* count_pairs_to_dict(const Graph& graph, std::span<const std::uint64_t> first,
+                              std::span<const std::uint64_t> second);
 // list of (str, str) tuples: each pair's ends as the strs at those places
 // of `names`, a list of str by node.
 PyObject* pairs_to_list(PyObject* names, const std::vector<EdgePair>& pairs);
