@@ -39,6 +39,12 @@ class EdgeList {
   EdgeList& operator=(const EdgeList&) = delete;
 
   void reserve(std::size_t pairs) { edges_.reserve(pairs); }
+  // For names that come from no interpreter string: the list's names are
+  // filed under the table's own hash with this seed (process_seed() unless a
+  // test wants another), and `key` gives the key to add a name with. Called
+  // before the first `add`.
+  void use_own_hashes(std::uint64_t seed = process_seed()) noexcept { names_.use_own_hashes(seed); }
+  NameKey key(std::string_view bytes) const noexcept { return {bytes, names_.hash(bytes)}; }
   // Lowers both index limits below the end marker, so that tests can reach
   // the failure at the limit without billions of pairs.
   void set_index_limit(std::uint32_t limit) noexcept {

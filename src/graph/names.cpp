@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <random>
 
 #include "graph/failure.h"
 
@@ -23,7 +24,68 @@ bool same_bytes(std::string_view a, std::string_view b) {
   return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
 }
 
+std::uint64_t fold(std::uint64_t a, std::uint64_t b) noexcept {
+  __extension__ using Wide = unsigned __int128;
+  const Wide product = static_cast<Wide>(a) * b;
+  return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
+}
+
+std::uint64_t load8(const char* p) noexcept {
+  std::uint64_t word;
+  std::memcpy(&word, p, 8);
+  return word;
+}
+
+// The last 1 to 7 bytes, read as at most two overlapping loads.
+std::uint64_t load_tail(const char* p, std::size_t n) noexcept {
+  if (n >= 4) {
+    std::uint32_t lo;
+    std::uint32_t hi;
+    std::memcpy(&lo, p, 4);
+    std::memcpy(&hi, p + n - 4, 4);
+    return (std::uint64_t{hi} << 32) | lo;
+  }
+  const auto b = [&](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(p[i])}; };
+  return (b(0) << 16) | (b(n >> 1) << 8) | b(n - 1);
+}
+
+constexpr std::uint64_t kMix0 = 0xa0761d6478bd642fu;
+constexpr std::uint64_t kMix1 = 0xe7037ed1a0b428dbu;
+constexpr std::uint64_t kMix2 = 0x8ebc6af09c88c6e3u;
+
 }  // namespace
+
+// Little-endian loads everywhere, so that a hash is the same on every
+// machine this builds for; the result is written to snapshots.
+std::uint64_t hash_bytes(std::string_view bytes, std::uint64_t seed) noexcept {
+  static_assert(std::endian::native == std::endian::little);
+  const char* p = bytes.data();
+  std::size_t n = bytes.size();
+  std::uint64_t h = fold(seed ^ kMix0, n ^ kMix1);
+  while (n > 8) {
+    h = fold(h ^ load8(p), kMix2);
+    p += 8;
+    n -= 8;
+  }
+  const std::uint64_t tail = n == 8 ? load8(p) : (n > 0 ? load_tail(p, n) : 0);
+  h = fold(h ^ tail, kMix1 ^ n);
+  return fold(h, kMix0);
+}
+
+std::uint64_t process_seed() noexcept {
+  static const std::uint64_t seed = [] {
+    std::uint64_t s = 0x243f6a8885a308d3u;
+    try {
+      std::random_device device;
+      s ^= (std::uint64_t{device()} << 32) | device();
+    } catch (...) {
+      // No entropy source: the fixed seed still hashes well, only
+      // predictably.
+    }
+    return s;
+  }();
+  return seed;
+}
 
 std::string_view NameArena::store(std::string_view bytes) {
   if (bytes.empty()) return {};
@@ -79,7 +141,7 @@ NodeId NameTable::intern(NameKey key) {
     if (slot == kEmptySlot) {
       const std::size_t id = names_.size();
       if (id >= limit_) throw InternalFailure("node index space exhausted: too many distinct names");
-      hashes_.push_back(key.hash);
+      if (!own_hashes_) hashes_.push_back(key.hash);
       names_.push_back(arena_.store(key.bytes));
       slots_[i] = tag | id;
       return static_cast<NodeId>(id);
@@ -93,6 +155,7 @@ NodeId NameTable::intern(NameKey key) {
 
 NodeId NameTable::find(NameKey key) const noexcept {
   if (slots_.empty()) return kNoNode;
+  if (own_hashes_) key.hash = hash(key.bytes);
   const std::uint64_t tag = tag_of(key.hash);
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t i = home(tag, shift_);; i = (i + 1) & mask) {

@@ -1,11 +1,16 @@
 // Node names held in one byte arena, and the interning table built on it.
 //
 // A name is an arbitrary byte string (empty strings and NUL bytes included),
-// compared by exact bytes. Every name arrives with a 64-bit hash computed by
-// the caller; within one graph all hashes must come from the same function of
-// the bytes. The boundary passes the interpreter's own string hash, which is
-// keyed per process, so crafted names cannot drive the table into long probe
-// chains, and is usually cached in the string object already.
+// compared by exact bytes. Every name arrives with a 64-bit hash; within one
+// table all hashes come from the same function of the bytes. There are two:
+//  - the caller's: the boundary passes the interpreter's own string hash,
+//    which is keyed per process, so crafted names cannot drive the table
+//    into long probe chains, and is usually cached in the string object
+//    already; the strings made from the names get it back as their cache;
+//  - the table's own (`hash_bytes` with the table's seed), for names that
+//    come from no interpreter string (files, Arrow buffers, snapshots). A
+//    table of this kind computes the hash of a name it is asked to find
+//    itself, whatever hash came with it.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +27,18 @@ struct NameKey {
   std::string_view bytes;
   std::uint64_t hash;
 };
+
+// Never an interpreter's string hash: what a table of its own hashes gives
+// as a name's hash, so that no string made from the name takes it as its
+// cached hash.
+inline constexpr std::uint64_t kNoCallerHash = ~std::uint64_t{0};
+
+// A seeded 64-bit hash of bytes, fast on short names: 8 bytes at a time,
+// each folded in by a 64x64->128-bit multiply.
+std::uint64_t hash_bytes(std::string_view bytes, std::uint64_t seed) noexcept;
+// A seed drawn once per process from the system's entropy: names read from
+// outside cannot be chosen to collide in a table keyed by it.
+std::uint64_t process_seed() noexcept;
 
 // Bytes of many names in blocks that never move: a name's bytes stay where
 // they were first copied, so no growth ever copies the names again or holds
@@ -94,8 +111,20 @@ class NameTable {
   // number would reach the limit (the end marker, unless a test lowers it).
   NodeId intern(NameKey key);
   void set_limit(std::uint32_t limit) noexcept { limit_ = limit; }
-  // The number of `key`, or kNoNode.
+  // The number of `key`, or kNoNode. A table of its own hashes ignores
+  // key.hash.
   NodeId find(NameKey key) const noexcept;
+
+  // Makes an empty table one of its own hashes, keyed by `seed`: every name
+  // interned from then on must come with hash(bytes).
+  void use_own_hashes(std::uint64_t seed) noexcept {
+    own_hashes_ = true;
+    seed_ = seed;
+  }
+  bool own_hashes() const noexcept { return own_hashes_; }
+  std::uint64_t seed() const noexcept { return seed_; }
+  // The hash this table files `bytes` under, for a table of its own hashes.
+  std::uint64_t hash(std::string_view bytes) const noexcept { return hash_bytes(bytes, seed_); }
 
   // Hints for a name with this hash that is about to be interned, given in
   // turn a few names ahead, each reading only what the one before asked
@@ -111,15 +140,16 @@ class NameTable {
   // and hash, then, once those have come, its bytes.
   void prefetch_name(NodeId id) const noexcept {
     __builtin_prefetch(&names_[id]);
-    __builtin_prefetch(&hashes_[id]);
+    if (!own_hashes_) __builtin_prefetch(&hashes_[id]);
   }
   void prefetch_name_bytes(NodeId id) const noexcept { __builtin_prefetch(names_[id].data()); }
 
   std::size_t size() const noexcept { return names_.size(); }
   bool empty() const noexcept { return names_.empty(); }
   std::string_view name(NodeId id) const noexcept { return names_[id]; }
-  // The name with the hash it was first interned with.
-  NameKey key(NodeId id) const noexcept { return {names_[id], hashes_[id]}; }
+  // The name with the caller's hash it was first interned with; in a table
+  // of its own hashes, with kNoCallerHash.
+  NameKey key(NodeId id) const noexcept { return {names_[id], own_hashes_ ? kNoCallerHash : hashes_[id]}; }
 
   // Drops the lookup index, keeping the names; for results that only read them.
   void drop_index() noexcept;
@@ -139,6 +169,7 @@ class NameTable {
   std::vector<std::string_view> names_;
   // Each name's full hash, kept for the results: the strings made from the
   // names get it as their cached hash, so a dict of them hashes nothing.
+  // Empty in a table of its own hashes.
   std::vector<std::uint64_t> hashes_;
   // Each slot holds the high 32 bits of the name's hash (its tag) above its
   // number, or kEmptySlot. Comparing tags first skips most byte comparisons,
@@ -147,6 +178,8 @@ class NameTable {
   std::vector<std::uint64_t> slots_;
   unsigned shift_ = 64;  // 64 - log2(slot count)
   std::uint32_t limit_ = kEndMarker;
+  bool own_hashes_ = false;
+  std::uint64_t seed_ = 0;
 };
 
 }  // namespace lhg

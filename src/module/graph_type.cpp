@@ -403,8 +403,8 @@ PyObject* graph_richcompare(PyObject* self, PyObject* other, int op) {
   });
 }
 
-// Equal graphs hash alike: their names hash as strs of the same text, and
-// their rows are the same.
+// Equal graphs hash alike: their names' bytes hash alike, whatever hash
+// their tables file them under, and their rows are the same.
 Py_hash_t graph_hash(PyObject* self) {
   GraphObject* obj = as_graph(self);
   if (obj->hash != -1) return obj->hash;
@@ -414,7 +414,7 @@ Py_hash_t graph_hash(PyObject* self) {
   mix(graph.node_count());
   mix(graph.edge_count());
   for (NodeId v = 0; v < graph.node_count(); ++v) {
-    mix(graph.key(v).hash);
+    mix(hash_bytes(graph.name(v), 0));
     for (const NodeId t : graph.successors(v)) mix(t);
     mix(kEndMarker);
   }
