@@ -15,6 +15,7 @@
 #include "graph/scratch.h"
 #include "graph/types.h"
 #include "module/concurrent.h"
+#include "module/pyref.h"
 
 namespace lhg::py {
 
@@ -53,6 +54,9 @@ auto with_marks(Stored& st, F&& query) {
   auto marks = st.pool.lend();
   return query(*marks);
 }
+
+// A new object of `type` (Graph or a subclass) holding `graph`.
+Ref new_graph_object(PyTypeObject* type, Graph graph);
 
 // KeyError naming a start name that is not a node, with the nearest names.
 [[noreturn]] void not_a_node(const Graph& graph, PyObject* name, std::string_view bytes);

@@ -42,6 +42,14 @@ namespace {
 constexpr std::size_t kSuggestions = 3;
 }  // namespace
 
+Ref new_graph_object(PyTypeObject* type, Graph graph) {
+  auto stored = std::make_shared<Stored>(std::move(graph));
+  Ref self = check(type->tp_alloc(type, 0));
+  new (&as_graph(self.get())->stored) std::shared_ptr<Stored>(std::move(stored));
+  as_graph(self.get())->hash = -1;
+  return self;
+}
+
 // KeyError naming a start name that is not a node, with the nearest names.
 void not_a_node(const Graph& graph, PyObject* name, std::string_view bytes) {
   std::vector<NodeId> near;
@@ -463,12 +471,8 @@ PyObject* graph_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     // The values stay alive through the dict and tuple that hold them.
     const auto arg = bind<1>(kGraphNew, flat.data(), nargs, kwnames.get());
     EdgeList edges = convert("edges", arg[0], to_graph_edges);
-    auto stored = std::make_shared<Stored>(
-        released(Threads{}, [&](Threads) { return build_graph(std::move(edges)); }));
-    Ref self = check(type->tp_alloc(type, 0));
-    new (&as_graph(self.get())->stored) std::shared_ptr<Stored>(std::move(stored));
-    as_graph(self.get())->hash = -1;
-    return self.release();
+    return new_graph_object(type, released(Threads{}, [&](Threads) { return build_graph(std::move(edges)); }))
+        .release();
   });
 }
 
