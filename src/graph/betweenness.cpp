@@ -28,6 +28,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <span>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -50,14 +51,14 @@ inline constexpr std::uint32_t kUnreached = kEndMarker;
 // the start of each node's incoming row, which sizes its range of
 // predecessor slots.
 struct Successors {
-  const std::vector<EdgeId>& begin;  // node_count() + 1 offsets into target
-  const std::vector<NodeId>& target;
+  std::span<const EdgeId> begin;  // node_count() + 1 offsets into target
+  std::span<const NodeId> target;
 };
 
 struct Layout {
   explicit Layout(const Graph& graph) : succ{graph.out_begin(), graph.out_targets()}, pred_begin(graph.in_begin()) {}
   Successors succ;
-  const std::vector<EdgeId>& pred_begin;
+  std::span<const EdgeId> pred_begin;
 };
 
 // What one search knows about a node; kept together because the search and
