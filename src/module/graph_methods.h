@@ -23,4 +23,11 @@ PyObject* graph_dominators(PyObject* self, PyObject* const* args, Py_ssize_t nar
 PyObject* graph_falls_away(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* graph_sole_providers(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
+// snapshot_methods.cpp
+PyObject* graph_save(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* graph_load(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* graph_from_snapshot(PyObject* cls, PyObject* data);
+PyObject* graph_reduce(PyObject* self, PyObject*);
+PyObject* graph_reduce_ex(PyObject* self, PyObject*);
+
 }  // namespace lhg::py
