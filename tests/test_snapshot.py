@@ -193,21 +193,38 @@ HOSTILE = {
 }
 
 
+# Made-up files that are safe to answer from, though not the graph of any
+# edge list: loading checks what a query could go wrong on, not more.
+LOADS = {"index of one long run", "index names a node twice", "edge position repeated",
+         "incoming rows not the outgoing rows'"}
+
+
 @pytest.mark.parametrize("case", sorted(HOSTILE))
 def test_made_up_snapshots_with_sound_checksums(case):
     data = rewritten(EDGES, HOSTILE[case])
-    try:
-        g = Graph._from_snapshot(data)
-    except ValueError as exc:
-        assert "snapshot" in str(exc)
+    if case not in LOADS:
+        with pytest.raises(ValueError, match="snapshot") as info:
+            Graph._from_snapshot(data)
         if case == "foreign format version":
-            assert "format version 2" in str(exc)
+            assert "format version 2" in str(info.value)
         return
-    # An index whose slots are out of their places is still safe to search:
-    # its names are not found where they are looked for, nothing worse.
-    assert case == "index of one long run", case
-    assert "a" not in g and g.names() == ["a", "b", "c", "d"]
-    g.pagerank(), g.strongly_connected(), g.betweenness()
+    g = Graph._from_snapshot(data)
+    assert g.names() == ["a", "b", "c", "d"]
+    names = [x for x in g.names() if x in g]
+    g.pagerank(), g.strongly_connected(), g.weakly_connected(), g.closure_sizes()
+    g.subgraph(names, 2), g.batch_descendants(names), g.batch_ancestors(names), g.build_order()
+    for x in names:
+        g.dominators(x), g.cycle(x), g.why_all(x, names[0])
+    if case == "incoming rows not the outgoing rows'":
+        # Betweenness keeps each node's predecessors in the room its
+        # incoming row gives: it refuses rows that do not agree.
+        for call in (g.betweenness, lambda: g.sampled_betweenness(2)):
+            with pytest.raises(ValueError, match="incoming rows do not match"):
+                call()
+    else:
+        g.betweenness()
+    if case == "index of one long run":
+        assert "a" not in g
 
 
 def test_the_header_and_section_checks_name_what_failed():

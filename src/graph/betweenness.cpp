@@ -28,13 +28,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <span>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <thread>
 #include <utility>
 
@@ -366,6 +366,7 @@ std::size_t search_work(std::size_t sources, const Graph& graph) {
 }  // namespace
 
 ScoreMap betweenness_from(const Graph& graph, bool normalized, const std::vector<NodeId>* sources, Threads threads) {
+  if (!graph.rows_match()) throw InputError("unsound snapshot: incoming rows do not match outgoing rows");
   const std::size_t n = graph.node_count();
   if (n == 0) return {};
   if (sources) {

@@ -92,7 +92,29 @@ Graph Graph::adopt(NameTable names, const Rows& rows, std::shared_ptr<const void
                           rows.out_edge.size() + rows.in_source.size()) *
                          sizeof(std::uint32_t);
   graph.storage_ = std::move(storage);
+  graph.rows_match_->store(0);
   return graph;
+}
+
+bool Graph::rows_match() const {
+  const int known = rows_match_->load(std::memory_order_acquire);
+  if (known != 0) return known == 1;
+  // Threads that ask at once each count; they come to the same answer.
+  const std::size_t n = node_count();
+  std::vector<EdgeId> into(n, 0);
+  std::vector<EdgeId> from(n, 0);
+  Poller poller;
+  for (std::size_t k = 0; k < edge_count(); ++k) {
+    ++into[out_target_[k]];
+    ++from[in_source_[k]];
+    poller.tick();
+  }
+  bool match = true;
+  for (std::size_t v = 0; v < n; ++v) {
+    match &= into[v] == in_begin_[v + 1] - in_begin_[v] && from[v] == out_begin_[v + 1] - out_begin_[v];
+  }
+  rows_match_->store(match ? 1 : 2, std::memory_order_release);
+  return match;
 }
 
 Graph build_graph(EdgeList edges) { return Graph(std::move(edges)); }

@@ -12,6 +12,7 @@
 // and any number of threads may read it at once.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <span>
@@ -156,6 +157,14 @@ class Graph {
   // be those of a built graph (checked by the caller); nothing is copied.
   static Graph adopt(NameTable names, const Rows& rows, std::shared_ptr<const void> storage);
 
+  // Whether every node's incoming row holds as many edges as the outgoing
+  // rows lead to it, and the other way round. True of every built graph; a
+  // graph adopted from a snapshot is checked the first time a caller asks,
+  // and the answer kept. Searches that keep a node's predecessors in the
+  // room its incoming row gives them ask first: a made-up snapshot must not
+  // make them write past it.
+  bool rows_match() const;
+
   // Bytes held: names, their index and the adjacency.
   std::size_t nbytes() const noexcept;
 
@@ -178,6 +187,9 @@ class Graph {
   // What the rows lie in: the arrays a build made, or a mapped file.
   std::shared_ptr<const void> storage_;
   std::size_t storage_bytes_ = 0;
+  // 0: not yet known, 1: the rows match, 2: they do not. On the heap, so
+  // that a graph stays movable.
+  std::unique_ptr<std::atomic<int>> rows_match_ = std::make_unique<std::atomic<int>>(1);
 };
 
 Graph build_graph(EdgeList edges);

@@ -273,27 +273,22 @@ std::vector<std::uint64_t> NameTable::own_index(const NameTable& names, std::uin
 bool NameTable::check_index(std::span<const std::uint64_t> index, std::size_t count, std::size_t max_run) {
   if (index.empty()) return count == 0;
   if (!std::has_single_bit(index.size()) || index.size() <= count) return false;
-  std::vector<bool> seen(count, false);
-  std::size_t found = 0;
+  // Runs are measured from the first empty slot, around the end and back.
+  std::size_t start = 0;
+  while (start < index.size() && index[start] != kEmptySlot) ++start;
+  if (start == index.size() || start > max_run) return false;
+  bool in_range = true;
   std::size_t run = 0;
-  std::size_t first_run = 0;  // the run at the start, which may go on at the end
-  bool in_first = true;
-  for (const std::uint64_t slot : index) {
-    if (slot == kEmptySlot) {
-      in_first = false;
-      run = 0;
-      continue;
-    }
-    const std::uint64_t id = slot & 0xFFFFFFFFu;
-    if (id >= count || seen[id]) return false;
-    seen[id] = true;
-    ++found;
-    if (++run > max_run) return false;
-    if (in_first) first_run = run;
+  std::size_t longest = 0;
+  const std::size_t mask = index.size() - 1;
+  for (std::size_t k = 1; k <= index.size(); ++k) {
+    const std::uint64_t slot = index[(start + k) & mask];
+    const bool empty = slot == kEmptySlot;
+    in_range &= empty || (slot & 0xFFFFFFFFu) < count;
+    run = empty ? 0 : run + 1;
+    longest = std::max(longest, run);
   }
-  // The last run goes on into the first.
-  if (run + first_run > max_run) return false;
-  return found == count;
+  return in_range && longest <= max_run;
 }
 
 }  // namespace lhg

@@ -138,11 +138,12 @@ class NameTable {
   // full (and at least 64 slots); `longest_run` gets its longest run of
   // occupied slots, which bounds every search in it.
   static std::vector<std::uint64_t> own_index(const NameTable& names, std::uint64_t seed, std::size_t& longest_run);
-  // Whether `index` (of a power-of-two size) can serve as an index over
-  // `count` names: every slot empty or naming a number below `count`, each
-  // number exactly once, no run of occupied slots longer than `max_run`.
-  // Searches in an index that passes end, and stay within its bounds,
-  // whatever else its slots hold.
+  // Whether `index` (of a power-of-two size, larger than `count`) can serve
+  // as an index over `count` names: every slot empty or naming a number
+  // below `count`, no run of occupied slots longer than `max_run`. Searches
+  // in an index that passes end within max_run slots and find only names in
+  // range, whatever else its slots hold: a slot out of its place or naming
+  // the wrong name only makes a search miss.
   static bool check_index(std::span<const std::uint64_t> index, std::size_t count, std::size_t max_run);
   std::span<const std::uint64_t> index() const noexcept { return {slot_data_, slot_count_}; }
 

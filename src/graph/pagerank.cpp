@@ -39,13 +39,13 @@
 #include "graph/parallel.h"
 
 #include <algorithm>
-#include <span>
 #include <atomic>
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
-#include <cstddef>
+#include <span>
 #include <utility>
 #include <vector>
 

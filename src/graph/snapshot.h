@@ -30,9 +30,9 @@
 // that damage is caught as damage), then the structure, so that a file made
 // to pass the checksums is still safe: names ending in order within their
 // bytes, each valid UTF-8; an index in which every search ends and every
-// slot names a node once; rows whose offsets rise from 0 to m, whose
-// entries name nodes and edges in range, each edge once, and whose incoming
-// rows hold as many sources a node as the outgoing rows name it. Such a file
+// slot names a node in range; rows whose offsets rise from 0 to m, whose
+// entries name nodes and edges in range, and whose incoming rows hold as
+// many sources a node as the outgoing rows name it. Such a file
 // answers every query with its bits; a made-up one may answer differently
 // from the graph it claims to be, but never reads out of bounds.
 #pragma once
