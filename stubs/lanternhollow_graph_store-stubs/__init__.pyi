@@ -20,7 +20,8 @@ use; N: at most N). No result's bits depend on it.
 from collections.abc import Iterable, Sequence
 from typing import SupportsIndex
 
-from typing_extensions import Self, disjoint_base
+from _typeshed import StrOrBytesPath
+from typing_extensions import Buffer, Self, disjoint_base
 
 __all__ = ["Graph"]
 
@@ -55,6 +56,15 @@ class Graph:
     def __hash__(self) -> int: ...
     def __copy__(self) -> Self: ...
     def __deepcopy__(self, memo: object, /) -> Self: ...
+    def __reduce__(self) -> tuple[object, ...]: ...
+    def __reduce_ex__(self, protocol: SupportsIndex, /) -> tuple[object, ...]: ...
+    @classmethod
+    def _from_snapshot(cls, data: Buffer, /) -> Self: ...
+    def save(self, path: StrOrBytesPath) -> None:
+        """Writes the graph to `path` as a snapshot, complete or not at all."""
+    @classmethod
+    def load(cls, path: StrOrBytesPath) -> Self:
+        """The graph saved at `path`, mapped read-only."""
     def names(self) -> list[str]:
         """Every node's name, in node order."""
     def successors(self, name: str, /) -> list[str]:
