@@ -182,7 +182,7 @@ PyObject* depth_method(const Signature& sig, const char* start_param, DepthCore 
     const DepthMap depths = released(threads, [&](Threads) {
       return with_marks(st, [&](NodeMarks& marks) { return core(st.graph, start, max_depth, marks); });
     });
-    return depth_map_to_dict(st.graph, depths);
+    return depth_map_to_dict(st.graph, depths, &st.strs);
   });
 }
 
@@ -265,14 +265,14 @@ PyObject* graph_names(PyObject* self, PyObject*) {
 PyObject* graph_successors(PyObject* self, PyObject* name) {
   return guarded([&] {
     const Graph& graph = stored_of(self).graph;
-    return names_to_list(graph, graph.successors(node_of(graph, "name", name)));
+    return names_to_list(graph, graph.successors(node_of(graph, "name", name)), &stored_of(self).strs);
   });
 }
 
 PyObject* graph_predecessors(PyObject* self, PyObject* name) {
   return guarded([&] {
     const Graph& graph = stored_of(self).graph;
-    return names_to_list(graph, graph.predecessors(node_of(graph, "name", name)));
+    return names_to_list(graph, graph.predecessors(node_of(graph, "name", name)), &stored_of(self).strs);
   });
 }
 
@@ -355,7 +355,7 @@ PyObject* graph_sizeof(PyObject* self, PyObject*) {
   return guarded([&] {
     const Stored& st = stored_of(self);
     const std::size_t bytes = static_cast<std::size_t>(Py_TYPE(self)->tp_basicsize) + sizeof(Stored) +
-                              st.graph.nbytes() + st.pool.nbytes();
+                              st.graph.nbytes() + st.pool.nbytes() + st.strs.nbytes();
     return created(PyLong_FromSize_t(bytes)).release();
   });
 }
