@@ -23,4 +23,7 @@ PyObject* graph_dominators(PyObject* self, PyObject* const* args, Py_ssize_t nar
 PyObject* graph_falls_away(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* graph_sole_providers(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
+// arrow_methods.cpp: a class method, called with the type.
+PyObject* graph_from_arrow(PyObject* type, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
 }  // namespace lhg::py
