@@ -111,6 +111,18 @@ def test_long_names_and_many_batches():
         same_graph(Graph.from_arrow(pa.Table.from_batches(cast.to_batches(max_chunksize=777))), edges)
 
 
+def test_dictionaries_larger_and_smaller_than_their_batches():
+    rng = random.Random(4)
+    pool = [f"v{i}" for i in range(1000)]
+    edges = [(rng.choice(pool[:50]), rng.choice(pool)) for _ in range(3000)]
+    sources = pa.array([s for s, _ in edges]).dictionary_encode()
+    targets = pa.DictionaryArray.from_arrays(pa.array([pool.index(t) for _, t in edges], pa.uint16()), pool)
+    table = pa.table({"s": sources, "t": targets})
+    for a, b in ((0, 3000), (10, 12), (2990, 3000), (5, 5)):
+        batches = table.slice(a, b - a).to_batches(max_chunksize=7)
+        assert Graph.from_arrow(pa.Table.from_batches(batches, table.schema)) == Graph(edges[a:b])
+
+
 def test_empty_tables_and_subclasses():
     empty = pa.table({"s": pa.array([], pa.string()), "t": pa.array([], pa.string())})
     assert Graph.from_arrow(empty) == Graph([])

@@ -257,15 +257,21 @@ class ColumnReader {
     if (indices_ == nullptr && batch.length > 0) fail(Fault::kValue, what_ + ": no buffer of dictionary indices");
     if (array.dictionary == nullptr) fail(Fault::kValue, what_ + ": dictionary-encoded without a dictionary");
     const ArrowArray& values = *array.dictionary;
-    const Strings strings(values, column.layout, 0, values.length, what_ + "'s dictionary", "value");
+    values_.emplace(values, column.layout, 0, values.length, what_ + "'s dictionary", "value");
+    dictionary_size_ = static_cast<std::uint64_t>(values.length);
+    // Each value read and hashed once, where the batch has at least as
+    // many rows as the dictionary values: a producer may hand the whole of
+    // a large dictionary over with every short batch.
+    if (values.length > batch.length) return;
     entries_.resize(static_cast<std::size_t>(values.length));
     Poller poller;
     for (std::size_t k = 0; k < entries_.size(); ++k) {
       poller.tick();
       std::string_view bytes;
-      const Slot slot = strings.read(k, k, bytes);
+      const Slot slot = values_->read(k, k, bytes);
       entries_[k] = {edges.key(bytes), slot};
     }
+    hashed_ = true;
   }
 
   Slot read(std::uint64_t i, std::uint64_t row, NameKey& key) const {
@@ -278,15 +284,22 @@ class ColumnReader {
     const std::uint64_t p = begin_ + i;
     if (valid_ != nullptr && !bit_set(valid_, p)) return Slot::kNull;
     const std::uint64_t k = index(p);
-    if (k >= entries_.size()) {
+    if (k >= dictionary_size_) {
       fail(Fault::kValue, what_ + ", " + row_text(row) + ": dictionary index " + index_text(p) +
-                              " outside a dictionary of " + std::to_string(entries_.size()));
+                              " outside a dictionary of " + std::to_string(dictionary_size_));
+    }
+    if (!hashed_) {
+      std::string_view bytes;
+      const Slot slot = values_->read(k, k, bytes);
+      key = NameKey{bytes, 0};
+      return slot;
     }
     key = entries_[k].key;
     return entries_[k].slot;
   }
 
-  bool hashed() const noexcept { return !strings_; }
+  // Whether read() gives keys with their hashes.
+  bool hashed() const noexcept { return hashed_; }
   const std::string& what() const noexcept { return what_; }
 
  private:
@@ -316,6 +329,9 @@ class ColumnReader {
   const Column& column_;
   std::string what_;
   std::optional<Strings> strings_;
+  std::optional<Strings> values_;  // a dictionary's
+  std::uint64_t dictionary_size_ = 0;
+  bool hashed_ = false;
   const void* valid_ = nullptr;
   std::uint64_t begin_ = 0;
   const void* indices_ = nullptr;
