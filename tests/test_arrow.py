@@ -487,6 +487,52 @@ def test_faults_of_a_batch(fault):
     assert p.released == Counter(schema=1, array=1, stream=1)
 
 
+def model_utf8(offsets, data, col_offset, col_length, first, count):
+    """The names a utf8 column gives for rows first .. first + count - 1 of
+    a batch, read literally, or None where the column must be refused."""
+    if col_length < first + count:
+        return None
+    begin = col_offset + first
+    lo, hi, last = offsets[begin], offsets[begin + count], offsets[col_offset + col_length]
+    if lo < 0 or hi < lo or last < hi:
+        return None
+    names = []
+    for p in range(begin, begin + count):
+        a, b = offsets[p], offsets[p + 1]
+        if b < a or b > hi:
+            return None
+        try:
+            names.append(data[a:b].decode())
+        except UnicodeDecodeError:
+            return None
+    return names
+
+
+def test_random_offsets_against_a_literal_reading():
+    rng = random.Random(11)
+    pieces = [b"a", b"b", b"\xc3\xa9", b"\xff", b""]
+    for _ in range(400):
+        col_length = rng.randint(0, 6)
+        col_offset = rng.randint(0, 3)
+        offsets = [rng.randint(-2, 12) if rng.random() < 0.3 else 2 * k for k in range(col_offset + col_length + 1)]
+        data = b"".join(rng.choice(pieces) for _ in range(16))
+        first = rng.randint(0, 3)
+        count = rng.randint(0, 4)
+        # Bytes up to the largest offset exist, whatever the offsets claim.
+        data = data.ljust(max(offsets + [0]), b"z")
+        column = array(col_length, buffers(None, struct.pack(f"<{len(offsets)}i", *offsets), data),
+                       offset=col_offset)
+        other = utf8([f"t{k}" for k in range(first + count)])
+        p = Producer([batch(column, other, offset=first, length=count)])
+        want = model_utf8(offsets, data, col_offset, col_length, first, count)
+        if want is None:
+            with pytest.raises(ValueError, match=r"^column 's' \(position 0\)"):
+                run(p)
+        else:
+            assert run(p) == Graph(list(zip(want, [f"t{k}" for k in range(first, first + count)])))
+        assert p.released == Counter(schema=1, array=1, stream=1)
+
+
 LONG = "longer than twelve"
 VIEW_FAULTS = {
     "buffer index": ({1: (len(LONG), b"long", 1, 0)}, {}, "a view into data buffer 1 of 1"),
