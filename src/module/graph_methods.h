@@ -29,5 +29,7 @@ PyObject* graph_load(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyO
 PyObject* graph_from_snapshot(PyObject* cls, PyObject* data);
 PyObject* graph_reduce(PyObject* self, PyObject*);
 PyObject* graph_reduce_ex(PyObject* self, PyObject*);
+// arrow_methods.cpp: a class method, called with the type.
+PyObject* graph_from_arrow(PyObject* type, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
 }  // namespace lhg::py

@@ -492,6 +492,8 @@ PyMethodDef g_methods[] = {
     method<graph_dominators>("dominators", store_doc::kDominators),
     method<graph_falls_away>("falls_away", store_doc::kFallsAway),
     method<graph_sole_providers>("sole_providers", store_doc::kSoleProviders),
+    {"from_arrow", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(graph_from_arrow)),
+     METH_CLASS | METH_FASTCALL | METH_KEYWORDS, store_doc::kFromArrow},
     {"names", graph_names, METH_NOARGS, store_doc::kNames},
     {"successors", graph_successors, METH_O, store_doc::kSuccessors},
     {"predecessors", graph_predecessors, METH_O, store_doc::kPredecessors},

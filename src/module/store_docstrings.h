@@ -196,4 +196,23 @@ inline constexpr const char kNodeCount[] = "The number of nodes.";
 inline constexpr const char kEdgeCount[] = "The number of edges, parallel edges and self loops included.";
 inline constexpr const char kNbytes[] = "Bytes of memory the graph holds: its names, their index and its adjacency.";
 
+inline constexpr const char kFromArrow[] =
+    "from_arrow($type, /, obj, source=0, target=1)\n--\n\n"
+    "A graph of the rows of an Arrow table, each row an edge from its `source`\n"
+    "column's name to its `target` column's.\n\n"
+    "`obj` is any object with __arrow_c_stream__: a pyarrow Table or\n"
+    "RecordBatchReader, a polars DataFrame, ... Its data is read through the Arrow C\n"
+    "stream interface, batch by batch, without a Python object per row. `source`\n"
+    "and `target` pick columns by position (an int; negative counts from the end)\n"
+    "or by name (a str). Each must hold strings: utf8, large_utf8, string_view, or\n"
+    "a dictionary of one of those.\n\n"
+    "The graph equals Graph(list(zip(sources, targets))) of the same rows in row\n"
+    "order: the same nodes, numbered alike, the same edges, every result the same.\n\n"
+    "Raises TypeError for an object without __arrow_c_stream__, a column that does\n"
+    "not hold strings or a stream that is no table; KeyError for a name that no\n"
+    "column has, IndexError for a position past the columns; ValueError for a null\n"
+    "name, invalid UTF-8 or inconsistent Arrow data, naming the row (counted from 0\n"
+    "over the whole stream); OSError, with the producer's message, when the stream\n"
+    "reports an error. A subclass's from_arrow returns an instance of the subclass.";
+
 }  // namespace lhg::py::store_doc

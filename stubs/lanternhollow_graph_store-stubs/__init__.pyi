@@ -18,7 +18,7 @@ use; N: at most N). No result's bits depend on it.
 """
 
 from collections.abc import Iterable, Sequence
-from typing import SupportsIndex
+from typing import Protocol, SupportsIndex
 
 from _typeshed import StrOrBytesPath
 from typing_extensions import Buffer, Self, disjoint_base
@@ -29,6 +29,10 @@ _Pairs = Iterable[tuple[str, str] | Sequence[str]]
 _Names = Iterable[str]
 _Count = int | SupportsIndex
 _Threads = int | SupportsIndex | None
+_Column = str | int | SupportsIndex
+
+class _ArrowStreamExportable(Protocol):
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> object: ...
 
 @disjoint_base
 class Graph:
@@ -42,6 +46,15 @@ class Graph:
     """
 
     def __new__(cls, edges: _Pairs) -> Self: ...
+    @classmethod
+    def from_arrow(cls, obj: _ArrowStreamExportable, source: _Column = 0, target: _Column = 1) -> Self:
+        """A graph of an Arrow table's rows, each an edge from its `source` column's name to its `target`'s.
+
+        `obj` has __arrow_c_stream__ (a pyarrow Table or RecordBatchReader, a
+        polars DataFrame, ...); columns are picked by position or by name and
+        hold utf8, large_utf8 or string_view strings, or a dictionary of them.
+        The graph equals Graph(list(zip(sources, targets))) of the same rows.
+        """
     @property
     def node_count(self) -> int: ...
     @property
