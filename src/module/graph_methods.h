@@ -23,4 +23,7 @@ PyObject* graph_dominators(PyObject* self, PyObject* const* args, Py_ssize_t nar
 PyObject* graph_falls_away(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* graph_sole_providers(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
+// read_methods.cpp: a class method, `cls` the class it is called on.
+PyObject* graph_read(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
 }  // namespace lhg::py

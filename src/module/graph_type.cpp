@@ -511,6 +511,8 @@ PyMethodDef g_methods[] = {
     method<graph_dominators>("dominators", store_doc::kDominators),
     method<graph_falls_away>("falls_away", store_doc::kFallsAway),
     method<graph_sole_providers>("sole_providers", store_doc::kSoleProviders),
+    {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(graph_read)),
+     METH_FASTCALL | METH_KEYWORDS | METH_CLASS, store_doc::kRead},
     {"names", graph_names, METH_NOARGS, store_doc::kNames},
     {"successors", graph_successors, METH_O, store_doc::kSuccessors},
     {"predecessors", graph_predecessors, METH_O, store_doc::kPredecessors},

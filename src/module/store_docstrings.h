@@ -179,4 +179,22 @@ inline constexpr const char kNodeCount[] = "The number of nodes.";
 inline constexpr const char kEdgeCount[] = "The number of edges, parallel edges and self loops included.";
 inline constexpr const char kNbytes[] = "Bytes of memory the graph holds: its names, their index and its adjacency.";
 
+inline constexpr const char kRead[] =
+    "read($type, /, path, *, delimiter=None, comment='#')\n--\n\n"
+    "The graph of an edge-list file: exactly Graph(pairs) for the file's pairs in\n"
+    "line order.\n\n"
+    "One pair a line, the two names separated by a tab, or by a comma in a line\n"
+    "without a tab; `delimiter` (one character) splits at it alone. Fields after\n"
+    "the second are ignored and whitespace around a name is dropped, as\n"
+    "str.strip() drops it. Blank lines and lines starting with `comment` (None: no\n"
+    "comment lines) are skipped; \"\\r\" before a newline and a UTF-8 byte order\n"
+    "mark at the start are dropped. A gzip file (one or more members) is\n"
+    "recognised by its first bytes, whatever its name; `path` \"-\" reads standard\n"
+    "input. `path` is a str, bytes or os.PathLike.\n\n"
+    "ValueError names the file and the line for a line that is not a pair (fewer\n"
+    "than two fields, an empty name, text that is not UTF-8, a NUL byte, more than\n"
+    "1 MiB), and says where for a damaged or cut-short gzip stream; OSError for a\n"
+    "file that cannot be opened or read. The file is read, parsed and interned\n"
+    "with the interpreter lock released.";
+
 }  // namespace lhg::py::store_doc
