@@ -203,8 +203,8 @@ class EdgeLines final : public ByteSink {
   static constexpr std::size_t kCapacity = kMaxLineBytes + 1 + kChunk;
   // Pairs are added this many behind the one parsed, which gives the hints
   // for the names ahead (names.h) time to arrive.
-  static constexpr std::size_t kLag = 4;
-  static constexpr std::size_t kRing = 8;
+  static constexpr std::size_t kLag = 8;
+  static constexpr std::size_t kRing = 16;
 
   void line(const char* begin, const char* end, bool plain);
   void check_text(const char* begin, const char* end);
@@ -394,13 +394,13 @@ void EdgeLines::push(NameKey source, NameKey target) {
   if (names.size() >= kNamesWorthHints) {
     names.prefetch_slot(source.hash);
     names.prefetch_slot(target.hash);
-    if (k >= added_ + 2) {
-      const Pair& p = ring_[(k - 2) % kRing];
+    if (k >= added_ + 4) {
+      const Pair& p = ring_[(k - 4) % kRing];
       names.prefetch_record(p.source.hash);
       names.prefetch_record(p.target.hash);
     }
-    if (k >= added_ + 3) {
-      const Pair& p = ring_[(k - 3) % kRing];
+    if (k >= added_ + 6) {
+      const Pair& p = ring_[(k - 6) % kRing];
       names.prefetch_bytes(p.source.hash);
       names.prefetch_bytes(p.target.hash);
     }

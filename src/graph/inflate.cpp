@@ -258,6 +258,11 @@ class Inflater {
   void check_within_input() {
     if (bitcount_ < 8 * overrun_) fail("cut short");
   }
+  // Marks the output so far as decoded from bytes of the input, while no
+  // bit past its end has been taken.
+  void note_good() {
+    if (bitcount_ >= 8 * overrun_) good_end_ = out_next_;
+  }
   bool input_exhausted() {
     if (bitcount_ < 8) refill();
     return bitcount_ <= 8 * overrun_;
@@ -292,6 +297,7 @@ class Inflater {
   unsigned char* out_limit_ = nullptr;
   const unsigned char* out_floor_ = nullptr;   // the member's first byte, or the oldest one kept
   const unsigned char* flush_from_ = nullptr;  // the first byte not handed over yet
+  unsigned char* good_end_ = nullptr;          // the end of what was decoded from the input's own bits
   std::uint32_t crc_ = 0;
   std::uint64_t size_ = 0;
 
@@ -313,7 +319,7 @@ Inflater::Inflater(ByteSource& source, ByteSink& sink)
   in_next_ = in_end_ = in_buf_.get();
   out_next_ = out_buf_.get();
   out_limit_ = out_next_ + kWindow + kOutChunk;
-  out_floor_ = flush_from_ = out_next_;
+  out_floor_ = flush_from_ = good_end_ = out_next_;
   std::uint8_t lengths[288];
   std::fill(lengths, lengths + 144, 8);
   std::fill(lengths + 144, lengths + 256, 9);
@@ -366,16 +372,22 @@ void Inflater::make_room() {
   std::memmove(out_buf_.get(), out_next_ - history, history);
   out_floor_ = out_buf_.get();
   out_next_ = out_buf_.get() + history;
-  flush_from_ = out_next_;
+  flush_from_ = good_end_ = out_next_;
 }
 
 // What was decoded before the failure is handed over first, so that a bad
 // line in it is reported as such, and the failure is placed after it. A
 // stream that failed only once past its end was cut short, whatever the
 // zero bytes added there decoded as; nothing decoded from them is handed
-// over.
+// over, only what came before them.
 void Inflater::fail(const char* what) {
-  if (bitcount_ < 8 * overrun_) throw DamagedGzip("cut short");
+  if (bitcount_ < 8 * overrun_) {
+    if (good_end_ >= flush_from_ && good_end_ <= out_next_) {
+      out_next_ = good_end_;
+      deliver();
+    }
+    throw DamagedGzip("cut short");
+  }
   deliver();
   throw DamagedGzip(what);
 }
@@ -437,6 +449,7 @@ void Inflater::member() {
   out_floor_ = out_next_;
   bool last = false;
   while (!last) {
+    note_good();
     last = bits(1) != 0;
     switch (bits(2)) {
       case 0:
@@ -472,17 +485,22 @@ void Inflater::stored_block() {
   const std::uint32_t complement = bits(16);
   if (length != (~complement & 0xFFFF)) fail("invalid stored block lengths");
   std::size_t left = length;
+  note_good();
   // The bytes already in the bit buffer come first, then the input's.
-  while (left > 0 && bitcount_ >= 8) {
+  while (left > 0 && bitcount_ >= 8 * (overrun_ + 1)) {
     if (out_next_ == out_limit_) make_room();
     *out_next_++ = static_cast<unsigned char>(take(8));
     --left;
   }
-  check_within_input();
   if (left == 0) return;
+  note_good();
+  if (overrun_ > 0) fail("cut short");
   bitbuf_ = 0;
   while (left > 0) {
-    if (in_next_ == in_end_ && !fill_input()) fail("cut short");
+    if (in_next_ == in_end_ && !fill_input()) {
+      note_good();
+      fail("cut short");
+    }
     if (out_next_ == out_limit_) make_room();
     const std::size_t n = std::min({left, static_cast<std::size_t>(in_end_ - in_next_),
                                     static_cast<std::size_t>(out_limit_ - out_next_)});
@@ -575,8 +593,10 @@ void Inflater::codes(const Entry* literals, const Entry* distances) {
       in += (63 - bitcount) >> 3;
       bitcount |= 56;
     } else {
+      // Near the end of the input, where bits past it may be taken.
       save();
       refill_slowly();
+      note_good();
       load();
     }
     Entry e = literals[bitbuf & kLiteralMask];

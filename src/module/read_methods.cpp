@@ -50,6 +50,11 @@ Ref display_name(PyObject* bytes) {
       shown.push_back(c);
       continue;
     }
+    if (c == '\n' || c == '\r' || c == '\t') {
+      shown.push_back(U'\\');
+      shown.push_back(c == '\n' ? U'n' : (c == '\r' ? U'r' : U't'));
+      continue;
+    }
     // An undecodable byte comes back as the lone surrogate U+DC80 + byte.
     if (c >= 0xDC80 && c <= 0xDCFF) c -= 0xDC00;
     const int digits = c <= 0xFF ? 2 : (c <= 0xFFFF ? 4 : 8);
