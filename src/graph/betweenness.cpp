@@ -34,6 +34,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <thread>
 #include <utility>
 
@@ -50,14 +51,14 @@ inline constexpr std::uint32_t kUnreached = kEndMarker;
 // the start of each node's incoming row, which sizes its range of
 // predecessor slots.
 struct Successors {
-  const std::vector<EdgeId>& begin;  // node_count() + 1 offsets into target
-  const std::vector<NodeId>& target;
+  std::span<const EdgeId> begin;  // node_count() + 1 offsets into target
+  std::span<const NodeId> target;
 };
 
 struct Layout {
   explicit Layout(const Graph& graph) : succ{graph.out_begin(), graph.out_targets()}, pred_begin(graph.in_begin()) {}
   Successors succ;
-  const std::vector<EdgeId>& pred_begin;
+  std::span<const EdgeId> pred_begin;
 };
 
 // What one search knows about a node; kept together because the search and
@@ -365,6 +366,7 @@ std::size_t search_work(std::size_t sources, const Graph& graph) {
 }  // namespace
 
 ScoreMap betweenness_from(const Graph& graph, bool normalized, const std::vector<NodeId>* sources, Threads threads) {
+  if (!graph.rows_match()) throw InputError("unsound snapshot: incoming rows do not match outgoing rows");
   const std::size_t n = graph.node_count();
   if (n == 0) return {};
   if (sources) {

@@ -1,10 +1,13 @@
-// The one way a core can fail: an internal failure (a broken invariant or an
-// exhausted index space). The boundary turns it into PanicException.
+// How a core fails. An internal failure (a broken invariant or an exhausted
+// index space) the boundary turns into PanicException; input from outside
+// that is not what it claims to be (a damaged file), into ValueError; a
+// failure of the system on a file, into OSError.
 #pragma once
 
 #include <source_location>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace lhg {
 
@@ -18,6 +21,25 @@ class InternalFailure : public std::runtime_error {
 
  private:
   std::source_location where_;
+};
+
+// Input that cannot be read as what it claims to be; the message says where
+// and why, in one line.
+class InputError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A system call that failed on a file: errno's value and the file's path.
+class FileError : public std::runtime_error {
+ public:
+  FileError(int error, std::string path) : std::runtime_error(path), error_(error), path_(std::move(path)) {}
+  int error() const noexcept { return error_; }
+  const std::string& path() const noexcept { return path_; }
+
+ private:
+  int error_;
+  std::string path_;
 };
 
 }  // namespace lhg

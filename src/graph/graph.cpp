@@ -19,6 +19,18 @@ void EdgeList::add(NameKey source, NameKey target) {
   edges_.push_back({s, t});
 }
 
+namespace {
+
+struct BuiltRows {
+  std::vector<EdgeId> out_begin;
+  std::vector<NodeId> out_target;
+  std::vector<EdgeId> out_edge;
+  std::vector<EdgeId> in_begin;
+  std::vector<NodeId> in_source;
+};
+
+}  // namespace
+
 // Counting sorts of the pairs by source and by target. The pairs are placed
 // from the last back, so that each node's row lists its edges most recently
 // added first. Edge positions fit an EdgeId: the list holds fewer than the
@@ -29,37 +41,86 @@ Graph::Graph(EdgeList&& list) : names_(std::move(list.names_)) {
   std::vector<EdgePair> pairs = std::move(list.edges_);
   const std::size_t m = pairs.size();
   Poller poller;
-  out_begin_.assign(n + 1, 0);
-  in_begin_.assign(n + 1, 0);
+  auto rows = std::make_shared<BuiltRows>();
+  std::vector<EdgeId>& out_begin = rows->out_begin;
+  std::vector<EdgeId>& in_begin = rows->in_begin;
+  out_begin.assign(n + 1, 0);
+  in_begin.assign(n + 1, 0);
   for (const EdgePair& e : pairs) {
     poller.tick();
-    ++out_begin_[e.source + 1];
-    ++in_begin_[e.target + 1];
+    ++out_begin[e.source + 1];
+    ++in_begin[e.target + 1];
   }
   for (std::size_t v = 0; v < n; ++v) {
-    out_begin_[v + 1] += out_begin_[v];
-    in_begin_[v + 1] += in_begin_[v];
+    out_begin[v + 1] += out_begin[v];
+    in_begin[v + 1] += in_begin[v];
   }
-  out_target_.resize(m);
-  out_edge_.resize(m);
-  in_source_.resize(m);
-  std::vector<EdgeId> out_fill(out_begin_.begin(), out_begin_.end() - 1);
-  std::vector<EdgeId> in_fill(in_begin_.begin(), in_begin_.end() - 1);
+  std::vector<NodeId>& out_target = rows->out_target;
+  std::vector<EdgeId>& out_edge = rows->out_edge;
+  std::vector<NodeId>& in_source = rows->in_source;
+  out_target.resize(m);
+  out_edge.resize(m);
+  in_source.resize(m);
+  std::vector<EdgeId> out_fill(out_begin.begin(), out_begin.end() - 1);
+  std::vector<EdgeId> in_fill(in_begin.begin(), in_begin.end() - 1);
   for (std::size_t k = m; k-- > 0;) {
     poller.tick();
     const EdgePair e = pairs[k];
     const EdgeId o = out_fill[e.source]++;
-    out_target_[o] = e.target;
-    out_edge_[o] = static_cast<EdgeId>(k);
-    in_source_[in_fill[e.target]++] = e.source;
+    out_target[o] = e.target;
+    out_edge[o] = static_cast<EdgeId>(k);
+    in_source[in_fill[e.target]++] = e.source;
   }
+  out_begin_ = out_begin;
+  out_target_ = out_target;
+  out_edge_ = out_edge;
+  in_begin_ = in_begin;
+  in_source_ = in_source;
+  storage_bytes_ = (2 * (n + 1) + 3 * m) * sizeof(std::uint32_t);
+  storage_ = std::move(rows);
+}
+
+Graph Graph::adopt(NameTable names, const Rows& rows, std::shared_ptr<const void> storage) {
+  Graph graph;
+  graph.names_ = std::move(names);
+  graph.out_begin_ = rows.out_begin;
+  graph.out_target_ = rows.out_target;
+  graph.out_edge_ = rows.out_edge;
+  graph.in_begin_ = rows.in_begin;
+  graph.in_source_ = rows.in_source;
+  graph.storage_bytes_ = (rows.out_begin.size() + rows.in_begin.size() + rows.out_target.size() +
+                          rows.out_edge.size() + rows.in_source.size()) *
+                         sizeof(std::uint32_t);
+  graph.storage_ = std::move(storage);
+  graph.rows_match_->store(0);
+  return graph;
+}
+
+bool Graph::rows_match() const {
+  const int known = rows_match_->load(std::memory_order_acquire);
+  if (known != 0) return known == 1;
+  // Threads that ask at once each count; they come to the same answer.
+  const std::size_t n = node_count();
+  std::vector<EdgeId> into(n, 0);
+  std::vector<EdgeId> from(n, 0);
+  Poller poller;
+  for (std::size_t k = 0; k < edge_count(); ++k) {
+    ++into[out_target_[k]];
+    ++from[in_source_[k]];
+    poller.tick();
+  }
+  bool match = true;
+  for (std::size_t v = 0; v < n; ++v) {
+    match &= into[v] == in_begin_[v + 1] - in_begin_[v] && from[v] == out_begin_[v + 1] - out_begin_[v];
+  }
+  rows_match_->store(match ? 1 : 2, std::memory_order_release);
+  return match;
 }
 
 Graph build_graph(EdgeList edges) { return Graph(std::move(edges)); }
 
 std::size_t Graph::nbytes() const noexcept {
-  return sizeof(Graph) + names_.nbytes() + (out_begin_.capacity() + in_begin_.capacity()) * sizeof(EdgeId) +
-         (out_target_.capacity() + in_source_.capacity()) * sizeof(NodeId) + out_edge_.capacity() * sizeof(EdgeId);
+  return sizeof(Graph) + names_.nbytes() + storage_bytes_;
 }
 
 bool Graph::operator==(const Graph& other) const noexcept {
@@ -69,7 +130,8 @@ bool Graph::operator==(const Graph& other) const noexcept {
   }
   // The rows with their edge positions determine the edge list: edge k is
   // (the owner of the slot holding k, the target there).
-  return out_begin_ == other.out_begin_ && out_target_ == other.out_target_ && out_edge_ == other.out_edge_;
+  return std::ranges::equal(out_begin_, other.out_begin_) && std::ranges::equal(out_target_, other.out_target_) &&
+         std::ranges::equal(out_edge_, other.out_edge_);
 }
 
 }  // namespace lhg

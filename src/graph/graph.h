@@ -12,7 +12,9 @@
 // and any number of threads may read it at once.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <memory>
 #include <span>
 #include <utility>
 #include <vector>
@@ -136,10 +138,32 @@ class Graph {
 
   // The packed rows: node v's outgoing edges are slots
   // out_begin()[v] .. out_begin()[v + 1] - 1 of out_targets(), and so on.
-  const std::vector<EdgeId>& out_begin() const noexcept { return out_begin_; }
-  const std::vector<NodeId>& out_targets() const noexcept { return out_target_; }
-  const std::vector<EdgeId>& in_begin() const noexcept { return in_begin_; }
-  const std::vector<NodeId>& in_sources() const noexcept { return in_source_; }
+  std::span<const EdgeId> out_begin() const noexcept { return out_begin_; }
+  std::span<const NodeId> out_targets() const noexcept { return out_target_; }
+  std::span<const EdgeId> out_edge_ids() const noexcept { return out_edge_; }
+  std::span<const EdgeId> in_begin() const noexcept { return in_begin_; }
+  std::span<const NodeId> in_sources() const noexcept { return in_source_; }
+
+  // The arrays of a graph held elsewhere (a snapshot), as the accessors
+  // above give them.
+  struct Rows {
+    std::span<const EdgeId> out_begin;
+    std::span<const NodeId> out_target;
+    std::span<const EdgeId> out_edge;
+    std::span<const EdgeId> in_begin;
+    std::span<const NodeId> in_source;
+  };
+  // A graph over names and rows that `storage` keeps alive. The rows must
+  // be those of a built graph (checked by the caller); nothing is copied.
+  static Graph adopt(NameTable names, const Rows& rows, std::shared_ptr<const void> storage);
+
+  // Whether every node's incoming row holds as many edges as the outgoing
+  // rows lead to it, and the other way round. True of every built graph; a
+  // graph adopted from a snapshot is checked the first time a caller asks,
+  // and the answer kept. Searches that keep a node's predecessors in the
+  // room its incoming row gives them ask first: a made-up snapshot must not
+  // make them write past it.
+  bool rows_match() const;
 
   // Bytes held: names, their index and the adjacency.
   std::size_t nbytes() const noexcept;
@@ -152,12 +176,20 @@ class Graph {
   friend Graph build_graph(EdgeList edges);
   explicit Graph(EdgeList&& edges);
 
+  Graph() = default;
+
   NameTable names_;  // the node map: name <-> node number
-  std::vector<EdgeId> out_begin_;  // node_count() + 1 offsets
-  std::vector<NodeId> out_target_;
-  std::vector<EdgeId> out_edge_;
-  std::vector<EdgeId> in_begin_;  // node_count() + 1 offsets
-  std::vector<NodeId> in_source_;
+  std::span<const EdgeId> out_begin_;  // node_count() + 1 offsets
+  std::span<const NodeId> out_target_;
+  std::span<const EdgeId> out_edge_;
+  std::span<const EdgeId> in_begin_;  // node_count() + 1 offsets
+  std::span<const NodeId> in_source_;
+  // What the rows lie in: the arrays a build made, or a mapped file.
+  std::shared_ptr<const void> storage_;
+  std::size_t storage_bytes_ = 0;
+  // 0: not yet known, 1: the rows match, 2: they do not. On the heap, so
+  // that a graph stays movable.
+  std::unique_ptr<std::atomic<int>> rows_match_ = std::make_unique<std::atomic<int>>(1);
 };
 
 Graph build_graph(EdgeList edges);

@@ -154,12 +154,12 @@ NodeId NameTable::intern(NameKey key) {
 }
 
 NodeId NameTable::find(NameKey key) const noexcept {
-  if (slots_.empty()) return kNoNode;
+  if (slot_count_ == 0) return kNoNode;
   if (own_hashes_) key.hash = hash(key.bytes);
   const std::uint64_t tag = tag_of(key.hash);
-  const std::size_t mask = slots_.size() - 1;
+  const std::size_t mask = slot_count_ - 1;
   for (std::size_t i = home(tag, shift_);; i = (i + 1) & mask) {
-    const std::uint64_t slot = slots_[i];
+    const std::uint64_t slot = slot_data_[i];
     if (slot == kEmptySlot) return kNoNode;
     if (tag_of(slot) == tag) {
       const auto id = static_cast<NodeId>(slot);
@@ -169,14 +169,14 @@ NodeId NameTable::find(NameKey key) const noexcept {
 }
 
 void NameTable::prefetch_slot(std::uint64_t hash) const noexcept {
-  if (slots_.empty()) return;
-  __builtin_prefetch(&slots_[home(tag_of(hash), shift_)]);
+  if (slot_count_ == 0) return;
+  __builtin_prefetch(&slot_data_[home(tag_of(hash), shift_)]);
 }
 
 // Only the first slot of the search is followed: most names are found there.
 NodeId NameTable::first_candidate(std::uint64_t hash) const noexcept {
-  if (slots_.empty()) return kNoNode;
-  const std::uint64_t slot = slots_[home(tag_of(hash), shift_)];
+  if (slot_count_ == 0) return kNoNode;
+  const std::uint64_t slot = slot_data_[home(tag_of(hash), shift_)];
   return slot != kEmptySlot && tag_of(slot) == tag_of(hash) ? static_cast<NodeId>(slot) : kNoNode;
 }
 
@@ -190,6 +190,8 @@ void NameTable::prefetch_bytes(std::uint64_t hash) const noexcept {
 
 void NameTable::drop_index() noexcept {
   slots_ = {};
+  slot_data_ = nullptr;
+  slot_count_ = 0;
   shift_ = 64;
 }
 
@@ -201,7 +203,7 @@ void NameTable::shrink_to_fit() {
 
 std::size_t NameTable::nbytes() const noexcept {
   return arena_.nbytes() + names_.capacity() * sizeof(std::string_view) +
-         hashes_.capacity() * sizeof(std::uint64_t) + slots_.capacity() * sizeof(std::uint64_t);
+         hashes_.capacity() * sizeof(std::uint64_t) + slot_count_ * sizeof(std::uint64_t);
 }
 
 // Keeps the load factor at or below one half; linear probing stays short.
@@ -217,7 +219,76 @@ void NameTable::grow() {
     slots[i] = slot;
   }
   slots_ = std::move(slots);
+  slot_data_ = slots_.data();
+  slot_count_ = slots_.size();
   shift_ = shift;
+}
+
+namespace {
+
+unsigned shift_for(std::size_t capacity) { return static_cast<unsigned>(64 - std::countr_zero(capacity)); }
+
+}  // namespace
+
+NameTable NameTable::adopt(std::vector<std::string_view> names, std::span<const std::uint64_t> index,
+                           std::uint64_t seed) {
+  NameTable table;
+  table.use_own_hashes(seed);
+  table.names_ = std::move(names);
+  table.slot_data_ = index.data();
+  table.slot_count_ = index.size();
+  table.shift_ = index.empty() ? 64 : shift_for(index.size());
+  table.limit_ = 0;  // nothing more is interned into it
+  return table;
+}
+
+std::vector<std::uint64_t> NameTable::own_index(const NameTable& names, std::uint64_t seed,
+                                                std::size_t& longest_run) {
+  std::size_t capacity = kFirstCapacity;
+  while (capacity < 2 * names.size()) capacity *= 2;
+  const unsigned shift = shift_for(capacity);
+  const std::size_t mask = capacity - 1;
+  std::vector<std::uint64_t> slots(capacity, kEmptySlot);
+  for (std::size_t id = 0; id < names.size(); ++id) {
+    const std::uint64_t tag = tag_of(hash_bytes(names.name(static_cast<NodeId>(id)), seed));
+    std::size_t i = home(tag, shift);
+    while (slots[i] != kEmptySlot) i = (i + 1) & mask;
+    slots[i] = tag | id;
+  }
+  // Runs may wrap around the end: measured from an empty slot, around.
+  longest_run = 0;
+  std::size_t start = 0;
+  while (slots[start] != kEmptySlot) ++start;  // at least half are empty
+  std::size_t run = 0;
+  for (std::size_t k = 1; k <= capacity; ++k) {
+    if (slots[(start + k) & mask] == kEmptySlot) {
+      run = 0;
+    } else {
+      longest_run = std::max(longest_run, ++run);
+    }
+  }
+  return slots;
+}
+
+bool NameTable::check_index(std::span<const std::uint64_t> index, std::size_t count, std::size_t max_run) {
+  if (index.empty()) return count == 0;
+  if (!std::has_single_bit(index.size()) || index.size() <= count) return false;
+  // Runs are measured from the first empty slot, around the end and back.
+  std::size_t start = 0;
+  while (start < index.size() && index[start] != kEmptySlot) ++start;
+  if (start == index.size() || start > max_run) return false;
+  bool in_range = true;
+  std::size_t run = 0;
+  std::size_t longest = 0;
+  const std::size_t mask = index.size() - 1;
+  for (std::size_t k = 1; k <= index.size(); ++k) {
+    const std::uint64_t slot = index[(start + k) & mask];
+    const bool empty = slot == kEmptySlot;
+    in_range &= empty || (slot & 0xFFFFFFFFu) < count;
+    run = empty ? 0 : run + 1;
+    longest = std::max(longest, run);
+  }
+  return in_range && longest <= max_run;
 }
 
 }  // namespace lhg

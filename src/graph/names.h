@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -126,6 +127,26 @@ class NameTable {
   // The hash this table files `bytes` under, for a table of its own hashes.
   std::uint64_t hash(std::string_view bytes) const noexcept { return hash_bytes(bytes, seed_); }
 
+  // A table of its own hashes over names held elsewhere (a snapshot): the
+  // names in number order, and an index as `own_index` makes it, which the
+  // table reads where it lies. Both must outlive the table; the index must
+  // have been checked with `check_index`.
+  static NameTable adopt(std::vector<std::string_view> names, std::span<const std::uint64_t> index,
+                         std::uint64_t seed);
+  // The index that a table of its own hashes with `seed` holds over these
+  // names, at the smallest power-of-two size that keeps it at most half
+  // full (and at least 64 slots); `longest_run` gets its longest run of
+  // occupied slots, which bounds every search in it.
+  static std::vector<std::uint64_t> own_index(const NameTable& names, std::uint64_t seed, std::size_t& longest_run);
+  // Whether `index` (of a power-of-two size, larger than `count`) can serve
+  // as an index over `count` names: every slot empty or naming a number
+  // below `count`, no run of occupied slots longer than `max_run`. Searches
+  // in an index that passes end within max_run slots and find only names in
+  // range, whatever else its slots hold: a slot out of its place or naming
+  // the wrong name only makes a search miss.
+  static bool check_index(std::span<const std::uint64_t> index, std::size_t count, std::size_t max_run);
+  std::span<const std::uint64_t> index() const noexcept { return {slot_data_, slot_count_}; }
+
   // Hints for a name with this hash that is about to be interned, given in
   // turn a few names ahead, each reading only what the one before asked
   // for: the slot where its search starts, the record of the name found
@@ -175,7 +196,11 @@ class NameTable {
   // number, or kEmptySlot. Comparing tags first skips most byte comparisons,
   // and a slot's place is derived from its tag alone, so the table can grow
   // without keeping every name's hash.
+  // The table reads its slots through slot_data_: slots_ while it is built,
+  // or an index lying elsewhere that it adopted.
   std::vector<std::uint64_t> slots_;
+  const std::uint64_t* slot_data_ = nullptr;
+  std::size_t slot_count_ = 0;
   unsigned shift_ = 64;  // 64 - log2(slot count)
   std::uint32_t limit_ = kEndMarker;
   bool own_hashes_ = false;

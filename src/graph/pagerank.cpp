@@ -42,9 +42,10 @@
 #include <atomic>
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
-#include <cstddef>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -127,8 +128,8 @@ class TargetBlocks {
     // A handful of passes over the edges: each polls as the iterations do.
     Poller poller;
     // The targets by source: the graph's outgoing rows.
-    const std::vector<EdgeId>& start = graph.out_begin();
-    const std::vector<NodeId>& by_source = graph.out_targets();
+    const std::span<const EdgeId> start = graph.out_begin();
+    const std::span<const NodeId> by_source = graph.out_targets();
     const std::size_t blocks = (n + block_size() - 1) >> shift_;
     std::vector<std::size_t> target_fill(blocks + 1, 0);
     for (const NodeId j : by_source) {

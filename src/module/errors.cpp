@@ -135,6 +135,24 @@ void raise_panic(const InternalFailure& failure) noexcept {
   PyErr_SetObject(type, message.get());
 }
 
+void raise_input_error(const InputError& bad) noexcept {
+  PyErr_Clear();
+  const char* text = bad.what();
+  Ref message = Ref::steal(
+      PyUnicode_DecodeUTF8(text, static_cast<Py_ssize_t>(std::char_traits<char>::length(text)), "replace"));
+  if (message) PyErr_SetObject(PyExc_ValueError, message.get());
+}
+
+void raise_file_error(const FileError& failed) noexcept {
+  PyErr_Clear();
+  const std::string& path = failed.path();
+  Ref name = Ref::steal(PyUnicode_DecodeFSDefaultAndSize(path.data(), static_cast<Py_ssize_t>(path.size())));
+  if (!name) return;
+  Ref error = Ref::steal(
+      PyObject_CallFunction(PyExc_OSError, "isO", failed.error(), std::strerror(failed.error()), name.get()));
+  if (error) PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.get())), error.get());
+}
+
 Ref type_qualname(PyObject* obj) noexcept {
   Ref name = Ref::steal(PyType_GetQualName(Py_TYPE(obj)));
   if (!name || !PyUnicode_Check(name.get())) {

@@ -17,6 +17,12 @@
 
 namespace lhg::py {
 
+// ValueError with the message of `bad`.
+void raise_input_error(const InputError& bad) noexcept;
+// OSError (the subclass its errno picks) with the errno, its text and the
+// file's path.
+void raise_file_error(const FileError& failed) noexcept;
+
 // A Python exception is set; unwinding ends the call with it.
 struct PythonError {};
 
@@ -73,6 +79,10 @@ PyObject* guarded(F&& body) noexcept {
     if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
   } catch (const InternalFailure& failure) {
     raise_panic(failure);
+  } catch (const InputError& bad) {
+    raise_input_error(bad);
+  } catch (const FileError& failed) {
+    raise_file_error(failed);
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
   } catch (const std::exception& e) {

@@ -26,4 +26,11 @@ PyObject* graph_sole_providers(PyObject* self, PyObject* const* args, Py_ssize_t
 // read_methods.cpp: a class method, `cls` the class it is called on.
 PyObject* graph_read(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
+// snapshot_methods.cpp
+PyObject* graph_save(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* graph_load(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* graph_from_snapshot(PyObject* cls, PyObject* data);
+PyObject* graph_reduce(PyObject* self, PyObject*);
+PyObject* graph_reduce_ex(PyObject* self, PyObject*);
+
 }  // namespace lhg::py

@@ -293,25 +293,6 @@ PyObject* graph_in_degree(PyObject* self, PyObject* name) {
 // The edge list back, as (source, target) tuples in their order, the strs of
 // one name shared: what pickling builds the graph again from. The
 // interpreter's own reduction adds the state of a subclass's instance.
-PyObject* graph_getnewargs(PyObject* self, PyObject*) {
-  return guarded([&] {
-    const Graph& graph = stored_of(self).graph;
-    Poller poller;
-    std::vector<EdgePair> pairs(graph.edge_count());
-    for (NodeId v = 0; v < graph.node_count(); ++v) {
-      const std::span<const NodeId> targets = graph.successors(v);
-      const std::span<const EdgeId> positions = graph.out_edges(v);
-      poller.tick(1 + targets.size());
-      for (std::size_t i = 0; i < targets.size(); ++i) pairs[positions[i]] = {v, targets[i]};
-    }
-    std::vector<NodeId> all(graph.node_count());
-    std::iota(all.begin(), all.end(), NodeId{0});
-    const Ref names = Ref::steal(names_to_list(graph, all));
-    Ref list = Ref::steal(pairs_to_list(names.get(), pairs));
-    return check(Py_BuildValue("(N)", list.release())).release();
-  });
-}
-
 // A new object of the instance's type on the same store, given the state
 // that copying gives (the instance's own attributes), as the copy module
 // gives it: through __setstate__ where the type has one.
@@ -518,7 +499,12 @@ PyMethodDef g_methods[] = {
     {"predecessors", graph_predecessors, METH_O, store_doc::kPredecessors},
     {"out_degree", graph_out_degree, METH_O, store_doc::kOutDegree},
     {"in_degree", graph_in_degree, METH_O, store_doc::kInDegree},
-    {"__getnewargs__", graph_getnewargs, METH_NOARGS, nullptr},
+    method<graph_save>("save", store_doc::kSave),
+    {"load", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(graph_load)),
+     METH_FASTCALL | METH_KEYWORDS | METH_CLASS, store_doc::kLoad},
+    {"_from_snapshot", graph_from_snapshot, METH_O | METH_CLASS, nullptr},
+    {"__reduce__", graph_reduce, METH_NOARGS, nullptr},
+    {"__reduce_ex__", graph_reduce_ex, METH_O, nullptr},
     {"__copy__", graph_copy, METH_NOARGS, nullptr},
     {"__deepcopy__", graph_deepcopy, METH_O, nullptr},
     {"__sizeof__", graph_sizeof, METH_NOARGS, nullptr},

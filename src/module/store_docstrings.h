@@ -175,6 +175,23 @@ inline constexpr const char kInDegree[] =
     "in_degree($self, name, /)\n--\n\n"
     "The number of `name`'s incoming edges, parallel edges and self loops counted.";
 
+inline constexpr const char kSave[] =
+    "save($self, /, path)\n--\n\n"
+    "Writes the graph to `path` as a snapshot, which Graph.load maps back in an\n"
+    "instant. The file is written beside `path` and takes its name only once it is\n"
+    "complete: a failure leaves whatever was there before. The format is\n"
+    "documented (docs/snapshots.md) and is the same on every machine of the same\n"
+    "byte order; pickling a graph gives the same bytes.";
+
+inline constexpr const char kLoad[] =
+    "load(path)\n--\n\n"
+    "The graph saved in the snapshot at `path`, mapped read-only rather than read:\n"
+    "the file's pages are shared by every process that loads it, and the file must\n"
+    "not change while the graph lives. It answers every query with the bits of the\n"
+    "graph saved. A file that is not a sound snapshot (damaged, truncated, of\n"
+    "another format version) gets ValueError saying why; a file that cannot be\n"
+    "opened, OSError.";
+
 inline constexpr const char kNodeCount[] = "The number of nodes.";
 inline constexpr const char kEdgeCount[] = "The number of edges, parallel edges and self loops included.";
 inline constexpr const char kNbytes[] = "Bytes of memory the graph holds: its names, their index and its adjacency.";

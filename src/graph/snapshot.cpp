@@ -1,0 +1,640 @@
+#include "graph/snapshot.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <span>
+#include <vector>
+
+#include "graph/failure.h"
+#include "graph/interrupt.h"
+
+namespace lhg {
+namespace {
+
+static_assert(std::endian::native == std::endian::little, "snapshots are read in place: little-endian hosts only");
+
+constexpr std::uint32_t kFormatVersion = 1;
+constexpr std::uint32_t kByteOrderMark = 0x01020304u;
+constexpr std::size_t kAlign = 64;
+constexpr std::size_t kSections = 8;
+// The longest run of occupied index slots a reader accepts; writers make
+// indexes whose runs are at most a quarter of it.
+constexpr std::size_t kMaxIndexRun = 4096;
+constexpr std::size_t kWrittenIndexRun = kMaxIndexRun / 4;
+
+constexpr const char* kSectionNames[kSections] = {"name ends", "name bytes", "name index", "out begin",
+                                                  "out targets", "out edges", "in begin", "in sources"};
+
+struct Header {
+  char magic[8];
+  std::uint32_t version;
+  std::uint32_t byte_order;
+  std::uint64_t node_count;
+  std::uint64_t edge_count;
+  std::uint64_t name_bytes;
+  std::uint64_t index_slots;
+  std::uint64_t seed;
+  std::uint64_t section_sum[kSections];
+  std::uint64_t header_sum;
+};
+static_assert(sizeof(Header) == kSnapshotHeaderBytes);
+
+std::size_t padded(std::size_t bytes) { return (bytes + kAlign - 1) / kAlign * kAlign; }
+
+// The index of n names: the smallest power of two at least 64 and at least
+// twice n, as NameTable::own_index makes it.
+std::uint64_t index_slots_for(std::uint64_t n) {
+  std::uint64_t slots = 64;
+  while (slots < 2 * n) slots *= 2;
+  return slots;
+}
+
+// Where each section lies, from the counts alone.
+struct Layout {
+  std::uint64_t offset[kSections];
+  std::uint64_t bytes[kSections];  // unpadded
+  std::uint64_t total;
+};
+
+Layout layout_of(std::uint64_t n, std::uint64_t m, std::uint64_t name_bytes, std::uint64_t slots) {
+  Layout l{};
+  l.bytes[0] = (n + 1) * 8;
+  l.bytes[1] = name_bytes;
+  l.bytes[2] = slots * 8;
+  l.bytes[3] = (n + 1) * 4;
+  l.bytes[4] = m * 4;
+  l.bytes[5] = m * 4;
+  l.bytes[6] = (n + 1) * 4;
+  l.bytes[7] = m * 4;
+  std::uint64_t at = kSnapshotHeaderBytes;
+  for (std::size_t s = 0; s < kSections; ++s) {
+    l.offset[s] = at;
+    at += padded(l.bytes[s]);
+  }
+  l.total = at;
+  return l;
+}
+
+// A checksum of 64-byte blocks: four lanes of 64-bit words, each folded in
+// by a multiply and a rotation, then mixed together with the length. Fed in
+// pieces of any size; the pieces' concatenation is what is summed.
+class Checksum {
+ public:
+  void feed(const void* data, std::size_t size) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    length_ += size;
+    if (held_ > 0) {
+      const std::size_t take = std::min(size, kBlock - held_);
+      std::memcpy(pending_ + held_, p, take);
+      held_ += take;
+      p += take;
+      size -= take;
+      if (held_ < kBlock) return;
+      blocks(pending_, 1);
+      held_ = 0;
+    }
+    const std::size_t whole = size / kBlock;
+    blocks(p, whole);
+    p += whole * kBlock;
+    size -= whole * kBlock;
+    std::memcpy(pending_, p, size);
+    held_ = size;
+  }
+  // The sum of what was fed, which must be a whole number of blocks.
+  std::uint64_t finish() const {
+    if (held_ != 0) throw InternalFailure("checksum of a partial block");
+    std::uint64_t h = std::rotl(lane_[0], 1) + std::rotl(lane_[1], 7) + std::rotl(lane_[2], 12) +
+                      std::rotl(lane_[3], 18);
+    h ^= length_ * kP3;
+    h ^= h >> 33;
+    h *= kP2;
+    h ^= h >> 29;
+    h *= kP3;
+    return h ^ (h >> 32);
+  }
+
+ private:
+  static constexpr std::size_t kBlock = 64;
+  static constexpr std::uint64_t kP1 = 0x9E3779B185EBCA87u;
+  static constexpr std::uint64_t kP2 = 0xC2B2AE3D27D4EB4Fu;
+  static constexpr std::uint64_t kP3 = 0x165667B19E3779F9u;
+
+  void blocks(const unsigned char* p, std::size_t count) {
+    std::uint64_t a = lane_[0], b = lane_[1], c = lane_[2], d = lane_[3];
+    for (std::size_t k = 0; k < count * (kBlock / 32); ++k, p += 32) {
+      std::uint64_t w[4];
+      std::memcpy(w, p, 32);
+      a = std::rotl(a + w[0] * kP2, 31) * kP1;
+      b = std::rotl(b + w[1] * kP2, 31) * kP1;
+      c = std::rotl(c + w[2] * kP2, 31) * kP1;
+      d = std::rotl(d + w[3] * kP2, 31) * kP1;
+    }
+    lane_[0] = a;
+    lane_[1] = b;
+    lane_[2] = c;
+    lane_[3] = d;
+  }
+
+  std::uint64_t lane_[4] = {kP1 + kP2, kP2, 0, std::uint64_t{0} - kP1};
+  std::uint64_t length_ = 0;
+  unsigned char pending_[kBlock];
+  std::size_t held_ = 0;
+};
+
+// The sum of a whole section as it lies in memory, padding included,
+// polling as it goes: a large file's sums take a while. Each piece summed
+// is then handed to `also` while it is still in the nearer caches, so that
+// checks of the section's contents cost no second trip to memory.
+template <class Also>
+std::uint64_t checksum_of(const char* data, std::size_t size, Poller& poller, Also&& also) {
+  Checksum sum;
+  constexpr std::size_t kPiece = std::size_t{1} << 16;
+  for (std::size_t at = 0; at < size; at += kPiece) {
+    const std::size_t piece = std::min(kPiece, size - at);
+    sum.feed(data + at, piece);
+    also(data + at, piece);
+    poller.tick(piece / 16);
+  }
+  return sum.finish();
+}
+
+std::uint64_t header_sum(const Header& h) {
+  Checksum sum;
+  unsigned char bytes[kSnapshotHeaderBytes] = {};
+  std::memcpy(bytes, &h, offsetof(Header, header_sum));
+  sum.feed(bytes, sizeof bytes);
+  return sum.finish();
+}
+
+// Writes sections through a sink, each padded, with its checksum.
+class SectionWriter {
+ public:
+  explicit SectionWriter(SnapshotSink& sink) : sink_(sink) {}
+  void bytes(const void* data, std::size_t size) {
+    sink_.write(data, size);
+    sum_.feed(data, size);
+    written_ += size;
+    poller_.tick(size / 16);
+  }
+  template <class T>
+  void array(std::span<const T> values) {
+    bytes(values.data(), values.size_bytes());
+  }
+  std::uint64_t end_section() {
+    static constexpr char kZeros[kAlign] = {};
+    bytes(kZeros, padded(written_) - written_);
+    const std::uint64_t sum = sum_.finish();
+    sum_ = Checksum{};
+    written_ = 0;
+    return sum;
+  }
+
+ private:
+  SnapshotSink& sink_;
+  Checksum sum_;
+  std::size_t written_ = 0;
+  Poller poller_;
+};
+
+std::uint64_t total_name_bytes(const Graph& graph) {
+  std::uint64_t total = 0;
+  for (NodeId v = 0; v < graph.node_count(); ++v) total += graph.name(v).size();
+  return total;
+}
+
+// --- reading ---
+
+[[noreturn]] void unsound(const std::string& what) { throw SnapshotError("unsound snapshot: " + what); }
+
+// Strict UTF-8 as the interpreter decodes it: no overlong forms, no
+// surrogates, nothing above U+10FFFF.
+bool valid_utf8(const unsigned char* p, std::size_t size, Poller& poller) {
+  std::size_t i = 0;
+  while (i < size) {
+    // Most names are ASCII: 64 bytes at a time, with no branch per word.
+    if (size - i >= 64) {
+      std::uint64_t any = 0;
+      for (std::size_t k = 0; k < 64; k += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p + i + k, 8);
+        any |= word;
+      }
+      if ((any & 0x8080808080808080u) == 0) {
+        i += 64;
+        if ((i & 0xFFFFF) == 0) poller.tick(1 << 16);
+        continue;
+      }
+    }
+    // Eight ASCII bytes at a time.
+    if (size - i >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, p + i, 8);
+      if ((word & 0x8080808080808080u) == 0) {
+        i += 8;
+        if ((i & 0xFFFF) < 8) poller.tick(1 << 12);
+        continue;
+      }
+    }
+    const unsigned char c = p[i];
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t len;
+    unsigned char lo = 0x80;
+    unsigned char hi = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+      len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      len = 3;
+      if (c == 0xE0) lo = 0xA0;
+      if (c == 0xED) hi = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      len = 4;
+      if (c == 0xF0) lo = 0x90;
+      if (c == 0xF4) hi = 0x8F;
+    } else {
+      return false;
+    }
+    if (size - i < len) return false;
+    if (p[i + 1] < lo || p[i + 1] > hi) return false;
+    for (std::size_t k = 2; k < len; ++k) {
+      if ((p[i + k] & 0xC0) != 0x80) return false;
+    }
+    i += len;
+  }
+  return true;
+}
+
+template <class T>
+std::span<const T> section(const SnapshotBytes& bytes, const Layout& layout, std::size_t s) {
+  return {reinterpret_cast<const T*>(bytes.data + layout.offset[s]), layout.bytes[s] / sizeof(T)};
+}
+
+// Offsets rising from 0 to `end`.
+bool rising(std::span<const EdgeId> begin, std::uint64_t end, Poller& poller) {
+  if (begin.empty() || begin.front() != 0 || begin.back() != end) return false;
+  for (std::size_t v = 1; v < begin.size(); ++v) {
+    if (begin[v] < begin[v - 1]) return false;
+  }
+  poller.tick(begin.size());
+  return true;
+}
+
+
+class Mapping {
+ public:
+  Mapping(void* address, std::size_t size) : address_(address), size_(size) {}
+  ~Mapping() { ::munmap(address_, size_); }
+  Mapping(const Mapping&) = delete;
+  Mapping& operator=(const Mapping&) = delete;
+
+ private:
+  void* address_;
+  std::size_t size_;
+};
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const noexcept { return fd_; }
+  // Closes now, reporting what close reports (a write that failed late).
+  int close() noexcept {
+    const int result = ::close(fd_);
+    fd_ = -1;
+    return result;
+  }
+
+ private:
+  int fd_;
+};
+
+// Writes to a file descriptor in large pieces.
+class FileSink : public SnapshotSink {
+ public:
+  FileSink(int fd, const std::string& path) : fd_(fd), path_(path) { buffer_.reserve(kBuffer); }
+  void write(const void* bytes, std::size_t size) override {
+    const auto* p = static_cast<const char*>(bytes);
+    while (size > 0) {
+      const std::size_t take = std::min(size, kBuffer - buffer_.size());
+      buffer_.insert(buffer_.end(), p, p + take);
+      p += take;
+      size -= take;
+      if (buffer_.size() == kBuffer) flush();
+    }
+  }
+  void flush() {
+    write_all(buffer_.data(), buffer_.size());
+    buffer_.clear();
+  }
+  void write_all(const char* p, std::size_t size) {
+    while (size > 0) {
+      const ssize_t done = ::write(fd_, p, size);
+      if (done < 0) {
+        if (errno == EINTR) {
+          check_interrupt();
+          continue;
+        }
+        throw FileError(errno, path_);
+      }
+      p += done;
+      size -= static_cast<std::size_t>(done);
+    }
+  }
+
+ private:
+  static constexpr std::size_t kBuffer = std::size_t{1} << 20;
+  int fd_;
+  const std::string& path_;
+  std::vector<char> buffer_;
+};
+
+// The temporary file a save writes before it takes the path's name; removed
+// unless kept.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(const std::string& path) {
+    std::random_device device;
+    for (int attempt = 0;; ++attempt) {
+      name_ = path + ".tmp-" + std::to_string(device() % 100000000u);
+      const int fd = ::open(name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd >= 0) {
+        fd_ = fd;
+        return;
+      }
+      if (errno == EINTR) {
+        check_interrupt();
+        continue;
+      }
+      // Reported against the path asked for: the temporary name means
+      // nothing to the caller.
+      if (errno != EEXIST || attempt > 100) throw FileError(errno, path);
+    }
+  }
+  ~TemporaryFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!kept_) ::unlink(name_.c_str());
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  int fd() const noexcept { return fd_; }
+  void close(const std::string& path) {
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 && errno != EINTR) throw FileError(errno, path);
+  }
+  void rename_to(const std::string& path) {
+    if (::rename(name_.c_str(), path.c_str()) != 0) throw FileError(errno, path);
+    kept_ = true;
+  }
+
+ private:
+  std::string name_;
+  int fd_ = -1;
+  bool kept_ = false;
+};
+
+}  // namespace
+
+bool looks_like_snapshot(std::string_view head) noexcept {
+  return head.size() >= sizeof kSnapshotMagic && std::memcmp(head.data(), kSnapshotMagic, sizeof kSnapshotMagic) == 0;
+}
+
+std::size_t snapshot_size(const Graph& graph) noexcept {
+  return layout_of(graph.node_count(), graph.edge_count(), total_name_bytes(graph), index_slots_for(graph.node_count()))
+      .total;
+}
+
+void write_snapshot(const Graph& graph, SnapshotSink& sink, char (&header_bytes)[kSnapshotHeaderBytes]) {
+  const std::uint64_t n = graph.node_count();
+  const std::uint64_t m = graph.edge_count();
+  Header h{};
+  std::memcpy(h.magic, kSnapshotMagic, sizeof h.magic);
+  h.version = kFormatVersion;
+  h.byte_order = kByteOrderMark;
+  h.node_count = n;
+  h.edge_count = m;
+  h.name_bytes = total_name_bytes(graph);
+  h.index_slots = index_slots_for(n);
+  // A placeholder until the sums are known.
+  std::memcpy(header_bytes, &h, sizeof h);
+  sink.write(header_bytes, sizeof h);
+
+  SectionWriter out(sink);
+  {
+    std::vector<std::uint64_t> ends;
+    ends.reserve(std::min<std::uint64_t>(n + 1, 1 << 16));
+    std::uint64_t end = 0;
+    ends.push_back(0);
+    for (NodeId v = 0; v < n; ++v) {
+      end += graph.name(v).size();
+      ends.push_back(end);
+      if (ends.size() == ends.capacity()) {
+        out.array(std::span<const std::uint64_t>(ends));
+        ends.clear();
+      }
+    }
+    out.array(std::span<const std::uint64_t>(ends));
+  }
+  h.section_sum[0] = out.end_section();
+  for (NodeId v = 0; v < n; ++v) {
+    const std::string_view name = graph.name(v);
+    out.bytes(name.data(), name.size());
+  }
+  h.section_sum[1] = out.end_section();
+  {
+    // The seed comes from the names, so that equal graphs make equal files;
+    // a seed whose index has a long run (names that collide under it) is
+    // passed over for the next.
+    std::uint64_t seed = h.section_sum[1] ^ (n * 0x9E3779B97F4A7C15u);
+    std::vector<std::uint64_t> index;
+    for (int attempt = 0;; ++attempt, ++seed) {
+      std::size_t longest = 0;
+      index = NameTable::own_index(graph.names(), seed, longest);
+      if (longest <= kWrittenIndexRun) break;
+      if (attempt == 64) throw InternalFailure("no seed gives the name index short runs");
+    }
+    if (index.size() != h.index_slots) throw InternalFailure("name index of an unexpected size");
+    h.seed = seed;
+    out.array(std::span<const std::uint64_t>(index));
+  }
+  h.section_sum[2] = out.end_section();
+  out.array(graph.out_begin());
+  h.section_sum[3] = out.end_section();
+  out.array(graph.out_targets());
+  h.section_sum[4] = out.end_section();
+  out.array(graph.out_edge_ids());
+  h.section_sum[5] = out.end_section();
+  out.array(graph.in_begin());
+  h.section_sum[6] = out.end_section();
+  out.array(graph.in_sources());
+  h.section_sum[7] = out.end_section();
+  h.header_sum = header_sum(h);
+  std::memcpy(header_bytes, &h, sizeof h);
+}
+
+void save_snapshot(const Graph& graph, const std::string& path) {
+  TemporaryFile file(path);
+  FileSink sink(file.fd(), path);
+  char header[kSnapshotHeaderBytes];
+  write_snapshot(graph, sink, header);
+  sink.flush();
+  if (::lseek(file.fd(), 0, SEEK_SET) != 0) throw FileError(errno, path);
+  sink.write_all(header, sizeof header);
+  if (::fsync(file.fd()) != 0 && errno != EINVAL && errno != EROFS) throw FileError(errno, path);
+  file.close(path);
+  file.rename_to(path);
+}
+
+Graph read_snapshot(SnapshotBytes bytes) {
+  Poller poller;
+  if (bytes.size < kSnapshotHeaderBytes) {
+    if (looks_like_snapshot({bytes.data, bytes.size}) || bytes.size == 0) {
+      throw SnapshotError("truncated snapshot: " + std::to_string(bytes.size) + " bytes, shorter than its header");
+    }
+    throw SnapshotError("not a snapshot (no snapshot header)");
+  }
+  if (reinterpret_cast<std::uintptr_t>(bytes.data) % kAlign != 0) throw InternalFailure("snapshot bytes not aligned");
+  Header h;
+  std::memcpy(&h, bytes.data, sizeof h);
+  if (std::memcmp(h.magic, kSnapshotMagic, sizeof h.magic) != 0) {
+    throw SnapshotError("not a snapshot (no snapshot header)");
+  }
+  if (h.byte_order != kByteOrderMark) {
+    throw SnapshotError(h.byte_order == __builtin_bswap32(kByteOrderMark)
+                            ? "snapshot written in the other byte order, which this build does not read"
+                            : "damaged snapshot: bad byte-order mark");
+  }
+  if (header_sum(h) != h.header_sum) throw SnapshotError("damaged snapshot: the header's checksum does not match");
+  if (h.version != kFormatVersion) {
+    throw SnapshotError("snapshot of format version " + std::to_string(h.version) + "; this build reads version " +
+                        std::to_string(kFormatVersion));
+  }
+  const std::uint64_t n = h.node_count;
+  const std::uint64_t m = h.edge_count;
+  // Bounds before any arithmetic: node and edge numbers are below the end
+  // marker, and no section is longer than the whole.
+  if (n >= kEndMarker) unsound("node count " + std::to_string(n) + " out of range");
+  if (m >= kEndMarker) unsound("edge count " + std::to_string(m) + " out of range");
+  if (h.name_bytes > bytes.size) unsound("name bytes larger than the file");
+  if (h.index_slots != index_slots_for(n)) unsound("name index of the wrong size");
+  const Layout layout = layout_of(n, m, h.name_bytes, h.index_slots);
+  if (layout.total != bytes.size) {
+    throw SnapshotError(layout.total > bytes.size
+                            ? "truncated snapshot: " + std::to_string(bytes.size) + " bytes where its header says " +
+                                  std::to_string(layout.total)
+                            : "damaged snapshot: " + std::to_string(bytes.size - layout.total) +
+                                  " bytes beyond its end");
+  }
+  // Whether each section of node or edge numbers holds only numbers below
+  // its bound, found as the sections are summed. Its padding is zeros,
+  // which pass any bound but 0: an empty graph's sections hold none.
+  bool in_range = true;
+  for (std::size_t s = 0; s < kSections; ++s) {
+    const std::uint64_t bound = s == 5 ? m : n;
+    const bool numbers = s == 4 || s == 5 || s == 7;
+    const std::uint64_t sum = checksum_of(
+        bytes.data + layout.offset[s], padded(layout.bytes[s]), poller, [&](const char* at, std::size_t size) {
+          if (!numbers) return;
+          // x < bound exactly when x - bound, in 64 bits, borrows: the top
+          // bits of the differences, ANDed, say whether all were.
+          std::uint64_t below = ~std::uint64_t{0};
+          for (std::size_t k = 0; k < size; k += 4) {
+            std::uint32_t x;
+            std::memcpy(&x, at + k, 4);
+            below &= std::uint64_t{x} - bound;
+          }
+          in_range &= (below >> 63) != 0;
+        });
+    if (sum != h.section_sum[s]) {
+      throw SnapshotError(std::string("damaged snapshot: the checksum of section '") + kSectionNames[s] +
+                          "' does not match");
+    }
+  }
+
+  // The names: ends rising within the bytes, each name valid UTF-8.
+  const auto ends = section<std::uint64_t>(bytes, layout, 0);
+  const char* name_bytes = bytes.data + layout.offset[1];
+  if (ends.front() != 0 || ends.back() != h.name_bytes) unsound("name ends do not span the name bytes");
+  bool falling = false;
+  for (std::size_t v = 0; v < n; ++v) falling |= ends[v + 1] < ends[v];
+  if (falling) unsound("name ends out of order");
+  std::vector<std::string_view> names;
+  names.reserve(n);
+  for (std::size_t v = 0; v < n; ++v) names.emplace_back(name_bytes + ends[v], ends[v + 1] - ends[v]);
+  poller.tick(n);
+  const auto* name_data = reinterpret_cast<const unsigned char*>(name_bytes);
+  if (!valid_utf8(name_data, h.name_bytes, poller)) unsound("a name is not valid UTF-8");
+  // The whole is valid, so each name is if none starts inside a character.
+  bool inside = false;
+  for (std::size_t v = 0; v < n; ++v) {
+    inside |= ends[v] < h.name_bytes && (name_data[ends[v]] & 0xC0) == 0x80;
+  }
+  if (inside) unsound("a name is not valid UTF-8");
+  const auto index = section<std::uint64_t>(bytes, layout, 2);
+  if (!NameTable::check_index(index, n, kMaxIndexRun)) unsound("bad name index");
+  poller.tick(index.size());
+
+  // The rows.
+  Graph::Rows rows{section<EdgeId>(bytes, layout, 3), section<NodeId>(bytes, layout, 4),
+                   section<EdgeId>(bytes, layout, 5), section<EdgeId>(bytes, layout, 6),
+                   section<NodeId>(bytes, layout, 7)};
+  if (!rising(rows.out_begin, m, poller) || !rising(rows.in_begin, m, poller)) unsound("rows out of order");
+  if (m > 0 && !in_range) unsound("an edge names a node or an edge out of range");
+  NameTable table = NameTable::adopt(std::move(names), index, h.seed);
+  return Graph::adopt(std::move(table), rows, std::move(bytes.owner));
+}
+
+Graph load_snapshot(const std::string& path) {
+  int raw;
+  do {
+    raw = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (raw < 0 && errno == EINTR);
+  if (raw < 0) throw FileError(errno, path);
+  FileDescriptor fd(raw);
+  struct stat info;
+  if (::fstat(fd.get(), &info) != 0) throw FileError(errno, path);
+  if (S_ISDIR(info.st_mode)) throw FileError(EISDIR, path);
+  if (!S_ISREG(info.st_mode)) throw SnapshotError("not a snapshot: not a regular file");
+  const auto size = static_cast<std::size_t>(info.st_size);
+  if (size < kSnapshotHeaderBytes) {
+    char head[kSnapshotHeaderBytes];
+    const ssize_t got = ::pread(fd.get(), head, size, 0);
+    if (got < 0) throw FileError(errno, path);
+    // Aligned for the reader's sake: it refuses these few bytes anyway.
+    return read_snapshot(copy_snapshot_bytes(head, static_cast<std::size_t>(got)));
+  }
+  void* address = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd.get(), 0);
+  if (address == MAP_FAILED) throw FileError(errno, path);
+  auto mapping = std::make_shared<Mapping>(address, size);
+  return read_snapshot({static_cast<const char*>(address), size, std::move(mapping)});
+}
+
+SnapshotBytes copy_snapshot_bytes(const char* data, std::size_t size) {
+  const std::size_t words = (size + kAlign - 1) / kAlign * (kAlign / 8);
+  struct alignas(kAlign) Block {
+    std::uint64_t words[kAlign / 8];
+  };
+  std::shared_ptr<Block[]> copy(new Block[std::max<std::size_t>(words / (kAlign / 8), 1)]);
+  if (size > 0) std::memcpy(copy.get(), data, size);
+  const char* at = reinterpret_cast<const char*>(copy.get());
+  return {at, size, std::move(copy)};
+}
+
+}  // namespace lhg
