@@ -350,7 +350,7 @@ class FileSink : public SnapshotSink {
           check_interrupt();
           continue;
         }
-        throw FileError(errno, path_);
+        throw FileFailure(errno, path_);
       }
       p += done;
       size -= static_cast<std::size_t>(done);
@@ -383,7 +383,7 @@ class TemporaryFile {
       }
       // Reported against the path asked for: the temporary name means
       // nothing to the caller.
-      if (errno != EEXIST || attempt > 100) throw FileError(errno, path);
+      if (errno != EEXIST || attempt > 100) throw FileFailure(errno, path);
     }
   }
   ~TemporaryFile() {
@@ -397,10 +397,10 @@ class TemporaryFile {
   void close(const std::string& path) {
     const int fd = fd_;
     fd_ = -1;
-    if (::close(fd) != 0 && errno != EINTR) throw FileError(errno, path);
+    if (::close(fd) != 0 && errno != EINTR) throw FileFailure(errno, path);
   }
   void rename_to(const std::string& path) {
-    if (::rename(name_.c_str(), path.c_str()) != 0) throw FileError(errno, path);
+    if (::rename(name_.c_str(), path.c_str()) != 0) throw FileFailure(errno, path);
     kept_ = true;
   }
 
@@ -495,9 +495,9 @@ void save_snapshot(const Graph& graph, const std::string& path) {
   char header[kSnapshotHeaderBytes];
   write_snapshot(graph, sink, header);
   sink.flush();
-  if (::lseek(file.fd(), 0, SEEK_SET) != 0) throw FileError(errno, path);
+  if (::lseek(file.fd(), 0, SEEK_SET) != 0) throw FileFailure(errno, path);
   sink.write_all(header, sizeof header);
-  if (::fsync(file.fd()) != 0 && errno != EINVAL && errno != EROFS) throw FileError(errno, path);
+  if (::fsync(file.fd()) != 0 && errno != EINVAL && errno != EROFS) throw FileFailure(errno, path);
   file.close(path);
   file.rename_to(path);
 }
@@ -606,22 +606,22 @@ Graph load_snapshot(const std::string& path) {
   do {
     raw = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   } while (raw < 0 && errno == EINTR);
-  if (raw < 0) throw FileError(errno, path);
+  if (raw < 0) throw FileFailure(errno, path);
   FileDescriptor fd(raw);
   struct stat info;
-  if (::fstat(fd.get(), &info) != 0) throw FileError(errno, path);
-  if (S_ISDIR(info.st_mode)) throw FileError(EISDIR, path);
+  if (::fstat(fd.get(), &info) != 0) throw FileFailure(errno, path);
+  if (S_ISDIR(info.st_mode)) throw FileFailure(EISDIR, path);
   if (!S_ISREG(info.st_mode)) throw SnapshotError("not a snapshot: not a regular file");
   const auto size = static_cast<std::size_t>(info.st_size);
   if (size < kSnapshotHeaderBytes) {
     char head[kSnapshotHeaderBytes];
     const ssize_t got = ::pread(fd.get(), head, size, 0);
-    if (got < 0) throw FileError(errno, path);
+    if (got < 0) throw FileFailure(errno, path);
     // Aligned for the reader's sake: it refuses these few bytes anyway.
     return read_snapshot(copy_snapshot_bytes(head, static_cast<std::size_t>(got)));
   }
   void* address = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd.get(), 0);
-  if (address == MAP_FAILED) throw FileError(errno, path);
+  if (address == MAP_FAILED) throw FileFailure(errno, path);
   auto mapping = std::make_shared<Mapping>(address, size);
   return read_snapshot({static_cast<const char*>(address), size, std::move(mapping)});
 }
