@@ -103,6 +103,22 @@ def test_random_files_read_as_the_command_reads_them(tmp_path, seed):
         same(Graph.read(path), Graph(read_edges(str(path))))
 
 
+@pytest.mark.parametrize("seed", range(8))
+def test_header_skips_the_first_line_whatever_it_holds(tmp_path, seed):
+    rng = random.Random(seed)
+    # A byte order mark counts only at the start of the file, before the header.
+    data = random_file(rng, rng.choice([0, 1, 5, 60])).encode().removeprefix(b"\xef\xbb\xbf")
+    for head in (b"source\ttarget\n", b"\xef\xbb\xbfno pair, \xff not even text\x00\n", b"a,b", b"\n", b""):
+        for blob in (head + data, gzipped(head + data, rng)):
+            path = write(tmp_path, blob)
+            same(Graph.read(path, header=True), Graph(read_edges(str(path), header=True)))
+    path = write(tmp_path, b"x" * (1 << 21) + b"\na,b\n")
+    with pytest.raises(ValueError, match="line 1: longer than 1 MiB"):
+        Graph.read(path, header=True)
+    with pytest.raises(ValueError, match=f"{path}, line 3: expected two names"):
+        Graph.read(write(tmp_path, b"from,to\na,b\nc\n"), header=True)
+
+
 def test_lines_across_every_buffer_boundary(tmp_path):
     # Some 6 MB of lines of every length up to 40 KiB: lines straddle the
     # reads of 1 MiB and the decoder's hand-overs of some hundreds of KiB.

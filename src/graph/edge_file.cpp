@@ -183,6 +183,7 @@ class EdgeLines final : public ByteSink {
       : edges_(edges),
         delimiter_(format.delimiter),
         comment_(format.comment),
+        header_(format.header),
         buffer_(std::make_unique_for_overwrite<char[]>(kCapacity)),
         begin_(buffer_.get()),
         end_(buffer_.get()),
@@ -228,6 +229,7 @@ class EdgeLines final : public ByteSink {
   EdgeList& edges_;
   const std::string delimiter_;
   const std::string comment_;
+  const bool header_;
   std::unique_ptr<char[]> buffer_;
   char* begin_;     // the first byte of the line not yet complete
   char* end_;       // the end of the bytes received
@@ -333,6 +335,7 @@ void EdgeLines::line(const char* begin, const char* end, bool plain) {
   ++lines_;
   poller_.tick();
   if (static_cast<std::size_t>(end - begin) > kMaxLineBytes) bad_line("longer than 1 MiB");
+  if (header_ && lines_ == 1) return;
   if (!plain) {
     check_text(begin, end);
     if (lines_ == 1 && end - begin >= 3 && std::memcmp(begin, "\xEF\xBB\xBF", 3) == 0) begin += 3;

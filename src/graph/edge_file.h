@@ -31,6 +31,9 @@ struct EdgeFileFormat {
   std::string delimiter;
   // The UTF-8 bytes that a comment line starts with; empty for none.
   std::string comment;
+  // The first line is a header: skipped, whatever it holds, once it is
+  // known not to be longer than any line may be.
+  bool header = false;
 };
 
 // The longest line accepted, its newline not counted.
