@@ -33,4 +33,9 @@ PyObject* graph_from_snapshot(PyObject* cls, PyObject* data);
 PyObject* graph_reduce(PyObject* self, PyObject*);
 PyObject* graph_reduce_ex(PyObject* self, PyObject*);
 
+// edge_methods.cpp
+PyObject* graph_edges(PyObject* self, PyObject*);
+PyObject* graph_distinct_edge_count(PyObject* self, PyObject*);
+PyObject* graph_without(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
 }  // namespace lhg::py

@@ -508,6 +508,9 @@ PyMethodDef g_methods[] = {
     {"__copy__", graph_copy, METH_NOARGS, nullptr},
     {"__deepcopy__", graph_deepcopy, METH_O, nullptr},
     {"__sizeof__", graph_sizeof, METH_NOARGS, nullptr},
+    {"edges", graph_edges, METH_NOARGS, store_doc::kEdges},
+    {"distinct_edge_count", graph_distinct_edge_count, METH_NOARGS, store_doc::kDistinctEdgeCount},
+    method<graph_without>("without", store_doc::kWithout),
     {nullptr, nullptr, 0, nullptr},
 };
 
