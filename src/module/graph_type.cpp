@@ -494,6 +494,8 @@ PyMethodDef g_methods[] = {
     method<graph_sole_providers>("sole_providers", store_doc::kSoleProviders),
     {"from_arrow", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(graph_from_arrow)),
      METH_CLASS | METH_FASTCALL | METH_KEYWORDS, store_doc::kFromArrow},
+    {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(graph_read)),
+     METH_FASTCALL | METH_KEYWORDS | METH_CLASS, store_doc::kRead},
     {"names", graph_names, METH_NOARGS, store_doc::kNames},
     {"successors", graph_successors, METH_O, store_doc::kSuccessors},
     {"predecessors", graph_predecessors, METH_O, store_doc::kPredecessors},
@@ -508,6 +510,9 @@ PyMethodDef g_methods[] = {
     {"__copy__", graph_copy, METH_NOARGS, nullptr},
     {"__deepcopy__", graph_deepcopy, METH_O, nullptr},
     {"__sizeof__", graph_sizeof, METH_NOARGS, nullptr},
+    {"edges", graph_edges, METH_NOARGS, store_doc::kEdges},
+    {"distinct_edge_count", graph_distinct_edge_count, METH_NOARGS, store_doc::kDistinctEdgeCount},
+    method<graph_without>("without", store_doc::kWithout),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -133,3 +133,9 @@ class Graph:
         """The names that leave `root`'s reach if `name` is dropped, `name` first."""
     def sole_providers(self, root: str, top: _Count = 10, *, threads: _Threads = None) -> list[tuple[str, int]]:
         """The `top` names whose dropping takes the most of `root`'s reach with them, with how many."""
+    def edges(self) -> list[tuple[str, str]]:
+        """Every edge in the order of the edge list the graph was built from: Graph(g.edges()) == g."""
+    def distinct_edge_count(self) -> int:
+        """The number of distinct (source, target) pairs: parallel edges counted once."""
+    def without(self, names: _Names) -> Self:
+        """The graph of the same edge list without every edge that touches one of `names`."""
