@@ -9,6 +9,7 @@
 #include <array>
 #include <bit>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -489,8 +490,76 @@ void write_snapshot(const Graph& graph, SnapshotSink& sink, char (&header_bytes)
   std::memcpy(header_bytes, &h, sizeof h);
 }
 
+namespace {
+
+// Discards what it is given: the first pass of a snapshot written to where
+// no header can be written again afterwards.
+class NullSink : public SnapshotSink {
+ public:
+  void write(const void*, std::size_t) override {}
+};
+
+// Passes a snapshot on with its placeholder header swapped for the final
+// one, known from a pass before.
+class HeaderFirstSink : public SnapshotSink {
+ public:
+  HeaderFirstSink(FileSink& out, const char (&header)[kSnapshotHeaderBytes]) : out_(out), header_(header) {}
+  void write(const void* bytes, std::size_t size) override {
+    const auto* p = static_cast<const char*>(bytes);
+    while (size > 0 && seen_ < kSnapshotHeaderBytes) {
+      const std::size_t take = std::min(size, kSnapshotHeaderBytes - seen_);
+      out_.write(header_ + seen_, take);
+      seen_ += take;
+      p += take;
+      size -= take;
+    }
+    if (size > 0) out_.write(p, size);
+  }
+
+ private:
+  FileSink& out_;
+  const char (&header_)[kSnapshotHeaderBytes];
+  std::size_t seen_ = 0;
+};
+
+// A device or a pipe (/dev/stdout, a FIFO) is written in place, front to
+// back: it cannot be replaced, nor its start written again.
+void write_in_place(const Graph& graph, const std::string& path) {
+  char header[kSnapshotHeaderBytes];
+  NullSink discard;
+  write_snapshot(graph, discard, header);
+  int raw;
+  for (;;) {
+    raw = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (raw >= 0 || errno != EINTR) break;
+    check_interrupt();
+  }
+  if (raw < 0) throw FileFailure(errno, path);
+  FileDescriptor fd(raw);
+  FileSink sink(fd.get(), path);
+  HeaderFirstSink first(sink, header);
+  char again[kSnapshotHeaderBytes];
+  write_snapshot(graph, first, again);
+  sink.flush();
+  if (fd.close() != 0 && errno != EINTR) throw FileFailure(errno, path);
+}
+
+}  // namespace
+
 void save_snapshot(const Graph& graph, const std::string& path) {
-  TemporaryFile file(path);
+  // A regular file is replaced whole where it lies, through any symbolic
+  // links to it; anything else that exists is written in place.
+  std::string target = path;
+  struct stat info;
+  if (::stat(path.c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode)) throw FileFailure(EISDIR, path);
+    if (!S_ISREG(info.st_mode)) return write_in_place(graph, path);
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+      target = real;
+      std::free(real);
+    }
+  }
+  TemporaryFile file(target);
   FileSink sink(file.fd(), path);
   char header[kSnapshotHeaderBytes];
   write_snapshot(graph, sink, header);
@@ -499,7 +568,7 @@ void save_snapshot(const Graph& graph, const std::string& path) {
   sink.write_all(header, sizeof header);
   if (::fsync(file.fd()) != 0 && errno != EINVAL && errno != EROFS) throw FileFailure(errno, path);
   file.close(path);
-  file.rename_to(path);
+  file.rename_to(target);
 }
 
 Graph read_snapshot(SnapshotBytes bytes) {
