@@ -102,7 +102,12 @@ def test_save_through_links_and_to_pipes(tmp_path):
     fifo = tmp_path / "fifo"
     os.mkfifo(fifo)
     got = []
-    reader = threading.Thread(target=lambda: got.append(open(fifo, "rb").read()))
+
+    def drain():
+        with open(fifo, "rb") as f:
+            got.append(f.read())
+
+    reader = threading.Thread(target=drain)
     reader.start()
     g.save(fifo)
     reader.join()
