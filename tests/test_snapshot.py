@@ -304,3 +304,31 @@ def test_saved_bytes_are_little_endian_counts():
     data = snapshot_of(g)
     version, order, n, m = struct.unpack_from("<IIQQ", data, 8)
     assert (version, order, n, m) == (1, 0x01020304, 4, 5)
+
+
+@pytest.mark.parametrize("threads", [1, 2, 3])
+def test_loading_on_threads_reports_what_one_thread_reports(tmp_path, threads):
+    rng = random.Random(threads)
+    g = Graph([(f"n{rng.randrange(500)}", f"n{rng.randrange(500)}") for _ in range(5000)])
+    path = tmp_path / "g.lhg"
+    g.save(path)
+    assert Graph.load(path, threads=threads) == g
+    data = bytearray(path.read_bytes())
+    # Two sections damaged: the first in file order is named, whichever
+    # thread summed it.
+    data[-1] ^= 1
+    data[200] ^= 1
+    path.write_bytes(bytes(data))
+    with pytest.raises(ValueError, match="section 'name ends'"):
+        Graph.load(path, threads=threads)
+    # Made-up content in two sections, sound checksums: the names' fault
+    # comes first.
+    def change(s):
+        s.ends[1] = 10**6
+        s.out_target[0] = 99
+
+    path.write_bytes(rewritten(EDGES, change))
+    with pytest.raises(ValueError, match="name ends"):
+        Graph.load(path, threads=threads)
+    with pytest.raises(TypeError):
+        Graph.load(path, threads="2")

@@ -273,22 +273,26 @@ std::vector<std::uint64_t> NameTable::own_index(const NameTable& names, std::uin
 bool NameTable::check_index(std::span<const std::uint64_t> index, std::size_t count, std::size_t max_run) {
   if (index.empty()) return count == 0;
   if (!std::has_single_bit(index.size()) || index.size() <= count) return false;
-  // Runs are measured from the first empty slot, around the end and back.
-  std::size_t start = 0;
-  while (start < index.size() && index[start] != kEmptySlot) ++start;
-  if (start == index.size() || start > max_run) return false;
-  bool in_range = true;
-  std::size_t run = 0;
-  std::size_t longest = 0;
-  const std::size_t mask = index.size() - 1;
-  for (std::size_t k = 1; k <= index.size(); ++k) {
-    const std::uint64_t slot = index[(start + k) & mask];
-    const bool empty = slot == kEmptySlot;
-    in_range &= empty || (slot & 0xFFFFFFFFu) < count;
-    run = empty ? 0 : run + 1;
-    longest = std::max(longest, run);
+  // One pass, without a branch per slot: half the slots are empty, in no
+  // pattern a predictor could follow. A run that reaches the end goes on
+  // at the start, so the run before the first empty slot is kept apart.
+  std::uint64_t out_of_range = 0;
+  std::uint64_t run = 0;
+  std::uint64_t longest = 0;
+  std::uint64_t leading = 0;  // occupied slots before the first empty one
+  std::uint64_t seen_empty = 0;
+  for (const std::uint64_t slot : index) {
+    const std::uint64_t empty = slot == kEmptySlot;
+    const std::uint64_t id = slot & 0xFFFFFFFFu;
+    out_of_range |= (1 - empty) & static_cast<std::uint64_t>(id >= count);
+    run = (run + 1) & (empty - 1);  // 0 at an empty slot
+    longest = longest > run ? longest : run;
+    seen_empty |= empty;
+    leading += 1 - seen_empty;
   }
-  return in_range && longest <= max_run;
+  if (seen_empty == 0 || out_of_range != 0) return false;
+  // `run` is now the run at the end, which the leading run continues.
+  return longest <= max_run && run + leading <= max_run;
 }
 
 }  // namespace lhg

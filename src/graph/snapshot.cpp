@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 
 #include "graph/failure.h"
 #include "graph/interrupt.h"
+#include "graph/parallel.h"
 
 namespace lhg {
 namespace {
@@ -571,8 +573,7 @@ void save_snapshot(const Graph& graph, const std::string& path) {
   file.rename_to(target);
 }
 
-Graph read_snapshot(SnapshotBytes bytes) {
-  Poller poller;
+Graph read_snapshot(SnapshotBytes bytes, Threads threads) {
   if (bytes.size < kSnapshotHeaderBytes) {
     if (looks_like_snapshot({bytes.data, bytes.size}) || bytes.size == 0) {
       throw SnapshotError("truncated snapshot: " + std::to_string(bytes.size) + " bytes, shorter than its header");
@@ -611,13 +612,28 @@ Graph read_snapshot(SnapshotBytes bytes) {
                             : "damaged snapshot: " + std::to_string(bytes.size - layout.total) +
                                   " bytes beyond its end");
   }
-  // Whether each section of node or edge numbers holds only numbers below
-  // its bound, found as the sections are summed. Its padding is zeros,
-  // which pass any bound but 0: an empty graph's sections hold none.
-  bool in_range = true;
-  for (std::size_t s = 0; s < kSections; ++s) {
+  // Each section is summed and checked on its own, the largest first, by
+  // as many threads as the call may use; the verdicts are read in section
+  // order afterwards, so the error reported never depends on which thread
+  // found what.
+  const auto ends = section<std::uint64_t>(bytes, layout, 0);
+  const auto* name_data = reinterpret_cast<const unsigned char*>(bytes.data + layout.offset[1]);
+  const auto index = section<std::uint64_t>(bytes, layout, 2);
+  const Graph::Rows rows{section<EdgeId>(bytes, layout, 3), section<NodeId>(bytes, layout, 4),
+                         section<EdgeId>(bytes, layout, 5), section<EdgeId>(bytes, layout, 6),
+                         section<NodeId>(bytes, layout, 7)};
+  struct Verdict {
+    bool sum_ok = false;
+    const char* unsound = nullptr;  // what is wrong with its content, if anything
+  };
+  Verdict verdict[kSections];
+  auto check_section = [&](std::size_t s, Poller& poller) {
+    // Whether a section of node or edge numbers holds only numbers below
+    // its bound, found as it is summed. Its padding is zeros, which pass
+    // any bound but 0: an empty graph's sections hold none.
     const std::uint64_t bound = s == 5 ? m : n;
     const bool numbers = s == 4 || s == 5 || s == 7;
+    bool in_range = true;
     const std::uint64_t sum = checksum_of(
         bytes.data + layout.offset[s], padded(layout.bytes[s]), poller, [&](const char* at, std::size_t size) {
           if (!numbers) return;
@@ -631,46 +647,74 @@ Graph read_snapshot(SnapshotBytes bytes) {
           }
           in_range &= (below >> 63) != 0;
         });
-    if (sum != h.section_sum[s]) {
+    Verdict& v = verdict[s];
+    v.sum_ok = sum == h.section_sum[s];
+    if (!v.sum_ok) return;
+    switch (s) {
+      case 0: {
+        // Ends rising within the name bytes; no name starting inside a
+        // character (with the whole valid, each name then is).
+        if (ends.front() != 0 || ends.back() != h.name_bytes) {
+          v.unsound = "name ends do not span the name bytes";
+          return;
+        }
+        bool falling = false;
+        for (std::size_t k = 0; k < n; ++k) falling |= ends[k + 1] < ends[k];
+        poller.tick(n);
+        if (falling) {
+          v.unsound = "name ends out of order";
+          return;
+        }
+        bool inside = false;
+        for (std::size_t k = 0; k < n; ++k) inside |= ends[k] < h.name_bytes && (name_data[ends[k]] & 0xC0) == 0x80;
+        poller.tick(n);
+        if (inside) v.unsound = "a name is not valid UTF-8";
+        return;
+      }
+      case 1:
+        if (!valid_utf8(name_data, h.name_bytes, poller)) v.unsound = "a name is not valid UTF-8";
+        return;
+      case 2:
+        if (!NameTable::check_index(index, n, kMaxIndexRun)) v.unsound = "bad name index";
+        poller.tick(index.size());
+        return;
+      case 3:
+      case 6:
+        if (!rising(s == 3 ? rows.out_begin : rows.in_begin, m, poller)) v.unsound = "rows out of order";
+        return;
+      default:
+        if (m > 0 && !in_range) v.unsound = "an edge names a node or an edge out of range";
+        return;
+    }
+  };
+  std::size_t order[kSections];
+  for (std::size_t s = 0; s < kSections; ++s) order[s] = s;
+  std::stable_sort(order, order + kSections, [&](std::size_t a, std::size_t b) { return layout.bytes[a] > layout.bytes[b]; });
+  std::atomic<std::size_t> next{0};
+  run_workers(workers_for(threads, static_cast<std::size_t>(layout.total / 64)), [&](unsigned) {
+    Poller poller;
+    for (std::size_t k; (k = next.fetch_add(1, std::memory_order_relaxed)) < kSections;) check_section(order[k], poller);
+  });
+  for (std::size_t s = 0; s < kSections; ++s) {
+    if (!verdict[s].sum_ok) {
       throw SnapshotError(std::string("damaged snapshot: the checksum of section '") + kSectionNames[s] +
                           "' does not match");
     }
   }
-
-  // The names: ends rising within the bytes, each name valid UTF-8.
-  const auto ends = section<std::uint64_t>(bytes, layout, 0);
-  const char* name_bytes = bytes.data + layout.offset[1];
-  if (ends.front() != 0 || ends.back() != h.name_bytes) unsound("name ends do not span the name bytes");
-  bool falling = false;
-  for (std::size_t v = 0; v < n; ++v) falling |= ends[v + 1] < ends[v];
-  if (falling) unsound("name ends out of order");
+  // The content's faults in the order a reader meets them: names, index,
+  // rows.
+  for (const std::size_t s : {0, 1, 2, 3, 6, 4, 5, 7}) {
+    if (verdict[s].unsound != nullptr) unsound(verdict[s].unsound);
+  }
   std::vector<std::string_view> names;
   names.reserve(n);
+  const char* name_bytes = bytes.data + layout.offset[1];
   for (std::size_t v = 0; v < n; ++v) names.emplace_back(name_bytes + ends[v], ends[v + 1] - ends[v]);
-  poller.tick(n);
-  const auto* name_data = reinterpret_cast<const unsigned char*>(name_bytes);
-  if (!valid_utf8(name_data, h.name_bytes, poller)) unsound("a name is not valid UTF-8");
-  // The whole is valid, so each name is if none starts inside a character.
-  bool inside = false;
-  for (std::size_t v = 0; v < n; ++v) {
-    inside |= ends[v] < h.name_bytes && (name_data[ends[v]] & 0xC0) == 0x80;
-  }
-  if (inside) unsound("a name is not valid UTF-8");
-  const auto index = section<std::uint64_t>(bytes, layout, 2);
-  if (!NameTable::check_index(index, n, kMaxIndexRun)) unsound("bad name index");
-  poller.tick(index.size());
-
-  // The rows.
-  Graph::Rows rows{section<EdgeId>(bytes, layout, 3), section<NodeId>(bytes, layout, 4),
-                   section<EdgeId>(bytes, layout, 5), section<EdgeId>(bytes, layout, 6),
-                   section<NodeId>(bytes, layout, 7)};
-  if (!rising(rows.out_begin, m, poller) || !rising(rows.in_begin, m, poller)) unsound("rows out of order");
-  if (m > 0 && !in_range) unsound("an edge names a node or an edge out of range");
   NameTable table = NameTable::adopt(std::move(names), index, h.seed);
   return Graph::adopt(std::move(table), rows, std::move(bytes.owner));
 }
 
-Graph load_snapshot(const std::string& path) {
+Graph load_snapshot(const std::string& path, Threads threads) {
   int raw;
   do {
     raw = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -687,12 +731,12 @@ Graph load_snapshot(const std::string& path) {
     const ssize_t got = ::pread(fd.get(), head, size, 0);
     if (got < 0) throw FileFailure(errno, path);
     // Aligned for the reader's sake: it refuses these few bytes anyway.
-    return read_snapshot(copy_snapshot_bytes(head, static_cast<std::size_t>(got)));
+    return read_snapshot(copy_snapshot_bytes(head, static_cast<std::size_t>(got)), threads);
   }
   void* address = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd.get(), 0);
   if (address == MAP_FAILED) throw FileFailure(errno, path);
   auto mapping = std::make_shared<Mapping>(address, size);
-  return read_snapshot({static_cast<const char*>(address), size, std::move(mapping)});
+  return read_snapshot({static_cast<const char*>(address), size, std::move(mapping)}, threads);
 }
 
 SnapshotBytes copy_snapshot_bytes(const char* data, std::size_t size) {

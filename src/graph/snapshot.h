@@ -46,6 +46,7 @@
 
 #include "graph/failure.h"
 #include "graph/graph.h"
+#include "graph/parallel.h"
 
 namespace lhg {
 
@@ -96,15 +97,15 @@ struct SnapshotBytes {
 
 // The graph a snapshot holds, read in place: the graph views `bytes` and
 // keeps its owner. Throws SnapshotError if the bytes are not a sound
-// snapshot.
-Graph read_snapshot(SnapshotBytes bytes);
+// snapshot. Its sections are checked on up to `threads` threads.
+Graph read_snapshot(SnapshotBytes bytes, Threads threads = Threads{});
 
 // Maps the file at `path` read-only and reads the graph from the mapping.
 // The file must not be changed or cut short while the graph lives (as with
 // any mapped file, a shortened file makes reading its lost pages fault).
 // Failures of the system throw std::system_error; an unsound file,
 // SnapshotError.
-Graph load_snapshot(const std::string& path);
+Graph load_snapshot(const std::string& path, Threads threads = Threads{});
 
 // A copy of `size` bytes at an address aligned to 64, for snapshots that
 // arrive in memory (a pickle).

@@ -7,6 +7,7 @@
 
 #include "graph/snapshot.h"
 #include "module/binding.h"
+#include "module/concurrent.h"
 #include "module/errors.h"
 #include "module/graph_methods.h"
 #include "module/graph_object.h"
@@ -49,7 +50,8 @@ class MemorySink : public SnapshotSink {
 
 constexpr const char* kPathParams[] = {"path"};
 constexpr Signature kSave{"Graph.save", kPathParams, 1, 1};
-constexpr Signature kLoad{"Graph.load", kPathParams, 1, 1};
+constexpr const char* kLoadParams[] = {"path", "threads"};
+constexpr Signature kLoad{"Graph.load", kLoadParams, 2, 1, 1};
 
 }  // namespace
 
@@ -69,10 +71,11 @@ PyObject* graph_save(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
 
 PyObject* graph_load(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    const auto arg = bind<1>(kLoad, args, nargs, kwnames);
+    const auto arg = bind<2>(kLoad, args, nargs, kwnames);
     PyTypeObject* type = graph_class(cls);
     const std::string path = path_argument(arg[0]);
-    return new_graph_object(type, released(Threads{}, [&](Threads) { return load_snapshot(path); })).release();
+    const Threads threads = threads_argument(arg[1]);
+    return new_graph_object(type, released(threads, [&](Threads t) { return load_snapshot(path, t); })).release();
   });
 }
 

@@ -184,13 +184,13 @@ inline constexpr const char kSave[] =
     "byte order; pickling a graph gives the same bytes.";
 
 inline constexpr const char kLoad[] =
-    "load(path)\n--\n\n"
+    "load(path, *, threads=None)\n--\n\n"
     "The graph saved in the snapshot at `path`, mapped read-only rather than read:\n"
     "the file's pages are shared by every process that loads it, and the file must\n"
     "not change while the graph lives. It answers every query with the bits of the\n"
     "graph saved. A file that is not a sound snapshot (damaged, truncated, of\n"
     "another format version) gets ValueError saying why; a file that cannot be\n"
-    "opened, OSError.";
+    "opened, OSError. Its sections are checked on up to `threads` threads.";
 
 inline constexpr const char kNodeCount[] = "The number of nodes.";
 inline constexpr const char kEdgeCount[] = "The number of edges, parallel edges and self loops included.";

@@ -76,7 +76,7 @@ class Graph:
     def save(self, path: StrOrBytesPath) -> None:
         """Writes the graph to `path` as a snapshot, complete or not at all."""
     @classmethod
-    def load(cls, path: StrOrBytesPath) -> Self:
+    def load(cls, path: StrOrBytesPath, *, threads: _Threads = None) -> Self:
         """The graph saved at `path`, mapped read-only."""
     def names(self) -> list[str]:
         """Every node's name, in node order."""
