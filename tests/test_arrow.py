@@ -702,3 +702,18 @@ def test_threads_share_a_table():
     for t in threads:
         t.join()
     assert results == [True] * 4
+
+
+def test_dictionary_values_read_by_index_stay_within_their_rows():
+    # Values read by index (a dictionary larger than its batch) are checked
+    # against the first of the dictionary's offsets as well as its last: an
+    # offset before it would read bytes that are no value's.
+    import struct
+
+    blob = b"ab" + b"z" * 30
+    for bad in (-24, -(2**30)):
+        offsets = pa.py_buffer(struct.pack("<4i", 0, 1, bad, 2))
+        dictionary = pa.Array.from_buffers(pa.string(), 3, [None, offsets, pa.py_buffer(blob)])
+        column = pa.DictionaryArray.from_arrays(pa.array([2], pa.int32()), dictionary)
+        with pytest.raises(ValueError, match="out of order"):
+            Graph.from_arrow(pa.table({"source": column, "target": pa.array(["t"])}))

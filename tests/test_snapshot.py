@@ -332,3 +332,33 @@ def test_loading_on_threads_reports_what_one_thread_reports(tmp_path, threads):
         Graph.load(path, threads=threads)
     with pytest.raises(TypeError):
         Graph.load(path, threads="2")
+
+
+def test_save_keeps_what_the_caller_had(tmp_path):
+    g = Graph(EDGES)
+    # The permissions of the file replaced.
+    private = tmp_path / "private.lhg"
+    private.write_bytes(b"old")
+    os.chmod(private, 0o600)
+    g.save(private)
+    assert stat.S_IMODE(os.stat(private).st_mode) == 0o600 and Graph.load(private) == g
+    # A file name at the system's limit: the temporary file has a short name
+    # of its own.
+    long_name = tmp_path / ("n" * 250)
+    g.save(long_name)
+    g.save(long_name)
+    assert Graph.load(long_name) == g
+    # A dangling link: the file it names is made, the link stays.
+    link = tmp_path / "link.lhg"
+    link.symlink_to("made.lhg")
+    g.save(link)
+    assert link.is_symlink() and Graph.load(tmp_path / "made.lhg") == g
+    assert sorted(os.listdir(tmp_path)) == sorted(["private.lhg", "n" * 250, "link.lhg", "made.lhg"])
+
+
+def test_loading_a_pipe_is_refused_at_once(tmp_path):
+    fifo = tmp_path / "fifo"
+    os.mkfifo(fifo)
+    # No writer ever comes: the open must not wait for one.
+    with pytest.raises(ValueError, match="not a regular file"):
+        Graph.load(fifo)

@@ -148,6 +148,7 @@ class Strings {
     const std::int64_t last = offset(end);
     const std::int64_t lo = offset(begin_);
     const std::int64_t hi = offset(begin_ + static_cast<std::uint64_t>(count));
+    start_ = lo;
     end_ = hi;
     if (lo < 0 || hi < lo || last < hi) {
       fail(Fault::kValue, what + ": offsets " + std::to_string(lo) + " to " + std::to_string(hi) +
@@ -168,11 +169,13 @@ class Strings {
     if (layout_ == Layout::kView) {
       bytes = view(p, unit);
     } else {
-      // Each offset at least the one before it, and none past the last
-      // row's: a row reads no byte that the rows read do not cover.
+      // Each offset at least the one before it, and both within the first
+      // and the last row's: a row reads no byte that the rows read do not
+      // cover, whether the rows are read in order or (a dictionary's
+      // values) by index.
       const std::int64_t lo = offset(p);
       const std::int64_t hi = offset(p + 1);
-      if (hi < lo || hi > end_) {
+      if (lo < start_ || hi < lo || hi > end_) {
         fail(Fault::kValue, where(unit) + ": offsets " + std::to_string(lo) + " to " + std::to_string(hi) +
                                 " out of order");
       }
@@ -222,7 +225,8 @@ class Strings {
   const void* valid_ = nullptr;
   std::uint64_t begin_ = 0;  // physical index of the first row read
   const void* offsets_ = nullptr;
-  std::int64_t end_ = 0;  // the offset where the rows read end
+  std::int64_t start_ = 0;  // the offset where the rows read start
+  std::int64_t end_ = 0;    // the offset where the rows read end
   const char* data_ = nullptr;
   bool ascii_ = false;
   const void* views_ = nullptr;

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "graph/failure.h"
+#include "graph/interrupt.h"
 
 namespace lhg {
 namespace {
@@ -249,7 +250,9 @@ std::vector<std::uint64_t> NameTable::own_index(const NameTable& names, std::uin
   const unsigned shift = shift_for(capacity);
   const std::size_t mask = capacity - 1;
   std::vector<std::uint64_t> slots(capacity, kEmptySlot);
+  Poller poller;
   for (std::size_t id = 0; id < names.size(); ++id) {
+    poller.tick();
     const std::uint64_t tag = tag_of(hash_bytes(names.name(static_cast<NodeId>(id)), seed));
     std::size_t i = home(tag, shift);
     while (slots[i] != kEmptySlot) i = (i + 1) & mask;

@@ -211,7 +211,11 @@ class SectionWriter {
 
 std::uint64_t total_name_bytes(const Graph& graph) {
   std::uint64_t total = 0;
-  for (NodeId v = 0; v < graph.node_count(); ++v) total += graph.name(v).size();
+  Poller poller;
+  for (NodeId v = 0; v < graph.node_count(); ++v) {
+    total += graph.name(v).size();
+    poller.tick();
+  }
   return total;
 }
 
@@ -371,10 +375,15 @@ class FileSink : public SnapshotSink {
 // unless kept.
 class TemporaryFile {
  public:
-  explicit TemporaryFile(const std::string& path) {
+  // Beside `target` (a short name of its own in the same directory, so
+  // that a file name at the system's limit still leaves room for it);
+  // failures are reported against `shown`, the path the caller gave.
+  TemporaryFile(const std::string& target, const std::string& shown) {
     std::random_device device;
+    const std::size_t slash = target.rfind('/');
+    const std::string directory = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
     for (int attempt = 0;; ++attempt) {
-      name_ = path + ".tmp-" + std::to_string(device() % 100000000u);
+      name_ = directory + ".lhg-" + std::to_string(device() % 100000000u) + ".tmp";
       const int fd = ::open(name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
       if (fd >= 0) {
         fd_ = fd;
@@ -386,7 +395,7 @@ class TemporaryFile {
       }
       // Reported against the path asked for: the temporary name means
       // nothing to the caller.
-      if (errno != EEXIST || attempt > 100) throw FileFailure(errno, path);
+      if (errno != EEXIST || attempt > 100) throw FileFailure(errno, shown);
     }
   }
   ~TemporaryFile() {
@@ -402,8 +411,8 @@ class TemporaryFile {
     fd_ = -1;
     if (::close(fd) != 0 && errno != EINTR) throw FileFailure(errno, path);
   }
-  void rename_to(const std::string& path) {
-    if (::rename(name_.c_str(), path.c_str()) != 0) throw FileFailure(errno, path);
+  void rename_to(const std::string& target, const std::string& shown) {
+    if (::rename(name_.c_str(), target.c_str()) != 0) throw FileFailure(errno, shown);
     kept_ = true;
   }
 
@@ -419,7 +428,7 @@ bool looks_like_snapshot(std::string_view head) noexcept {
   return head.size() >= sizeof kSnapshotMagic && std::memcmp(head.data(), kSnapshotMagic, sizeof kSnapshotMagic) == 0;
 }
 
-std::size_t snapshot_size(const Graph& graph) noexcept {
+std::size_t snapshot_size(const Graph& graph) {
   return layout_of(graph.node_count(), graph.edge_count(), total_name_bytes(graph), index_slots_for(graph.node_count()))
       .total;
 }
@@ -548,20 +557,42 @@ void write_in_place(const Graph& graph, const std::string& path) {
 
 }  // namespace
 
-void save_snapshot(const Graph& graph, const std::string& path) {
-  // A regular file is replaced whole where it lies, through any symbolic
-  // links to it; anything else that exists is written in place.
-  std::string target = path;
-  struct stat info;
-  if (::stat(path.c_str(), &info) == 0) {
-    if (S_ISDIR(info.st_mode)) throw FileFailure(EISDIR, path);
-    if (!S_ISREG(info.st_mode)) return write_in_place(graph, path);
-    if (char* real = ::realpath(path.c_str(), nullptr)) {
-      target = real;
-      std::free(real);
+namespace {
+
+// Where a save's bytes go for `path`: the path itself, or, when it is a
+// symbolic link (a chain of them, dangling or not), the path the last one
+// names, so that the link stays and leads to the new file.
+std::string link_target(const std::string& path) {
+  std::string at = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat info;
+    if (::lstat(at.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return at;
+    std::string next(static_cast<std::size_t>(info.st_size > 0 ? info.st_size : 4096), '\0');
+    const ssize_t got = ::readlink(at.c_str(), next.data(), next.size());
+    if (got < 0) return at;
+    next.resize(static_cast<std::size_t>(got));
+    if (next.empty() || next.front() != '/') {
+      const std::size_t slash = at.rfind('/');
+      if (slash != std::string::npos) next = at.substr(0, slash + 1) + next;
     }
+    at = std::move(next);
   }
-  TemporaryFile file(target);
+  throw FileFailure(ELOOP, path);
+}
+
+}  // namespace
+
+void save_snapshot(const Graph& graph, const std::string& path) {
+  // A regular file is replaced whole where it lies, keeping its
+  // permissions, through any symbolic links to it; anything else that
+  // exists is written in place.
+  const std::string target = link_target(path);
+  struct stat info;
+  const bool exists = ::stat(target.c_str(), &info) == 0;
+  if (exists && S_ISDIR(info.st_mode)) throw FileFailure(EISDIR, path);
+  if (exists && !S_ISREG(info.st_mode)) return write_in_place(graph, path);
+  TemporaryFile file(target, path);
+  if (exists && ::fchmod(file.fd(), info.st_mode & 07777) != 0) throw FileFailure(errno, path);
   FileSink sink(file.fd(), path);
   char header[kSnapshotHeaderBytes];
   write_snapshot(graph, sink, header);
@@ -570,7 +601,7 @@ void save_snapshot(const Graph& graph, const std::string& path) {
   sink.write_all(header, sizeof header);
   if (::fsync(file.fd()) != 0 && errno != EINVAL && errno != EROFS) throw FileFailure(errno, path);
   file.close(path);
-  file.rename_to(target);
+  file.rename_to(target, path);
 }
 
 Graph read_snapshot(SnapshotBytes bytes, Threads threads) {
@@ -709,16 +740,26 @@ Graph read_snapshot(SnapshotBytes bytes, Threads threads) {
   std::vector<std::string_view> names;
   names.reserve(n);
   const char* name_bytes = bytes.data + layout.offset[1];
-  for (std::size_t v = 0; v < n; ++v) names.emplace_back(name_bytes + ends[v], ends[v + 1] - ends[v]);
+  {
+    Poller poller;
+    for (std::size_t v = 0; v < n; ++v) {
+      names.emplace_back(name_bytes + ends[v], ends[v + 1] - ends[v]);
+      poller.tick();
+    }
+  }
   NameTable table = NameTable::adopt(std::move(names), index, h.seed);
   return Graph::adopt(std::move(table), rows, std::move(bytes.owner));
 }
 
 Graph load_snapshot(const std::string& path, Threads threads) {
+  // Without blocking: a pipe's open would wait for a writer, deaf to
+  // Ctrl-C, and a pipe is refused just after anyway.
   int raw;
-  do {
-    raw = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (raw < 0 && errno == EINTR);
+  for (;;) {
+    raw = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (raw >= 0 || errno != EINTR) break;
+    check_interrupt();
+  }
   if (raw < 0) throw FileFailure(errno, path);
   FileDescriptor fd(raw);
   struct stat info;
@@ -745,7 +786,14 @@ SnapshotBytes copy_snapshot_bytes(const char* data, std::size_t size) {
     std::uint64_t words[kAlign / 8];
   };
   std::shared_ptr<Block[]> copy(new Block[std::max<std::size_t>(words / (kAlign / 8), 1)]);
-  if (size > 0) std::memcpy(copy.get(), data, size);
+  auto* at_copy = reinterpret_cast<char*>(copy.get());
+  Poller poller;
+  constexpr std::size_t kPiece = std::size_t{1} << 20;
+  for (std::size_t at = 0; at < size; at += kPiece) {
+    const std::size_t piece = std::min(kPiece, size - at);
+    std::memcpy(at_copy + at, data + at, piece);
+    poller.tick(piece / 16);
+  }
   const char* at = reinterpret_cast<const char*>(copy.get());
   return {at, size, std::move(copy)};
 }

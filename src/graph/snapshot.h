@@ -64,7 +64,7 @@ inline constexpr char kSnapshotMagic[8] = {'\x89', 'L', 'H', 'G', '\r', '\n', '\
 bool looks_like_snapshot(std::string_view head) noexcept;
 
 // The bytes a snapshot of `graph` takes.
-std::size_t snapshot_size(const Graph& graph) noexcept;
+std::size_t snapshot_size(const Graph& graph);
 
 // Where a snapshot is written to, in order, front to back.
 class SnapshotSink {

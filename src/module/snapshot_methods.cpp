@@ -113,17 +113,19 @@ PyObject* graph_reduce_ex(PyObject* self, PyObject*) { return graph_reduce(self,
 PyObject* graph_from_snapshot(PyObject* cls, PyObject* data) {
   return guarded([&]() -> PyObject* {
     PyTypeObject* type = graph_class(cls);
-    Py_buffer view;
-    if (PyObject_GetBuffer(data, &view, PyBUF_SIMPLE) != 0) throw PythonError{};
-    SnapshotBytes bytes;
-    try {
-      bytes = copy_snapshot_bytes(static_cast<const char*>(view.buf), static_cast<std::size_t>(view.len));
-    } catch (...) {
-      PyBuffer_Release(&view);
-      throw;
-    }
-    PyBuffer_Release(&view);
-    return new_graph_object(type, released(Threads{}, [&](Threads) { return read_snapshot(std::move(bytes)); }))
+    // The buffer stays exported, so unchanged and in place, while it is
+    // copied with the lock released.
+    struct Exported {
+      Py_buffer view{};  // obj NULL until exported: releasing it then does nothing
+      ~Exported() { PyBuffer_Release(&view); }
+    };
+    Exported exported;
+    if (PyObject_GetBuffer(data, &exported.view, PyBUF_SIMPLE) != 0) throw PythonError{};
+    const auto* at = static_cast<const char*>(exported.view.buf);
+    const auto size = static_cast<std::size_t>(exported.view.len);
+    return new_graph_object(type, released(Threads{}, [&](Threads) {
+             return read_snapshot(copy_snapshot_bytes(at, size));
+           }))
         .release();
   });
 }

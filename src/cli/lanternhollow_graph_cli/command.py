@@ -332,7 +332,14 @@ def read_graph(path, header):
         if header:
             raise InputError(f"--header: {label} is a snapshot, which has no header line")
         try:
-            return Graph.load(path), "loaded"
+            g = Graph.load(path)
+            # Loading checks what every query relies on; whether each node's
+            # incoming row matches the outgoing rows, which betweenness relies
+            # on, it checks the first time betweenness runs. A sample of no
+            # sources runs that check alone, before any of the report goes
+            # out.
+            g.sampled_betweenness(0)
+            return g, "loaded"
         except ValueError as exc:
             raise InputError(f"{label}: {exc}") from None
         except OSError as exc:

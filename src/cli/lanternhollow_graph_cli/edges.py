@@ -4,6 +4,7 @@ import gzip
 import io
 import os
 import sys
+import zlib
 
 
 class InputError(Exception):
@@ -53,6 +54,8 @@ def _parse(raw, label, header=False):
                 text = line.decode("utf-8")
             except UnicodeDecodeError:
                 raise InputError(f"{label}, line {number}: not valid UTF-8 text") from None
+            if "\x00" in text:
+                raise InputError(f"{label}, line {number}: NUL byte")
             if number == 1:
                 text = text.removeprefix("\ufeff")
             text = text.rstrip("\r\n")
@@ -65,8 +68,9 @@ def _parse(raw, label, header=False):
             if not source or not target:
                 raise InputError(f"{label}, line {number}: empty name")
             edges.append((source, target))
-    except (OSError, EOFError) as exc:
-        # gzip reports a damaged or truncated stream only while reading.
+    except (OSError, EOFError, zlib.error) as exc:
+        # gzip reports a damaged or truncated stream only while reading, and
+        # a damaged deflate stream as zlib's own error.
         where = f" after line {number}" if number else ""
         raise InputError(f"cannot read {label}{where}: {exc}") from None
     return edges
