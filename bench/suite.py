@@ -719,6 +719,10 @@ def main(argv=None):
     parser.add_argument("--output", default=os.path.join(HERE, "results.md"), help="Markdown table path")
     parser.add_argument("--chart", default=os.path.join(HERE, "results.png"), help="PNG chart path")
     args = parser.parse_args(argv)
+    if args.only == ["read"]:
+        from bench import read  # reading files: a table of its own (bench/read.py)
+
+        return read.main(["--rounds", str(args.repeats)] if args.repeats else [])
     if args.graph is None:
         args.graph = ["debian"] if args.quick else ["debian", "synthetic"] if args.only == ["built"] else ["all"]
     if "all" in args.graph:

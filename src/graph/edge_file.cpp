@@ -8,8 +8,10 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "graph/inflate.h"
+#include "graph/interning.h"
 #include "graph/interrupt.h"
 
 namespace lhg {
@@ -173,14 +175,17 @@ class ProbedSource final : public ByteSource {
 };
 
 // The lines of the file, parsed as they arrive, their pairs added to the
-// edge list. Text arrives at the end of one buffer; complete lines are
-// parsed where they lie, and the incomplete last one moves to the front
-// when the room behind it runs short, so only a line that spans two reads
-// is ever copied.
+// edge list (or handed to the interning thread). Text arrives at the end of
+// one buffer; complete lines are parsed where they lie, and the incomplete
+// last one moves to the front when the room behind it runs short, so only a
+// line that spans two reads is ever copied. The names handed over are views
+// of the buffer: the interning thread is drained before the buffer moves.
 class EdgeLines final : public ByteSink {
  public:
-  EdgeLines(EdgeList& edges, const EdgeFileFormat& format)
+  EdgeLines(EdgeList& edges, std::uint64_t seed, InterningThread* interner, const EdgeFileFormat& format)
       : edges_(edges),
+        seed_(seed),
+        interner_(interner),
         delimiter_(format.delimiter),
         comment_(format.comment),
         buffer_(std::make_unique_for_overwrite<char[]>(kCapacity)),
@@ -214,7 +219,15 @@ class EdgeLines final : public ByteSink {
     edges_.add(pair.source, pair.target);
   }
   void add_pending() {
+    if (interner_ != nullptr) {
+      interner_->drain();
+      return;
+    }
     while (added_ < pushed_) add_oldest();
+  }
+  NameKey key(const char* begin, const char* end) const noexcept {
+    const std::string_view bytes(begin, static_cast<std::size_t>(end - begin));
+    return {bytes, hash_bytes(bytes, seed_)};
   }
   [[noreturn]] void bad_line(const char* what) const {
     throw BadEdgeFile("line " + std::to_string(lines_) + ": " + what, true);
@@ -225,7 +238,9 @@ class EdgeLines final : public ByteSink {
     NameKey target;
   };
 
-  EdgeList& edges_;
+  EdgeList& edges_;  // moved into the interning thread while there is one: only its names' hints are read here
+  const std::uint64_t seed_;
+  InterningThread* interner_;
   const std::string delimiter_;
   const std::string comment_;
   std::unique_ptr<char[]> buffer_;
@@ -383,11 +398,14 @@ void EdgeLines::line(const char* begin, const char* end, bool plain) {
   strip_whitespace(source_begin, source_end);
   strip_whitespace(target_begin, target_end);
   if (source_begin == source_end || target_begin == target_end) bad_line("empty name");
-  push(edges_.key({source_begin, static_cast<std::size_t>(source_end - source_begin)}),
-       edges_.key({target_begin, static_cast<std::size_t>(target_end - target_begin)}));
+  push(key(source_begin, source_end), key(target_begin, target_end));
 }
 
 void EdgeLines::push(NameKey source, NameKey target) {
+  if (interner_ != nullptr) {
+    interner_->add(source, target);
+    return;
+  }
   const std::size_t k = pushed_++;
   ring_[k % kRing] = {source, target};
   const NameTable& names = edges_.names();
@@ -408,12 +426,51 @@ void EdgeLines::push(NameKey source, NameKey target) {
   if (pushed_ - added_ > kLag) add_oldest();
 }
 
+// Runs the interrupt check in force with the interning thread drained
+// first, as the conversion of a Python list does (convert.cpp): a signal
+// handler may fork, and a child must find every pair handed over added.
+struct DrainFirst {
+  InterningThread* interner;
+  const ThreadCheck* check;
+  static void poll(void* self) {
+    const auto* d = static_cast<DrainFirst*>(self);
+    d->interner->drain();
+    d->check->previous();
+    d->interner->after_foreign_code();
+  }
+};
+
 // Reads the file through, gzip or text.
-EdgeList read_edges_from(FdSource& source, const EdgeFileFormat& format) {
+EdgeList read_edges_from(FdSource& source, const EdgeFileFormat& format, Threads threads) {
   EdgeList edges;
-  edges.use_own_hashes();
+  const std::uint64_t seed = process_seed();
+  edges.use_own_hashes(seed);
   {
-    EdgeLines lines(edges, format);
+    std::optional<InterningThread> interner;
+    if (threads.count > 1) {
+      interner.emplace(edges);
+      if (!interner->start()) interner.reset();
+    }
+    DrainFirst drain_first{interner ? &*interner : nullptr, nullptr};
+    std::optional<ThreadCheck> check;
+    if (interner) {
+      check.emplace(&DrainFirst::poll, &drain_first);
+      drain_first.check = &*check;
+    }
+    EdgeLines lines(edges, seed, interner ? &*interner : nullptr, format);
+    // On the way out with a failure too, the interning thread finishes
+    // with the views of the lines' buffer before the buffer goes.
+    struct Drained {
+      InterningThread* interner;
+      ~Drained() {
+        if (interner == nullptr) return;
+        try {
+          interner->drain();
+        } catch (...) {
+          // The failure already on its way out is the one reported.
+        }
+      }
+    } const drained{interner ? &*interner : nullptr};
     unsigned char probe[kProbeBytes];
     std::size_t probed = 0;
     while (probed < 2) {
@@ -461,7 +518,7 @@ void strip_whitespace(const char*& begin, const char*& end) noexcept {
   end = reinterpret_cast<const char*>(e);
 }
 
-EdgeList read_edge_file(const char* path, const EdgeFileFormat& format) {
+EdgeList read_edge_file(const char* path, const EdgeFileFormat& format, Threads threads) {
   int fd = -1;
   for (;;) {
     fd = ::open(path, O_RDONLY | O_CLOEXEC);
@@ -471,12 +528,12 @@ EdgeList read_edge_file(const char* path, const EdgeFileFormat& format) {
   }
   const Descriptor owner(fd);
   FdSource source(fd);
-  return read_edges_from(source, format);
+  return read_edges_from(source, format, threads);
 }
 
-EdgeList read_edge_stream(int fd, const EdgeFileFormat& format) {
+EdgeList read_edge_stream(int fd, const EdgeFileFormat& format, Threads threads) {
   FdSource source(fd);
-  return read_edges_from(source, format);
+  return read_edges_from(source, format, threads);
 }
 
 }  // namespace lhg

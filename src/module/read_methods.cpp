@@ -10,6 +10,7 @@
 #include "graph/edge_file.h"
 #include "graph/graph.h"
 #include "module/binding.h"
+#include "module/concurrent.h"
 #include "module/errors.h"
 #include "module/graph_methods.h"
 #include "module/graph_object.h"
@@ -17,8 +18,8 @@
 namespace lhg::py {
 namespace {
 
-constexpr const char* kReadParams[] = {"path", "delimiter", "comment"};
-constexpr Signature kRead{"Graph.read", kReadParams, 3, 1, 2};
+constexpr const char* kReadParams[] = {"path", "delimiter", "comment", "threads"};
+constexpr Signature kRead{"Graph.read", kReadParams, 4, 1, 3};
 
 bool is_dash(PyObject* path) {
   if (PyUnicode_Check(path)) return PyUnicode_CompareWithASCIIString(path, "-") == 0;
@@ -112,17 +113,18 @@ std::string comment_argument(PyObject* obj) {
 PyObject* graph_read(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&] {
     auto* type = reinterpret_cast<PyTypeObject*>(cls);
-    const auto arg = bind<3>(kRead, args, nargs, kwnames);
+    const auto arg = bind<4>(kRead, args, nargs, kwnames);
     PyObject* path = arg[0];
     const bool from_stdin = is_dash(path);
     const Ref bytes = path_bytes(path);
     EdgeFileFormat format;
     format.delimiter = delimiter_argument(arg[1]);
     format.comment = comment_argument(arg[2]);
+    const Threads threads = threads_argument(arg[3]);
     const char* file = PyBytes_AS_STRING(bytes.get());
     try {
       Graph graph = released(Threads{}, [&](Threads) {
-        return build_graph(from_stdin ? read_edge_stream(0, format) : read_edge_file(file, format));
+        return build_graph(from_stdin ? read_edge_stream(0, format, threads) : read_edge_file(file, format, threads));
       });
       return new_graph_object(type, std::move(graph)).release();
     } catch (const FileError& failure) {
