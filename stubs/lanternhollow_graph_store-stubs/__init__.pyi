@@ -18,6 +18,7 @@ use; N: at most N). No result's bits depend on it.
 """
 
 from collections.abc import Iterable, Sequence
+from os import PathLike
 from typing import SupportsIndex
 
 from typing_extensions import Self, disjoint_base
@@ -41,6 +42,16 @@ class Graph:
     """
 
     def __new__(cls, edges: _Pairs) -> Self: ...
+    @classmethod
+    def read(
+        cls,
+        path: str | bytes | PathLike[str] | PathLike[bytes],
+        *,
+        delimiter: str | None = None,
+        comment: str | None = "#",
+        threads: _Threads = None,
+    ) -> Self:
+        """The graph of an edge-list file (gzip recognised by its first bytes; "-" reads standard input)."""
     @property
     def node_count(self) -> int: ...
     @property
