@@ -346,7 +346,9 @@ void EdgeLines::check_text(const char* begin, const char* end) {
 // byte outside ASCII.
 void EdgeLines::line(const char* begin, const char* end, bool plain) {
   ++lines_;
-  poller_.tick();
+  // A unit of polling work per line and per 32 bytes of it: a file of long
+  // lines still answers Ctrl-C.
+  poller_.tick(1 + static_cast<std::size_t>(end - begin) / 32);
   if (static_cast<std::size_t>(end - begin) > kMaxLineBytes) bad_line("longer than 1 MiB");
   if (!plain) {
     check_text(begin, end);
