@@ -85,6 +85,15 @@ std::size_t space_before(const unsigned char* begin, const unsigned char* end) n
   return space_at(end - 3, end) == 3 ? 3 : 0;
 }
 
+// A byte that is neither whitespace nor part of a character outside ASCII:
+// a name that starts and ends with one has nothing to strip.
+bool solid(char c) noexcept { return c > 0x20 && c < 0x7F; }
+
+void trim(const char*& begin, const char*& end) noexcept {
+  if (begin < end && solid(*begin) && solid(end[-1])) return;
+  strip_whitespace(begin, end);
+}
+
 // The text of a delimiter for the message of a line without one.
 std::string delimiter_text(const std::string& delimiter) {
   if (delimiter.empty()) return "a tab or a comma";
@@ -356,10 +365,12 @@ void EdgeLines::line(const char* begin, const char* end, bool plain) {
   }
   while (end > begin && end[-1] == '\r') --end;
   // Blank: nothing but whitespace.
-  const char* first = begin;
-  const char* last = end;
-  strip_whitespace(first, last);
-  if (first == last) return;
+  if (begin == end || !solid(*begin)) {
+    const char* first = begin;
+    const char* last = end;
+    strip_whitespace(first, last);
+    if (first == last) return;
+  }
   if (!comment_.empty() && static_cast<std::size_t>(end - begin) >= comment_.size() &&
       std::memcmp(begin, comment_.data(), comment_.size()) == 0) {
     return;
@@ -397,8 +408,8 @@ void EdgeLines::line(const char* begin, const char* end, bool plain) {
   const char* source_end = split - (delimiter_.empty() ? 1 : delimiter_.size());
   const char* target_begin = split;
   const char* target_end = field_end != nullptr ? field_end : end;
-  strip_whitespace(source_begin, source_end);
-  strip_whitespace(target_begin, target_end);
+  trim(source_begin, source_end);
+  trim(target_begin, target_end);
   if (source_begin == source_end || target_begin == target_end) bad_line("empty name");
   push(key(source_begin, source_end), key(target_begin, target_end));
 }
