@@ -274,14 +274,15 @@ void EdgeLines::commit(std::size_t n) {
     at = newline + 1;
     if (!plain) unusual_ = const_cast<char*>(find_unusual(at, end_));
   }
-  // The names of pending pairs lie in the buffer, which may move next.
-  add_pending();
   begin_ = at;
   if (static_cast<std::size_t>(end_ - begin_) > kMaxLineBytes) {
     ++lines_;
     bad_line("longer than 1 MiB");
   }
   if (room_size() < kChunk) {
+    // The names of pending pairs lie in the buffer, which moves now; until
+    // then, bytes arrive only behind them.
+    add_pending();
     const std::size_t tail = static_cast<std::size_t>(end_ - begin_);
     const std::size_t unusual = static_cast<std::size_t>(unusual_ - begin_);
     std::memmove(buffer_.get(), begin_, tail);
@@ -304,9 +305,9 @@ void EdgeLines::write(const unsigned char* bytes, std::size_t size) {
 void EdgeLines::finish() {
   if (end_ > begin_) {
     line(begin_, end_, end_ <= unusual_);
-    add_pending();
     begin_ = end_;
   }
+  add_pending();
 }
 
 // A NUL byte, or text that is not UTF-8 as Python's strict decoder reads
