@@ -128,7 +128,15 @@ std::uint32_t crc_by_tables(std::uint32_t c, const unsigned char* bytes, std::si
   return static_cast<std::uint32_t>(_mm_extract_epi32(_mm_xor_si128(x, r), 1));
 }
 
-const bool kHasFolding = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+// Asked once, on first use: by then the features are known whatever order
+// the library's initialisers ran in.
+bool has_folding() noexcept {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+  }();
+  return has;
+}
 #endif
 
 }  // namespace
@@ -136,7 +144,7 @@ const bool kHasFolding = __builtin_cpu_supports("pclmul") && __builtin_cpu_suppo
 std::uint32_t crc32(std::uint32_t crc, const unsigned char* bytes, std::size_t size) noexcept {
   std::uint32_t c = ~crc;
 #if defined(__x86_64__)
-  if (size >= 64 && kHasFolding) {
+  if (size >= 64 && has_folding()) {
     const std::size_t whole = size & ~std::size_t{15};
     c = crc_by_folding(c, bytes, whole);
     bytes += whole;
