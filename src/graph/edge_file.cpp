@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -36,6 +37,25 @@ std::uint64_t load64(const char* p) noexcept {
 
 // Non-zero if any of the eight bytes is NUL or not ASCII.
 std::uint64_t unusual_bytes(std::uint64_t w) noexcept { return (w | ((w - kOnes) & ~w)) & kHighs; }
+
+// The first `c` in [p, end), or nullptr: eight bytes a step, inline. The
+// spans searched are a line or a field, a few dozen bytes, for which a call
+// of the library's search costs more than the search.
+[[gnu::always_inline]] inline const char* find_byte(const char* p, const char* end, char c) noexcept {
+  const std::uint64_t pattern = kOnes * static_cast<unsigned char>(c);
+  while (end - p >= 8) {
+    const std::uint64_t w = load64(p) ^ pattern;
+    // The lowest byte flagged is the first zero byte exactly: a borrow
+    // only ever flags bytes above a zero one.
+    const std::uint64_t zero = (w - kOnes) & ~w & kHighs;
+    if (zero != 0) return p + (std::countr_zero(zero) >> 3);
+    p += 8;
+  }
+  for (; p < end; ++p) {
+    if (*p == c) return p;
+  }
+  return nullptr;
+}
 
 // The first byte of [p, end) that is NUL or not ASCII, or end. Lines before
 // it need no check of their text.
@@ -257,6 +277,8 @@ class EdgeLines final : public ByteSink {
   char* end_;       // the end of the bytes received
   char* unusual_;   // the first byte at or after begin_ that is NUL or not ASCII, or end_
   std::uint64_t lines_ = 0;
+  std::string_view last_source_;  // in the buffer: forgotten when it moves
+  std::uint64_t last_source_hash_ = 0;
   Pair ring_[kRing];
   std::size_t pushed_ = 0;
   std::size_t added_ = 0;
@@ -268,7 +290,7 @@ void EdgeLines::commit(std::size_t n) {
   end_ += n;
   if (unusual_ == old_end) unusual_ = const_cast<char*>(find_unusual(old_end, end_));
   char* at = begin_;
-  while (char* newline = static_cast<char*>(std::memchr(at, '\n', static_cast<std::size_t>(end_ - at)))) {
+  while (char* newline = const_cast<char*>(find_byte(at, end_, '\n'))) {
     const bool plain = newline < unusual_;
     line(at, newline, plain);
     at = newline + 1;
@@ -283,6 +305,7 @@ void EdgeLines::commit(std::size_t n) {
     // The names of pending pairs lie in the buffer, which moves now; until
     // then, bytes arrive only behind them.
     add_pending();
+    last_source_ = {};
     const std::size_t tail = static_cast<std::size_t>(end_ - begin_);
     const std::size_t unusual = static_cast<std::size_t>(unusual_ - begin_);
     std::memmove(buffer_.get(), begin_, tail);
@@ -381,23 +404,23 @@ void EdgeLines::line(const char* begin, const char* end, bool plain) {
   const auto size = static_cast<std::size_t>(end - begin);
   if (delimiter_.empty()) {
     char separator = '\t';
-    split = static_cast<const char*>(std::memchr(begin, '\t', size));
+    split = find_byte(begin, end, '\t');
     if (split == nullptr) {
       separator = ',';
-      split = static_cast<const char*>(std::memchr(begin, ',', size));
+      split = find_byte(begin, end, ',');
     }
     if (split != nullptr) {
-      field_end = static_cast<const char*>(std::memchr(split + 1, separator, static_cast<std::size_t>(end - split - 1)));
+      field_end = find_byte(split + 1, end, separator);
     }
     if (split == nullptr) {
       bad_line("expected two names separated by a tab or a comma");
     }
     ++split;
   } else if (delimiter_.size() == 1) {
-    split = static_cast<const char*>(std::memchr(begin, delimiter_[0], size));
+    split = find_byte(begin, end, delimiter_[0]);
     if (split == nullptr) bad_line(("expected two names separated by " + delimiter_text(delimiter_)).c_str());
     ++split;
-    field_end = static_cast<const char*>(std::memchr(split, delimiter_[0], static_cast<std::size_t>(end - split)));
+    field_end = find_byte(split, end, delimiter_[0]);
   } else {
     split = static_cast<const char*>(::memmem(begin, size, delimiter_.data(), delimiter_.size()));
     if (split == nullptr) bad_line(("expected two names separated by " + delimiter_text(delimiter_)).c_str());
@@ -412,7 +435,14 @@ void EdgeLines::line(const char* begin, const char* end, bool plain) {
   trim(source_begin, source_end);
   trim(target_begin, target_end);
   if (source_begin == source_end || target_begin == target_end) bad_line("empty name");
-  push(key(source_begin, source_end), key(target_begin, target_end));
+  // A list names a source's targets one line after another: the source
+  // that the line before named keeps its hash.
+  const std::string_view source(source_begin, static_cast<std::size_t>(source_end - source_begin));
+  if (source != last_source_) {
+    last_source_ = source;
+    last_source_hash_ = hash_bytes(source, seed_);
+  }
+  push({source, last_source_hash_}, key(target_begin, target_end));
 }
 
 void EdgeLines::push(NameKey source, NameKey target) {
