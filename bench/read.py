@@ -243,14 +243,36 @@ def render(results, args):
     return "\n".join(lines) + "\n"
 
 
+BEFORE = "## Questions on a built graph"  # bench.built rewrites everything after its heading
+
+
 def splice(existing, section):
-    """results.md with this section in place of its old one (or appended)."""
+    """results.md with this section in place of its old one, or else just
+    before the section of questions on a built graph (or at the end)."""
     head, found, rest = existing.partition(HEADING + "\n")
-    if not found:
-        return existing.rstrip("\n") + "\n\n" + section
+    if found:
+        after = rest.find("\n## ")
+        tail = rest[after + 1:] if after >= 0 else ""
+        return head + section + ("\n" + tail if tail else "")
+    head, found, rest = existing.partition(BEFORE + "\n")
+    if found:
+        return head + section + "\n" + BEFORE + "\n" + rest
+    return existing.rstrip("\n") + "\n\n" + section
+
+
+def keep_section(path, text):
+    """`text`, a results.md about to replace the one at `path`, with the
+    reading section of the old one, which only bench.read writes."""
+    try:
+        with open(path) as f:
+            old = f.read()
+    except FileNotFoundError:
+        return text
+    _, found, rest = old.partition(HEADING + "\n")
+    if not found or HEADING in text:
+        return text
     after = rest.find("\n## ")
-    tail = rest[after + 1:] if after >= 0 else ""
-    return head + section + ("\n" + tail if tail else "")
+    return splice(text, HEADING + "\n" + (rest[:after] if after >= 0 else rest).rstrip("\n") + "\n")
 
 
 def main(argv=None):

@@ -775,6 +775,9 @@ def main(argv=None):
             text = built.render_section(asked, args)
     else:
         return 1
+    from bench import read  # its section comes from its own runs and stays
+
+    text = read.keep_section(args.output, text)
     with open(args.output, "w") as f:
         f.write(text)
     if graphs and chart(graphs, args.chart):
