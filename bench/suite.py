@@ -724,6 +724,10 @@ def main(argv=None):
         # Graph.from_arrow against Graph(list): a table of its own, printed only.
         from bench import arrow
         return arrow.main(["--rounds", str(args.repeats or 7)])
+    if args.only == ["read"]:
+        from bench import read  # reading files: a table of its own (bench/read.py)
+
+        return read.main(["--rounds", str(args.repeats)] if args.repeats else [])
     if args.graph is None:
         args.graph = ["debian"] if args.quick else ["debian", "synthetic"] if args.only == ["built"] else ["all"]
     if "all" in args.graph:
@@ -776,6 +780,9 @@ def main(argv=None):
             text = built.render_section(asked, args)
     else:
         return 1
+    from bench import read  # its section comes from its own runs and stays
+
+    text = read.keep_section(args.output, text)
     with open(args.output, "w") as f:
         f.write(text)
     if graphs and chart(graphs, args.chart):

@@ -5,11 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "graph/inflate.h"
+#include "graph/interning.h"
 #include "graph/interrupt.h"
 
 namespace lhg {
@@ -34,6 +37,25 @@ std::uint64_t load64(const char* p) noexcept {
 
 // Non-zero if any of the eight bytes is NUL or not ASCII.
 std::uint64_t unusual_bytes(std::uint64_t w) noexcept { return (w | ((w - kOnes) & ~w)) & kHighs; }
+
+// The first `c` in [p, end), or nullptr: eight bytes a step, inline. The
+// spans searched are a line or a field, a few dozen bytes, for which a call
+// of the library's search costs more than the search.
+[[gnu::always_inline]] inline const char* find_byte(const char* p, const char* end, char c) noexcept {
+  const std::uint64_t pattern = kOnes * static_cast<unsigned char>(c);
+  while (end - p >= 8) {
+    const std::uint64_t w = load64(p) ^ pattern;
+    // The lowest byte flagged is the first zero byte exactly: a borrow
+    // only ever flags bytes above a zero one.
+    const std::uint64_t zero = (w - kOnes) & ~w & kHighs;
+    if (zero != 0) return p + (std::countr_zero(zero) >> 3);
+    p += 8;
+  }
+  for (; p < end; ++p) {
+    if (*p == c) return p;
+  }
+  return nullptr;
+}
 
 // The first byte of [p, end) that is NUL or not ASCII, or end. Lines before
 // it need no check of their text.
@@ -81,6 +103,15 @@ std::size_t space_before(const unsigned char* begin, const unsigned char* end) n
   if (n >= 2 && end[-2] == 0xC2) return c == 0x85 || c == 0xA0 ? 2 : 0;
   if (n < 3) return 0;
   return space_at(end - 3, end) == 3 ? 3 : 0;
+}
+
+// A byte that is neither whitespace nor part of a character outside ASCII:
+// a name that starts and ends with one has nothing to strip.
+bool solid(char c) noexcept { return c > 0x20 && c < 0x7F; }
+
+void trim(const char*& begin, const char*& end) noexcept {
+  if (begin < end && solid(*begin) && solid(end[-1])) return;
+  strip_whitespace(begin, end);
 }
 
 // The text of a delimiter for the message of a line without one.
@@ -173,14 +204,17 @@ class ProbedSource final : public ByteSource {
 };
 
 // The lines of the file, parsed as they arrive, their pairs added to the
-// edge list. Text arrives at the end of one buffer; complete lines are
-// parsed where they lie, and the incomplete last one moves to the front
-// when the room behind it runs short, so only a line that spans two reads
-// is ever copied.
+// edge list (or handed to the interning thread). Text arrives at the end of
+// one buffer; complete lines are parsed where they lie, and the incomplete
+// last one moves to the front when the room behind it runs short, so only a
+// line that spans two reads is ever copied. The names handed over are views
+// of the buffer: the interning thread is drained before the buffer moves.
 class EdgeLines final : public ByteSink {
  public:
-  EdgeLines(EdgeList& edges, const EdgeFileFormat& format)
+  EdgeLines(EdgeList& edges, std::uint64_t seed, InterningThread* interner, const EdgeFileFormat& format)
       : edges_(edges),
+        seed_(seed),
+        interner_(interner),
         delimiter_(format.delimiter),
         comment_(format.comment),
         header_(format.header),
@@ -215,7 +249,15 @@ class EdgeLines final : public ByteSink {
     edges_.add(pair.source, pair.target);
   }
   void add_pending() {
+    if (interner_ != nullptr) {
+      interner_->drain();
+      return;
+    }
     while (added_ < pushed_) add_oldest();
+  }
+  NameKey key(const char* begin, const char* end) const noexcept {
+    const std::string_view bytes(begin, static_cast<std::size_t>(end - begin));
+    return {bytes, hash_bytes(bytes, seed_)};
   }
   [[noreturn]] void bad_line(const char* what) const {
     throw BadEdgeFile("line " + std::to_string(lines_) + ": " + what, true);
@@ -226,7 +268,9 @@ class EdgeLines final : public ByteSink {
     NameKey target;
   };
 
-  EdgeList& edges_;
+  EdgeList& edges_;  // moved into the interning thread while there is one: only its names' hints are read here
+  const std::uint64_t seed_;
+  InterningThread* interner_;
   const std::string delimiter_;
   const std::string comment_;
   const bool header_;
@@ -235,6 +279,8 @@ class EdgeLines final : public ByteSink {
   char* end_;       // the end of the bytes received
   char* unusual_;   // the first byte at or after begin_ that is NUL or not ASCII, or end_
   std::uint64_t lines_ = 0;
+  std::string_view last_source_;  // in the buffer: forgotten when it moves
+  std::uint64_t last_source_hash_ = 0;
   Pair ring_[kRing];
   std::size_t pushed_ = 0;
   std::size_t added_ = 0;
@@ -246,20 +292,22 @@ void EdgeLines::commit(std::size_t n) {
   end_ += n;
   if (unusual_ == old_end) unusual_ = const_cast<char*>(find_unusual(old_end, end_));
   char* at = begin_;
-  while (char* newline = static_cast<char*>(std::memchr(at, '\n', static_cast<std::size_t>(end_ - at)))) {
+  while (char* newline = const_cast<char*>(find_byte(at, end_, '\n'))) {
     const bool plain = newline < unusual_;
     line(at, newline, plain);
     at = newline + 1;
     if (!plain) unusual_ = const_cast<char*>(find_unusual(at, end_));
   }
-  // The names of pending pairs lie in the buffer, which may move next.
-  add_pending();
   begin_ = at;
   if (static_cast<std::size_t>(end_ - begin_) > kMaxLineBytes) {
     ++lines_;
     bad_line("longer than 1 MiB");
   }
   if (room_size() < kChunk) {
+    // The names of pending pairs lie in the buffer, which moves now; until
+    // then, bytes arrive only behind them.
+    add_pending();
+    last_source_ = {};
     const std::size_t tail = static_cast<std::size_t>(end_ - begin_);
     const std::size_t unusual = static_cast<std::size_t>(unusual_ - begin_);
     std::memmove(buffer_.get(), begin_, tail);
@@ -282,9 +330,9 @@ void EdgeLines::write(const unsigned char* bytes, std::size_t size) {
 void EdgeLines::finish() {
   if (end_ > begin_) {
     line(begin_, end_, end_ <= unusual_);
-    add_pending();
     begin_ = end_;
   }
+  add_pending();
 }
 
 // A NUL byte, or text that is not UTF-8 as Python's strict decoder reads
@@ -333,7 +381,9 @@ void EdgeLines::check_text(const char* begin, const char* end) {
 // byte outside ASCII.
 void EdgeLines::line(const char* begin, const char* end, bool plain) {
   ++lines_;
-  poller_.tick();
+  // A unit of polling work per line and per 32 bytes of it: a file of long
+  // lines still answers Ctrl-C.
+  poller_.tick(1 + static_cast<std::size_t>(end - begin) / 32);
   if (static_cast<std::size_t>(end - begin) > kMaxLineBytes) bad_line("longer than 1 MiB");
   if (header_ && lines_ == 1) return;
   if (!plain) {
@@ -342,10 +392,12 @@ void EdgeLines::line(const char* begin, const char* end, bool plain) {
   }
   while (end > begin && end[-1] == '\r') --end;
   // Blank: nothing but whitespace.
-  const char* first = begin;
-  const char* last = end;
-  strip_whitespace(first, last);
-  if (first == last) return;
+  if (begin == end || !solid(*begin)) {
+    const char* first = begin;
+    const char* last = end;
+    strip_whitespace(first, last);
+    if (first == last) return;
+  }
   if (!comment_.empty() && static_cast<std::size_t>(end - begin) >= comment_.size() &&
       std::memcmp(begin, comment_.data(), comment_.size()) == 0) {
     return;
@@ -355,23 +407,23 @@ void EdgeLines::line(const char* begin, const char* end, bool plain) {
   const auto size = static_cast<std::size_t>(end - begin);
   if (delimiter_.empty()) {
     char separator = '\t';
-    split = static_cast<const char*>(std::memchr(begin, '\t', size));
+    split = find_byte(begin, end, '\t');
     if (split == nullptr) {
       separator = ',';
-      split = static_cast<const char*>(std::memchr(begin, ',', size));
+      split = find_byte(begin, end, ',');
     }
     if (split != nullptr) {
-      field_end = static_cast<const char*>(std::memchr(split + 1, separator, static_cast<std::size_t>(end - split - 1)));
+      field_end = find_byte(split + 1, end, separator);
     }
     if (split == nullptr) {
       bad_line("expected two names separated by a tab or a comma");
     }
     ++split;
   } else if (delimiter_.size() == 1) {
-    split = static_cast<const char*>(std::memchr(begin, delimiter_[0], size));
+    split = find_byte(begin, end, delimiter_[0]);
     if (split == nullptr) bad_line(("expected two names separated by " + delimiter_text(delimiter_)).c_str());
     ++split;
-    field_end = static_cast<const char*>(std::memchr(split, delimiter_[0], static_cast<std::size_t>(end - split)));
+    field_end = find_byte(split, end, delimiter_[0]);
   } else {
     split = static_cast<const char*>(::memmem(begin, size, delimiter_.data(), delimiter_.size()));
     if (split == nullptr) bad_line(("expected two names separated by " + delimiter_text(delimiter_)).c_str());
@@ -383,14 +435,24 @@ void EdgeLines::line(const char* begin, const char* end, bool plain) {
   const char* source_end = split - (delimiter_.empty() ? 1 : delimiter_.size());
   const char* target_begin = split;
   const char* target_end = field_end != nullptr ? field_end : end;
-  strip_whitespace(source_begin, source_end);
-  strip_whitespace(target_begin, target_end);
+  trim(source_begin, source_end);
+  trim(target_begin, target_end);
   if (source_begin == source_end || target_begin == target_end) bad_line("empty name");
-  push(edges_.key({source_begin, static_cast<std::size_t>(source_end - source_begin)}),
-       edges_.key({target_begin, static_cast<std::size_t>(target_end - target_begin)}));
+  // A list names a source's targets one line after another: the source
+  // that the line before named keeps its hash.
+  const std::string_view source(source_begin, static_cast<std::size_t>(source_end - source_begin));
+  if (source != last_source_) {
+    last_source_ = source;
+    last_source_hash_ = hash_bytes(source, seed_);
+  }
+  push({source, last_source_hash_}, key(target_begin, target_end));
 }
 
 void EdgeLines::push(NameKey source, NameKey target) {
+  if (interner_ != nullptr) {
+    interner_->add(source, target);
+    return;
+  }
   const std::size_t k = pushed_++;
   ring_[k % kRing] = {source, target};
   const NameTable& names = edges_.names();
@@ -411,12 +473,51 @@ void EdgeLines::push(NameKey source, NameKey target) {
   if (pushed_ - added_ > kLag) add_oldest();
 }
 
+// Runs the interrupt check in force with the interning thread drained
+// first, as the conversion of a Python list does (convert.cpp): a signal
+// handler may fork, and a child must find every pair handed over added.
+struct DrainFirst {
+  InterningThread* interner;
+  const ThreadCheck* check;
+  static void poll(void* self) {
+    const auto* d = static_cast<DrainFirst*>(self);
+    d->interner->drain();
+    d->check->previous();
+    d->interner->after_foreign_code();
+  }
+};
+
 // Reads the file through, gzip or text.
-EdgeList read_edges_from(FdSource& source, const EdgeFileFormat& format) {
+EdgeList read_edges_from(FdSource& source, const EdgeFileFormat& format, Threads threads) {
   EdgeList edges;
-  edges.use_own_hashes();
+  const std::uint64_t seed = process_seed();
+  edges.use_own_hashes(seed);
   {
-    EdgeLines lines(edges, format);
+    std::optional<InterningThread> interner;
+    if (threads.count > 1) {
+      interner.emplace(edges);
+      if (!interner->start()) interner.reset();
+    }
+    DrainFirst drain_first{interner ? &*interner : nullptr, nullptr};
+    std::optional<ThreadCheck> check;
+    if (interner) {
+      check.emplace(&DrainFirst::poll, &drain_first);
+      drain_first.check = &*check;
+    }
+    EdgeLines lines(edges, seed, interner ? &*interner : nullptr, format);
+    // On the way out with a failure too, the interning thread finishes
+    // with the views of the lines' buffer before the buffer goes.
+    struct Drained {
+      InterningThread* interner;
+      ~Drained() {
+        if (interner == nullptr) return;
+        try {
+          interner->drain();
+        } catch (...) {
+          // The failure already on its way out is the one reported.
+        }
+      }
+    } const drained{interner ? &*interner : nullptr};
     unsigned char probe[kProbeBytes];
     std::size_t probed = 0;
     while (probed < 2) {
@@ -464,7 +565,7 @@ void strip_whitespace(const char*& begin, const char*& end) noexcept {
   end = reinterpret_cast<const char*>(e);
 }
 
-EdgeList read_edge_file(const char* path, const EdgeFileFormat& format) {
+EdgeList read_edge_file(const char* path, const EdgeFileFormat& format, Threads threads) {
   int fd = -1;
   for (;;) {
     fd = ::open(path, O_RDONLY | O_CLOEXEC);
@@ -474,12 +575,12 @@ EdgeList read_edge_file(const char* path, const EdgeFileFormat& format) {
   }
   const Descriptor owner(fd);
   FdSource source(fd);
-  return read_edges_from(source, format);
+  return read_edges_from(source, format, threads);
 }
 
-EdgeList read_edge_stream(int fd, const EdgeFileFormat& format) {
+EdgeList read_edge_stream(int fd, const EdgeFileFormat& format, Threads threads) {
   FdSource source(fd);
-  return read_edges_from(source, format);
+  return read_edges_from(source, format, threads);
 }
 
 }  // namespace lhg

@@ -24,6 +24,10 @@
 #include <cstring>
 #include <memory>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "graph/interrupt.h"
 
 namespace lhg {
@@ -55,11 +59,9 @@ std::uint64_t load64(const unsigned char* p) noexcept {
   return word;
 }
 
-}  // namespace
-
-std::uint32_t crc32(std::uint32_t crc, const unsigned char* bytes, std::size_t size) noexcept {
+// The CRC register (not inverted) after `bytes`, eight at a time.
+std::uint32_t crc_by_tables(std::uint32_t c, const unsigned char* bytes, std::size_t size) noexcept {
   const auto& t = kCrcTables;
-  std::uint32_t c = ~crc;
   while (size >= 8) {
     const std::uint64_t w = load64(bytes) ^ c;
     c = t[7][w & 0xFF] ^ t[6][(w >> 8) & 0xFF] ^ t[5][(w >> 16) & 0xFF] ^ t[4][(w >> 24) & 0xFF] ^
@@ -68,7 +70,88 @@ std::uint32_t crc32(std::uint32_t crc, const unsigned char* bytes, std::size_t s
     size -= 8;
   }
   while (size-- > 0) c = t[0][(c ^ *bytes++) & 0xFF] ^ (c >> 8);
-  return ~c;
+  return c;
+}
+
+#if defined(__x86_64__)
+// The same 64 bytes a step by carry-less multiplication: four 128-bit
+// lanes are folded forward over the data, then into one, then reduced to
+// 32 bits (Gopal et al., "Fast CRC Computation for Generic Polynomials Using
+// PCLMULQDQ Instruction", Intel, 2009; the constants are those of the
+// bit-reflected gzip polynomial). Several times the speed of the tables,
+// which would otherwise cost a fifth of a gzip file's decoding. `size` is
+// at least 64 and a multiple of 16.
+[[gnu::target("pclmul,sse4.1")]] inline __m128i load(const unsigned char* p) noexcept {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+// x carried 128 bits further (by the factors k), plus the next 128 bits.
+[[gnu::target("pclmul,sse4.1")]] inline __m128i fold(__m128i x, __m128i k, __m128i next) noexcept {
+  return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x11), _mm_clmulepi64_si128(x, k, 0x00)), next);
+}
+
+[[gnu::target("pclmul,sse4.1")]] std::uint32_t crc_by_folding(std::uint32_t c, const unsigned char* bytes,
+                                                               std::size_t size) noexcept {
+  const __m128i k1k2 = _mm_set_epi64x(0x01c6e41596, 0x0154442bd4);
+  const __m128i k3k4 = _mm_set_epi64x(0x00ccaa009e, 0x01751997d0);
+  const __m128i k5 = _mm_set_epi64x(0, 0x0163cd6124);
+  const __m128i poly = _mm_set_epi64x(0x01f7011641, 0x01db710641);
+  const __m128i low32 = _mm_setr_epi32(~0, 0, ~0, 0);
+
+  __m128i x1 = _mm_xor_si128(load(bytes), _mm_cvtsi32_si128(static_cast<int>(c)));
+  __m128i x2 = load(bytes + 16);
+  __m128i x3 = load(bytes + 32);
+  __m128i x4 = load(bytes + 48);
+  bytes += 64;
+  size -= 64;
+  while (size >= 64) {
+    x1 = fold(x1, k1k2, load(bytes));
+    x2 = fold(x2, k1k2, load(bytes + 16));
+    x3 = fold(x3, k1k2, load(bytes + 32));
+    x4 = fold(x4, k1k2, load(bytes + 48));
+    bytes += 64;
+    size -= 64;
+  }
+  x1 = fold(x1, k3k4, x2);
+  x1 = fold(x1, k3k4, x3);
+  x1 = fold(x1, k3k4, x4);
+  while (size >= 16) {
+    x1 = fold(x1, k3k4, load(bytes));
+    bytes += 16;
+    size -= 16;
+  }
+  // 128 bits to 64, then Barrett's reduction to 32.
+  __m128i x = _mm_xor_si128(_mm_srli_si128(x1, 8), _mm_clmulepi64_si128(x1, k3k4, 0x10));
+  x = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x, low32), k5, 0x00), _mm_srli_si128(x, 4));
+  __m128i r = _mm_clmulepi64_si128(_mm_and_si128(x, low32), poly, 0x10);
+  r = _mm_clmulepi64_si128(_mm_and_si128(r, low32), poly, 0x00);
+  return static_cast<std::uint32_t>(_mm_extract_epi32(_mm_xor_si128(x, r), 1));
+}
+
+// Asked once, on first use: by then the features are known whatever order
+// the library's initialisers ran in.
+bool has_folding() noexcept {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+  }();
+  return has;
+}
+#endif
+
+}  // namespace
+
+std::uint32_t crc32(std::uint32_t crc, const unsigned char* bytes, std::size_t size) noexcept {
+  std::uint32_t c = ~crc;
+#if defined(__x86_64__)
+  if (size >= 64 && has_folding()) {
+    const std::size_t whole = size & ~std::size_t{15};
+    c = crc_by_folding(c, bytes, whole);
+    bytes += whole;
+    size -= whole;
+  }
+#endif
+  return ~crc_by_tables(c, bytes, size);
 }
 
 namespace {
@@ -582,6 +665,11 @@ void Inflater::codes(const Entry* literals, const Entry* distances) {
     in_end = in_end_;
     out = out_next_;
   };
+  const auto literal_entry = [literals](std::uint64_t bits) {
+    const Entry e = literals[bits & kLiteralMask];
+    if ((e.op & kLink) == 0) return e;
+    return literals[e.value + ((bits >> kLiteralRoot) & ((1u << (e.op & kExtraMask)) - 1))];
+  };
   for (;;) {
     if (static_cast<std::size_t>(out_limit_ - out) < kMaxMatch) [[unlikely]] {
       save();
@@ -599,11 +687,22 @@ void Inflater::codes(const Entry* literals, const Entry* distances) {
       note_good();
       load();
     }
-    Entry e = literals[bitbuf & kLiteralMask];
-    if ((e.op & kLink) != 0) e = literals[e.value + ((bitbuf >> kLiteralRoot) & ((1u << (e.op & kExtraMask)) - 1))];
+    Entry e = literal_entry(bitbuf);
     bitbuf >>= e.bits;
     bitcount -= e.bits;
     if ((e.op & kLiteral) != 0) {
+      *out++ = static_cast<unsigned char>(e.value);
+      // Two more literals fit in what the refill left (3 x 15 <= 56 bits);
+      // a length after them waits for the next refill.
+      e = literal_entry(bitbuf);
+      if ((e.op & kLiteral) == 0) continue;
+      bitbuf >>= e.bits;
+      bitcount -= e.bits;
+      *out++ = static_cast<unsigned char>(e.value);
+      e = literal_entry(bitbuf);
+      if ((e.op & kLiteral) == 0) continue;
+      bitbuf >>= e.bits;
+      bitcount -= e.bits;
       *out++ = static_cast<unsigned char>(e.value);
       continue;
     }

@@ -11,6 +11,7 @@
 #include "graph/graph.h"
 #include "module/binding.h"
 #include "module/convert.h"
+#include "module/concurrent.h"
 #include "module/errors.h"
 #include "module/graph_methods.h"
 #include "module/graph_object.h"
@@ -18,8 +19,8 @@
 namespace lhg::py {
 namespace {
 
-constexpr const char* kReadParams[] = {"path", "delimiter", "comment", "header"};
-constexpr Signature kRead{"Graph.read", kReadParams, 4, 1, 3};
+constexpr const char* kReadParams[] = {"path", "delimiter", "comment", "header", "threads"};
+constexpr Signature kRead{"Graph.read", kReadParams, 5, 1, 4};
 
 bool is_dash(PyObject* path) {
   if (PyUnicode_Check(path)) return PyUnicode_CompareWithASCIIString(path, "-") == 0;
@@ -113,7 +114,7 @@ std::string comment_argument(PyObject* obj) {
 PyObject* graph_read(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&] {
     auto* type = reinterpret_cast<PyTypeObject*>(cls);
-    const auto arg = bind<4>(kRead, args, nargs, kwnames);
+    const auto arg = bind<5>(kRead, args, nargs, kwnames);
     PyObject* path = arg[0];
     const bool from_stdin = is_dash(path);
     const Ref bytes = path_bytes(path);
@@ -121,10 +122,11 @@ PyObject* graph_read(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyO
     format.delimiter = delimiter_argument(arg[1]);
     format.comment = comment_argument(arg[2]);
     format.header = arg[3] != nullptr && convert("header", arg[3], to_bool);
+    const Threads threads = threads_argument(arg[4]);
     const char* file = PyBytes_AS_STRING(bytes.get());
     try {
       Graph graph = released(Threads{}, [&](Threads) {
-        return build_graph(from_stdin ? read_edge_stream(0, format) : read_edge_file(file, format));
+        return build_graph(from_stdin ? read_edge_stream(0, format, threads) : read_edge_file(file, format, threads));
       });
       return new_graph_object(type, std::move(graph)).release();
     } catch (const FileError& failure) {

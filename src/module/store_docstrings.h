@@ -216,7 +216,7 @@ inline constexpr const char kFromArrow[] =
     "reports an error. A subclass's from_arrow returns an instance of the subclass.";
 
 inline constexpr const char kRead[] =
-    "read($type, /, path, *, delimiter=None, comment='#', header=False)\n--\n\n"
+    "read($type, /, path, *, delimiter=None, comment='#', header=False, threads=None)\n--\n\n"
     "The graph of an edge-list file: exactly Graph(pairs) for the file's pairs in\n"
     "line order.\n\n"
     "One pair a line, the two names separated by a tab, or by a comma in a line\n"
@@ -232,7 +232,9 @@ inline constexpr const char kRead[] =
     "than two fields, an empty name, text that is not UTF-8, a NUL byte, more than\n"
     "1 MiB), and says where for a damaged or cut-short gzip stream; OSError for a\n"
     "file that cannot be opened or read. The file is read, parsed and interned\n"
-    "with the interpreter lock released.";
+    "with the interpreter lock released; with `threads` of 2 or more (None: as\n"
+    "LANTERNHOLLOW_GRAPH_THREADS says) the names are interned on a second thread\n"
+    "while the first reads and parses.";
 
 inline constexpr const char kEdges[] =
     "edges($self, /)\n--\n\n"

@@ -55,6 +55,17 @@ class Graph:
         hold utf8, large_utf8 or string_view strings, or a dictionary of them.
         The graph equals Graph(list(zip(sources, targets))) of the same rows.
         """
+    @classmethod
+    def read(
+        cls,
+        path: StrOrBytesPath,
+        *,
+        delimiter: str | None = None,
+        comment: str | None = "#",
+        header: bool = False,
+        threads: _Threads = None,
+    ) -> Self:
+        """The graph of an edge-list file (gzip recognised by its first bytes; "-" reads standard input)."""
     @property
     def node_count(self) -> int: ...
     @property
