@@ -322,7 +322,7 @@ def measure_size(edges, args, workdir, peers, log):
     log(f"  {info['edges']:,} edges, {info['file_bytes'] / GIB:.2f} GiB of text")
     result = {"size": edges, "file": info, "ours": {}, "peers": {}}
     limit = args.limit_gib * GIB
-    for step in ("read", "pagerank", "scc", "reach"):
+    for step in () if args.no_ours else ("read", "pagerank", "scc", "reach"):
         top = result["ours"].get("pagerank", {}).get("top")
         if step == "reach" and top is None:
             continue
@@ -338,7 +338,13 @@ def measure_size(edges, args, workdir, peers, log):
                                   for k, v in r.items() if isinstance(v, dict) and "seconds" in v))
     if os.path.exists(snapshot):
         result["snapshot_bytes"] = os.path.getsize(snapshot)
+    earlier = args.peers_from.get(str(edges), {}) if args.peers_from else {}
     for peer in peers:
+        if peer in earlier:
+            result["peers"][peer] = dict(earlier[peer], earlier=True)
+            if "stopped" in earlier[peer]:
+                args.stopped_peers[peer] = size_label(edges)
+            continue
         if peer in args.stopped_peers:
             result["peers"][peer] = {"stopped": f"not run (stopped at {args.stopped_peers[peer]})"}
             continue
@@ -400,13 +406,11 @@ def render(results, args, state, vers, command):
             f"names {info['name_bytes'] / (1 << 20):.0f} MiB; written in {_time(info.get('write_seconds', 0))}."
         )
         lines.append("")
-        lines.append("| step | time | per edge | peak | added | notes |")
-        lines.append("|---|---:|---:|---:|---:|---|")
         rows = []
         read = ours.get("read", {})
         if "stopped" in read:
             rows.append(("Graph.read", None, read["stopped"]))
-        else:
+        elif read:
             held = read["nbytes"]
             rows.append(("Graph.read", read["read"],
                          f"holds {_mem(held)}: {held / read['edges']:.1f} bytes an edge, "
@@ -429,6 +433,9 @@ def render(results, args, state, vers, command):
         if "descendants" in reach:
             rows.append(("descendants_at_depth(top)", reach["descendants"], f"{reach['descendants_found']:,} names"))
             rows.append(("ancestors_at_depth(top)", reach["ancestors"], f"{reach['ancestors_found']:,} names"))
+        if rows:
+            lines.append("| step | time | per edge | peak | added | notes |")
+            lines.append("|---|---:|---:|---:|---:|---|")
         for label, fig, note in rows:
             if fig is None:
                 lines.append(f"| {label} | — | — | — | — | {note} |")
@@ -447,6 +454,8 @@ def render(results, args, state, vers, command):
             "columns, the names numbered in one pass (polars: `unique` and a join; pyarrow: `unique` and `index_in`) and a scipy CSR matrix over the numbers. networkit, polars and pyarrow use "
             f"every CPU; a peer is stopped past {args.limit_gib:g} GiB resident or {args.peer_timeout:.0f} s, and "
             "not run at larger sizes. Ours is `Graph.read`, from the table above."
+            + (" ² measured in an earlier run on the same files (`--peers-from`)."
+               if any(p.get("earlier") for r in results for p in r["peers"].values()) else "")
         )
         lines.append("")
         sizes = [r for r in results]
@@ -455,7 +464,8 @@ def render(results, args, state, vers, command):
         row = ["ours (Graph.read)"]
         for r in sizes:
             read = r["ours"].get("read", {})
-            row.append(read.get("stopped") or f"{_time(read['read']['seconds'])}, {_mem(read['read']['peak'])}")
+            row.append(read.get("stopped") or (f"{_time(read['read']['seconds'])}, {_mem(read['read']['peak'])}"
+                                               if read else "—"))
         lines.append("| " + " | ".join(row) + " |")
         for peer in PEERS:
             if not any(peer in r["peers"] for r in sizes):
@@ -470,7 +480,8 @@ def render(results, args, state, vers, command):
                 else:
                     check = "" if (p["nodes"], p["edges"]) == (r["file"]["nodes"], r["file"]["edges"]) else \
                         f" (found {p['nodes']:,} nodes, {p['edges']:,} edges)"
-                    row.append(f"{_time(p['read']['seconds'])}, {_mem(p['read']['peak'])}{check}")
+                    row.append(f"{_time(p['read']['seconds'])}, {_mem(p['read']['peak'])}{check}"
+                               + ("²" if p.get("earlier") else ""))
             lines.append("| " + " | ".join(row) + " |")
         lines.append("")
     lines += summary(results)
@@ -528,6 +539,7 @@ def main(argv=None):
     parser.add_argument("--sizes", nargs="+", default=["4M", "100M"], help="edge counts: 4M, 100M, 250000 ...")
     parser.add_argument("--quick", action="store_true", help="1M edges only")
     parser.add_argument("--no-peers", action="store_true")
+    parser.add_argument("--no-ours", action="store_true", help="the peers alone")
     parser.add_argument("--peers", nargs="+", default=list(PEERS), choices=PEERS)
     parser.add_argument("--limit-gib", type=float, default=16.0, help="a peer is stopped past this resident set")
     parser.add_argument("--peer-timeout", type=float, default=3600.0, help="a peer is stopped past this many seconds")
@@ -535,6 +547,9 @@ def main(argv=None):
     parser.add_argument("--dir", default=None, help="where the files go (default: a temporary folder)")
     parser.add_argument("--keep", action="store_true", help="keep the files")
     parser.add_argument("--output", default=RESULTS)
+    parser.add_argument("--save-json", help="also write every figure of the run to this file")
+    parser.add_argument("--peers-from", help="take the peers' figures from an earlier run's --save-json "
+                        "(the same sizes) rather than running them again")
     parser.add_argument("--child", help=argparse.SUPPRESS)
     parser.add_argument("--file", help=argparse.SUPPRESS)
     parser.add_argument("--snapshot", help=argparse.SUPPRESS)
@@ -546,6 +561,9 @@ def main(argv=None):
     sizes = [10**6] if args.quick else [parse_size(s) for s in args.sizes]
     peers = [] if args.no_peers else [p for p in args.peers if _importable(p)]
     args.stopped_peers = {}
+    if args.peers_from:
+        with open(args.peers_from) as f:
+            args.peers_from = {str(r["size"]): r["peers"] for r in json.load(f)["results"]}
     state = machine_state()
     vers = versions()
     workdir = args.dir or tempfile.mkdtemp(prefix="lanternhollow-scale-")
@@ -564,6 +582,9 @@ def main(argv=None):
             shutil.rmtree(workdir, ignore_errors=True)
     command = "python -m bench.scale " + " ".join(argv if argv is not None else sys.argv[1:])
     text = render(results, args, state, vers, command.strip())
+    if args.save_json:
+        with open(args.save_json, "w") as f:
+            json.dump({"state": state, "versions": vers, "results": results}, f, indent=1)
     print(text)
     write_section(text, args.output)
 
