@@ -712,13 +712,18 @@ def main(argv=None):
     parser.add_argument("--once-after", type=float, default=2.0,
                         help="a call longer than this many seconds is run only once (default 2)")
     parser.add_argument("--only", nargs="*", default=[],
-                        help="run only these functions; `built` names the table of questions on a built graph "
+                        help="run only these functions; `arrow` alone compares Graph.from_arrow with "
+                             "Graph(list) on 4 million edges; `built` names the table of questions on a built graph "
                              "(which a run of it alone writes into the output file's section of its own, "
                              "keeping the rest of the file)")
     parser.add_argument("--skip-peer", nargs="*", default=[], choices=PEER_ORDER, help="leave these peers out")
     parser.add_argument("--output", default=os.path.join(HERE, "results.md"), help="Markdown table path")
     parser.add_argument("--chart", default=os.path.join(HERE, "results.png"), help="PNG chart path")
     args = parser.parse_args(argv)
+    if args.only == ["arrow"]:
+        # Graph.from_arrow against Graph(list): a table of its own, printed only.
+        from bench import arrow
+        return arrow.main(["--rounds", str(args.repeats or 7)])
     if args.graph is None:
         args.graph = ["debian"] if args.quick else ["debian", "synthetic"] if args.only == ["built"] else ["all"]
     if "all" in args.graph:

@@ -552,3 +552,276 @@ def test_svg_and_png_with_graphviz(tmp_path):
     # With --json, standard output holds only the JSON object.
     out = run(str(path), "--json", "--focus", "web", "--svg", "web.svg", cwd=tmp_path)
     assert json.loads(ok(out))["focus"]["node"] == "web" and "drew web.svg" in out.stderr.decode()
+
+
+# --- snapshots, --header, the native reading path ----------------------------------
+
+
+def report(*args, **kwargs):
+    """The JSON report, its source left out: what differs between two forms of one graph."""
+    data = json.loads(ok(run(*args, "--json", **kwargs)))
+    del data["graph"]["source"]
+    return data
+
+
+def test_snapshot_round_trip(tmp_path):
+    rng = random.Random(11)
+    edges = random_multigraph(rng)
+    path = write_edges(tmp_path / "edges.tsv", edges)
+    focus = edges[0][1]
+    args = ["--top", "0", "--focus", focus, "--build-order", "--why", edges[3][0], edges[5][1]]
+    snapshot = str(tmp_path / "graph")  # no suffix: recognised by its first bytes
+    text = ok(run(path, *args, "--save", snapshot))
+    assert f"  saved the graph as a snapshot to {snapshot} (" in text
+    assert Graph.load(snapshot) == Graph(edges)
+    assert report(snapshot, *args) == report(path, *args)
+    loaded = ok(run(snapshot, "--focus", focus))
+    assert loaded.startswith(f"Graph: {snapshot} (loaded in ") and f"({len(set(edges)):,} distinct)" in loaded
+
+    # --save after --exclude holds the graph analysed, which a snapshot can exclude from again.
+    gone = edges[0][0]
+    kept = [(s, t) for s, t in edges if gone not in (s, t)]
+    ok(run(path, "--exclude", gone, "--save", snapshot, "--json"))
+    assert Graph.load(snapshot) == Graph(kept)
+    again = [(s, t) for s, t in kept if focus not in (s, t)]
+    data = report(snapshot, "--exclude", focus, "--top", "0")
+    assert data == report(write_edges(tmp_path / "again.tsv", again), "--top", "0") | {
+        "graph": data["graph"] | {"excluded": [focus], "excluded_edges": len(kept) - len(again)}
+    } and data["graph"]["excluded"] == [focus]
+
+    # A snapshot saved over the snapshot being read, through a symbolic link that stays one.
+    os.symlink(snapshot, tmp_path / "link")
+    ok(run(snapshot, "--save", str(tmp_path / "link")))
+    assert os.path.islink(tmp_path / "link") and Graph.load(tmp_path / "link") == Graph(kept)
+    assert sorted(os.listdir(tmp_path)) == ["again.tsv", "edges.tsv", "graph", "link"]
+
+
+def test_header(tmp_path):
+    text = "source,target\n" + EDGES_CSV
+    path = bad(tmp_path, "e.csv", text)
+    assert report(path, "--header") == report(bad(tmp_path, "plain.csv", EDGES_CSV))
+    out = run(path)  # the header is read as an edge without --header
+    assert json.loads(ok(run(path, "--json")))["graph"]["nodes"] == 7
+    gz = bad(tmp_path, "e.gz", gzip.compress(b"\xff no pair, not even text\n" + EDGES_CSV.encode()))
+    assert report(gz, "--header") == report(bad(tmp_path, "plain.csv", EDGES_CSV))
+    assert report("-", "--header", stdin=text.encode()) == report(path, "--header")
+    assert out.returncode == 0
+
+
+NATIVE_NAMES = ["a", "b", "libc6", "x y", "é", "日本語", "😀", "a\u200bb", "#x", "q\x01r", "'q'", '"dq"', "\\", "a\rb"]
+
+
+def messy_file(rng):
+    """An edge-list file in every form the command reads: tabs and commas,
+    padding, comments, blank lines, Windows line ends, a byte order mark."""
+    lines = []
+    for _ in range(rng.randint(1, 120)):
+        kind = rng.random()
+        if kind < 0.05:
+            lines.append(rng.choice(["", "  ", "\t", "\u3000"]))
+        elif kind < 0.1:
+            lines.append("# " + rng.choice(NATIVE_NAMES))
+        else:
+            s, t = rng.choice(NATIVE_NAMES), rng.choice(NATIVE_NAMES)
+            pad = lambda name: rng.choice(["", " ", "\u00a0"]) + name + rng.choice(["", " ", "\u2003"])
+            line = f"{pad(s)}\t{pad(t)}" if rng.random() < 0.6 else f"{pad(s)},{pad(t)}"
+            lines.append(line + rng.choice(["", "\textra", ",x"]))
+    text = "".join(line + rng.choice(["\n", "\r\n"]) for line in lines)
+    return ("\ufeff" if rng.random() < 0.3 else "") + text
+
+
+@pytest.mark.parametrize("seed", range(6))
+def test_native_reading_agrees_with_the_list_path(tmp_path, seed, monkeypatch, capsys):
+    """The report on Graph.read's graph is the report on Graph(read_edges(...)),
+    the command's reading before it read natively."""
+    from lanternhollow_graph_cli.edges import read_edges
+
+    rng = random.Random(seed)
+    data = messy_file(rng).encode()
+    header = rng.random() < 0.5
+    if header:
+        data = b"from\tto\n" + data.removeprefix(b"\xef\xbb\xbf")
+    path = bad(tmp_path, "e.tsv", data if rng.random() < 0.5 else gzip.compress(data))
+    edges = read_edges(path, header=header)
+    if not edges:
+        return
+    names = list(dict.fromkeys(x for pair in edges for x in pair))
+    args = ["--json", "--top", "0", "--build-order"] + ["--header"] * header
+    gone = rng.choice(names)
+    kept = [x for s, t in edges if gone not in (s, t) for x in (s, t)]
+    if kept:
+        args += ["--exclude", gone]
+    args += ["--focus", rng.choice(kept or names)]
+    native = ok(run(path, *args))
+
+    class ListRead(Graph):
+        @classmethod
+        def read(cls, p, header=False):
+            return Graph(read_edges(p, header=header))
+
+    monkeypatch.setattr(command, "Graph", ListRead)
+    assert command.main([path, *args]) == 0
+    from_list = json.loads(capsys.readouterr().out)
+    native = json.loads(native)
+    for data in (native, from_list):
+        data["graph"].pop("source")
+    assert native == from_list
+
+
+# --- hostile input and a hostile environment -----------------------------------------
+
+
+def one_line_failure(out, status=2):
+    err = out.stderr.decode()
+    assert out.returncode == status, err
+    assert "Traceback" not in err and err.count("\n") == 1 and err.startswith("lanternhollow-graph: "), err
+    return err
+
+
+def test_damaged_gzip_and_long_lines(tmp_path):
+    packed = gzip.compress(b"".join(b"a%d\tb\n" % i for i in range(5000)))
+    flipped = bytearray(packed)
+    flipped[len(packed) // 2] ^= 0xFF
+    for blob in (packed[: len(packed) // 2], bytes(flipped), packed[:15]):
+        err = one_line_failure(run(bad(tmp_path, "e.gz", blob)))
+        assert "cannot read" in err and "damaged gzip stream" in err
+    # A line of 64 MiB: refused at 1 MiB, its line number given, in bounded memory.
+    huge = tmp_path / "huge.tsv"
+    with open(huge, "wb") as f:
+        f.write(b"a\tb\n")
+        for _ in range(64):
+            f.write(b"x" * (1 << 20))
+    # The peak of this process's own memory (VmHWM), not ru_maxrss, which
+    # also counts what the test process held when it forked the child.
+    script = (
+        "import re, sys; from lanternhollow_graph_cli import main; s = main(sys.argv[1:]); "
+        "peak = re.search(r'VmHWM:\\s+(\\d+)', open('/proc/self/status').read()).group(1); "
+        "print(peak, file=sys.stderr); sys.exit(s)"
+    )
+    out = subprocess.run([sys.executable, "-c", script, str(huge)], capture_output=True, timeout=120)
+    message, peak = out.stderr.decode().splitlines()
+    assert out.returncode == 2 and message.endswith("huge.tsv, line 2: longer than 1 MiB")
+    assert int(peak) < 200_000  # KiB: the interpreter, the module and a few buffers of 1 MiB
+
+
+def test_snapshot_errors(tmp_path):
+    g = Graph(EDGES)
+    g.save(tmp_path / "g.lhg")
+    whole = (tmp_path / "g.lhg").read_bytes()
+    for name, blob in [("cut", whole[:100]), ("short", whole[:-8]), ("flip", whole[:200] + b"\0" + whole[201:])]:
+        err = one_line_failure(run(bad(tmp_path, name, blob)))
+        assert err.startswith(f"lanternhollow-graph: {tmp_path / name}: ")
+    err = one_line_failure(run(str(tmp_path / "g.lhg"), "--header"))
+    assert "is a snapshot, which has no header line" in err
+    # Standard input is always an edge list: a snapshot there is no text.
+    assert "standard input, line 1" in one_line_failure(run("-", stdin=whole))
+
+
+def test_outputs_checked_before_any_analysis(tmp_path):
+    path = bad(tmp_path, "e.csv", EDGES_CSV)
+    (tmp_path / "dir").mkdir()
+    cases = [
+        (["--save", str(tmp_path / "no" / "g.lhg")], "cannot write"),
+        (["--save", str(tmp_path / "dir")], "is not a file name"),
+        (["--save", "/dev/null"], "/dev/null is not a regular file"),
+        (["--dot", str(tmp_path / "e.csv" / "x.dot")], "cannot write"),
+        (["--svg", str(tmp_path / "no" / "x.svg")], "cannot write"),
+        (["--png", ""], "is not a file name"),
+        (["--dot", "/proc/version/x"], "cannot write"),
+    ]
+    for option, message in cases:
+        out = run(path, *option)
+        assert message in one_line_failure(out) and out.stdout == b""
+    assert sorted(os.listdir(tmp_path)) == ["dir", "e.csv"]
+    assert os.path.exists("/dev/null") and not os.path.isfile("/dev/null")
+
+
+def test_full_disk_and_closed_standard_output(tmp_path):
+    path = bad(tmp_path, "e.csv", EDGES_CSV)
+    with open("/dev/full", "wb") as full:
+        for args in ([path], [path, "--json"]):
+            out = subprocess.run([sys.executable, "-m", "lanternhollow_graph_cli", *args], stdout=full,
+                                 stderr=subprocess.PIPE, timeout=60)
+            assert "cannot write standard output: No space left on device" in one_line_failure(out)
+    # --dot to a full disk, its report elsewhere; a regular file keeps what it held.
+    err = one_line_failure(run(path, "--dot", "/dev/full"))
+    assert "cannot write /dev/full: No space left on device" in err
+    closed = subprocess.run([sys.executable, "-m", "lanternhollow_graph_cli", path, "--save", str(tmp_path / "g")],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=60,
+                            preexec_fn=lambda: os.close(1))
+    assert "standard output: it is closed" in one_line_failure(closed) and not (tmp_path / "g").exists()
+    # A reader that goes away after the first line: one line, and nothing more.
+    ring = write_edges(tmp_path / "ring.tsv", [(f"r{i}", f"r{(i + 1) % 3000}") for i in range(3000)])
+    shell = subprocess.run(
+        f"{sys.executable} -m lanternhollow_graph_cli {ring} --top 0 --build-order | head -1",
+        shell=True, capture_output=True, timeout=120, executable="/bin/bash",
+    )
+    assert shell.stdout.decode().startswith("Graph: ") and shell.stdout.count(b"\n") == 1
+    assert shell.stderr.decode() == "lanternhollow-graph: cannot write standard output: Broken pipe\n"
+
+
+def test_control_characters_are_escaped(tmp_path):
+    name = "e\x1b[31m\nx\u2028.tsv"
+    out = run(name, cwd=tmp_path)
+    assert one_line_failure(out) == "lanternhollow-graph: no such file: e\\x1b[31m\\nx\\u2028.tsv\n"
+    (tmp_path / name).write_text("a\tb\x07\nb\x07\tc\n")
+    text = ok(run(name, "--focus", "b\x07", cwd=tmp_path))
+    assert text.startswith("Graph: e\\x1b[31m\\nx\\u2028.tsv (read") and "Totals for b\\x07" in text
+    assert "\x1b" not in text and "\x07" not in text
+    # JSON holds the names exactly; the path as the report shows it.
+    data = json.loads(ok(run(name, "--json", "--focus", "b\x07", cwd=tmp_path)))
+    assert data["focus"]["node"] == "b\x07" and data["graph"]["source"] == "e\\x1b[31m\\nx\\u2028.tsv"
+    # Names from arguments that are not UTF-8, and a locale that cannot show the names.
+    undecodable = run(str(tmp_path / name), "--focus", os.fsdecode(b"\xff\n"))
+    assert "unknown focus: '\\udcff\\n' is not a name" in one_line_failure(undecodable)
+    env = dict(os.environ, PYTHONIOENCODING="ascii", LC_ALL="C")
+    path = write_edges(tmp_path / "u.tsv", [("日本", "😀"), ("😀", "ü")])
+    assert "\\u65e5\\u672c" in ok(run(path, env=env))
+    assert {e["node"] for e in json.loads(ok(run(path, "--json", env=env)))["pagerank"]["top"]} == {"日本", "😀", "ü"}
+
+
+def interrupted(args, delay, stdin=None):
+    """The command run with SIGINT delivered after delay seconds."""
+    import signal
+    import time
+
+    child = subprocess.Popen(
+        [sys.executable, "-m", "lanternhollow_graph_cli", *args],
+        stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+        preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL),
+    )
+    time.sleep(delay)
+    child.send_signal(signal.SIGINT)
+    out, err = child.communicate(timeout=60)
+    return child.returncode, out, err.decode()
+
+
+def test_ctrl_c(tmp_path):
+    # While reading: standard input a pipe that never ends.
+    reader, writer = os.pipe()
+    try:
+        status, out, err = interrupted(["-"], 1.0, stdin=reader)
+    finally:
+        os.close(reader)
+        os.close(writer)
+    assert (status, out, err) == (130, b"", "")
+    # While the command's modules load: an import made to stop as Ctrl-C stops it.
+    script = (
+        "import sys\n"
+        "def hook(event, args):\n"
+        "    if event == 'import' and args[0] == 'lanternhollow_graph_store': raise KeyboardInterrupt\n"
+        "sys.addaudithook(hook)\n"
+        "from lanternhollow_graph_cli import main\n"
+        "sys.exit(main(sys.argv[1:]))\n"
+    )
+    out = subprocess.run([sys.executable, "-c", script, bad(tmp_path, "e.csv", EDGES_CSV)], capture_output=True,
+                         timeout=60)
+    assert (out.returncode, out.stdout, out.stderr) == (130, b"", b"")
+    # At any moment of a run once the interpreter has started: exit 130, no traceback, no file left.
+    if os.path.exists(DEBIAN):
+        for delay in (0.15, 0.3, 0.6, 1.0):
+            status, out, err = interrupted([DEBIAN, "--save", str(tmp_path / "d.lhg")], delay)
+            if status == 0:
+                break
+            assert status == 130 and err == "", err
+        assert not [n for n in os.listdir(tmp_path) if n.startswith(".d.lhg") or ".tmp" in n]

@@ -388,3 +388,19 @@ def test_queries_leave_no_marks_behind():
         signal.signal(signal.SIGALRM, old)
     assert len(g.descendants_at_depth("v0")) == 200_000
     assert g.subgraph(["v5"], 1) == (["v5", "v6", "v4"], [("v4", "v5"), ("v5", "v6")])
+
+
+def test_names_kept_between_queries_outlive_the_graph():
+    # A built graph hands out the same str for a name to every query that
+    # returns part of it; results stay sound when the graph goes.
+    g = Graph([("a", "b"), ("a", "c\u00e9"), ("b", "c\u00e9"), ("", "a")])
+    first = g.descendants_at_depth("a", 2)
+    again = g.descendants_at_depth("a", 2)
+    assert first == again == {"b": 1, "c\u00e9": 1}
+    assert [k is j for k, j in zip(first, again)] == [True, True]
+    succ = g.successors("a")
+    size = g.__sizeof__()
+    del g
+    gc.collect()
+    assert succ == ["c\u00e9", "b"] and [hash(x) for x in succ] == [hash("c\u00e9"), hash("b")]
+    assert size > 0 and list(first) == ["c\u00e9", "b"]

@@ -8,7 +8,9 @@ file must be refused with ValueError, never read out of bounds.
 import os
 import pickle
 import random
+import stat
 import struct
+import threading
 
 import pytest
 from hypothesis import given, settings
@@ -83,6 +85,35 @@ def test_save_and_load_files(tmp_path):
     assert loaded.descendants_at_depth("pkg1", 1) == Graph(edges).descendants_at_depth("pkg1", 1)
     with pytest.raises(KeyError, match="did you mean"):
         loaded.descendants_at_depth("pkg1x")
+
+
+def test_save_through_links_and_to_pipes(tmp_path):
+    g = Graph(EDGES)
+    real = tmp_path / "real.lhg"
+    Graph([("x", "y")]).save(real)
+    link = tmp_path / "link.lhg"
+    link.symlink_to(real)
+    # A link is followed: the file it leads to is replaced, the link stays.
+    g.save(link)
+    assert link.is_symlink() and Graph.load(real) == g
+    assert sorted(os.listdir(tmp_path)) == ["link.lhg", "real.lhg"]
+    # A pipe (or a device such as /dev/stdout) is written in place, header
+    # first: nothing can be written again at its start.
+    fifo = tmp_path / "fifo"
+    os.mkfifo(fifo)
+    got = []
+
+    def drain():
+        with open(fifo, "rb") as f:
+            got.append(f.read())
+
+    reader = threading.Thread(target=drain)
+    reader.start()
+    g.save(fifo)
+    reader.join()
+    assert got == [snapshot_of(g)] and stat.S_ISFIFO(os.stat(fifo).st_mode)
+    g.save("/dev/null")
+    assert stat.S_ISCHR(os.stat("/dev/null").st_mode)
 
 
 def test_file_errors(tmp_path):

@@ -31,9 +31,9 @@ class InputError : public std::runtime_error {
 };
 
 // A system call that failed on a file: errno's value and the file's path.
-class FileError : public std::runtime_error {
+class FileFailure : public std::runtime_error {
  public:
-  FileError(int error, std::string path) : std::runtime_error(path), error_(error), path_(std::move(path)) {}
+  FileFailure(int error, std::string path) : std::runtime_error(path), error_(error), path_(std::move(path)) {}
   int error() const noexcept { return error_; }
   const std::string& path() const noexcept { return path_; }
 

@@ -87,34 +87,37 @@ std::uint64_t process_seed() noexcept {
   return seed;
 }
 
-std::string_view NameArena::store(std::string_view bytes) {
-  if (bytes.empty()) return {};
-  if (bytes.size() > left_) {
-    const std::size_t size = std::max(next_block_, bytes.size());
-    blocks_.push_back(std::make_unique_for_overwrite<char[]>(size));
+std::string_view NameArena::store(std::string_view bytes, std::size_t prefix, const void* head) {
+  const std::size_t size = prefix + bytes.size();
+  if (size == 0) return {};
+  if (size > left_) {
+    const std::size_t block = std::max(next_block_, size);
+    blocks_.push_back(std::make_unique_for_overwrite<char[]>(block));
     free_ = blocks_.back().get();
-    left_ = size;
-    reserved_ += size;
+    left_ = block;
+    reserved_ += block;
     next_block_ = std::min(2 * next_block_, kMaxBlock);
   }
   char* copy = free_;
-  std::memcpy(copy, bytes.data(), bytes.size());
-  free_ += bytes.size();
-  left_ -= bytes.size();
-  return {copy, bytes.size()};
+  if (prefix > 0) std::memcpy(copy, head, prefix);
+  if (!bytes.empty()) std::memcpy(copy + prefix, bytes.data(), bytes.size());
+  free_ += size;
+  left_ -= size;
+  return {copy + prefix, bytes.size()};
 }
 
-void NameArena::compact(std::vector<std::string_view>& views) {
+void NameArena::compact(std::vector<std::string_view>& views, std::size_t prefix) {
   std::size_t total = 0;
-  for (const std::string_view v : views) total += v.size();
+  for (const std::string_view v : views) total += prefix + v.size();
   std::vector<std::unique_ptr<char[]>> blocks;
   if (total > 0) blocks.push_back(std::make_unique_for_overwrite<char[]>(total));
   char* at = total > 0 ? blocks.back().get() : nullptr;
   for (std::string_view& v : views) {
-    if (v.empty()) continue;
-    std::memcpy(at, v.data(), v.size());
-    v = {at, v.size()};
-    at += v.size();
+    const std::size_t size = prefix + v.size();
+    if (size == 0) continue;
+    std::memcpy(at, v.data() - prefix, size);
+    v = {at + prefix, v.size()};
+    at += size;
   }
   blocks_ = std::move(blocks);
   free_ = at;
@@ -141,8 +144,7 @@ NodeId NameTable::intern(NameKey key) {
     if (slot == kEmptySlot) {
       const std::size_t id = names_.size();
       if (id >= limit_) throw InternalFailure("node index space exhausted: too many distinct names");
-      if (!own_hashes_) hashes_.push_back(key.hash);
-      names_.push_back(arena_.store(key.bytes));
+      names_.push_back(arena_.store(key.bytes, prefix(), &key.hash));
       slots_[i] = tag | id;
       return static_cast<NodeId>(id);
     }
@@ -197,13 +199,11 @@ void NameTable::drop_index() noexcept {
 
 void NameTable::shrink_to_fit() {
   names_.shrink_to_fit();
-  hashes_.shrink_to_fit();
-  arena_.compact(names_);
+  arena_.compact(names_, prefix());
 }
 
 std::size_t NameTable::nbytes() const noexcept {
-  return arena_.nbytes() + names_.capacity() * sizeof(std::string_view) +
-         hashes_.capacity() * sizeof(std::uint64_t) + slot_count_ * sizeof(std::uint64_t);
+  return arena_.nbytes() + names_.capacity() * sizeof(std::string_view) + slot_count_ * sizeof(std::uint64_t);
 }
 
 // Keeps the load factor at or below one half; linear probing stays short.

@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <span>
 #include <string_view>
@@ -53,14 +54,16 @@ class NameArena {
   NameArena(const NameArena&) = delete;
   NameArena& operator=(const NameArena&) = delete;
 
-  // A copy of `bytes`, valid as long as the arena.
-  std::string_view store(std::string_view bytes);
+  // A copy of `bytes`, valid as long as the arena, with `prefix` bytes
+  // copied from `head` just before it.
+  std::string_view store(std::string_view bytes, std::size_t prefix = 0, const void* head = nullptr);
   // Bytes of the blocks, used or not.
   std::size_t nbytes() const noexcept { return reserved_; }
-  // Moves every name in `views` (all the arena holds) into one block of
-  // their exact size, and points the views there: a complete table keeps
-  // no room for names to come.
-  void compact(std::vector<std::string_view>& views);
+  // Moves every name in `views` (all the arena holds, each stored with
+  // `prefix` bytes before it) into one block of their exact size, and
+  // points the views there: a complete table keeps no room for names to
+  // come.
+  void compact(std::vector<std::string_view>& views, std::size_t prefix);
 
  private:
   std::vector<std::unique_ptr<char[]>> blocks_;
@@ -159,18 +162,21 @@ class NameTable {
 
   // Hints for names about to be read by number: first the name's record
   // and hash, then, once those have come, its bytes.
-  void prefetch_name(NodeId id) const noexcept {
-    __builtin_prefetch(&names_[id]);
-    if (!own_hashes_) __builtin_prefetch(&hashes_[id]);
-  }
-  void prefetch_name_bytes(NodeId id) const noexcept { __builtin_prefetch(names_[id].data()); }
+  void prefetch_name(NodeId id) const noexcept { __builtin_prefetch(&names_[id]); }
+  void prefetch_name_bytes(NodeId id) const noexcept { __builtin_prefetch(names_[id].data() - kHashPrefix); }
 
   std::size_t size() const noexcept { return names_.size(); }
   bool empty() const noexcept { return names_.empty(); }
   std::string_view name(NodeId id) const noexcept { return names_[id]; }
   // The name with the caller's hash it was first interned with; in a table
   // of its own hashes, with kNoCallerHash.
-  NameKey key(NodeId id) const noexcept { return {names_[id], own_hashes_ ? kNoCallerHash : hashes_[id]}; }
+  NameKey key(NodeId id) const noexcept {
+    const std::string_view name = names_[id];
+    if (own_hashes_) return {name, kNoCallerHash};
+    std::uint64_t hash;
+    std::memcpy(&hash, name.data() - kHashPrefix, sizeof hash);
+    return {name, hash};
+  }
 
   // Drops the lookup index, keeping the names; for results that only read them.
   void drop_index() noexcept;
@@ -186,12 +192,16 @@ class NameTable {
   // matches, or kNoNode.
   NodeId first_candidate(std::uint64_t hash) const noexcept;
 
+  // In a table of the caller's hashes, each name's full hash lies in the
+  // arena just before its bytes, kept for the results: the strings made
+  // from the names get it as their cached hash, so a dict of them hashes
+  // nothing. Beside the bytes, it comes with the same cache line as they
+  // do, where an array of its own would cost a miss of its own.
+  static constexpr std::size_t kHashPrefix = sizeof(std::uint64_t);
+  std::size_t prefix() const noexcept { return own_hashes_ ? 0 : kHashPrefix; }
+
   NameArena arena_;
   std::vector<std::string_view> names_;
-  // Each name's full hash, kept for the results: the strings made from the
-  // names get it as their cached hash, so a dict of them hashes nothing.
-  // Empty in a table of its own hashes.
-  std::vector<std::uint64_t> hashes_;
   // Each slot holds the high 32 bits of the name's hash (its tag) above its
   // number, or kEmptySlot. Comparing tags first skips most byte comparisons,
   // and a slot's place is derived from its tag alone, so the table can grow

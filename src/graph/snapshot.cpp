@@ -9,6 +9,7 @@
 #include <array>
 #include <bit>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -350,7 +351,7 @@ class FileSink : public SnapshotSink {
           check_interrupt();
           continue;
         }
-        throw FileError(errno, path_);
+        throw FileFailure(errno, path_);
       }
       p += done;
       size -= static_cast<std::size_t>(done);
@@ -383,7 +384,7 @@ class TemporaryFile {
       }
       // Reported against the path asked for: the temporary name means
       // nothing to the caller.
-      if (errno != EEXIST || attempt > 100) throw FileError(errno, path);
+      if (errno != EEXIST || attempt > 100) throw FileFailure(errno, path);
     }
   }
   ~TemporaryFile() {
@@ -397,10 +398,10 @@ class TemporaryFile {
   void close(const std::string& path) {
     const int fd = fd_;
     fd_ = -1;
-    if (::close(fd) != 0 && errno != EINTR) throw FileError(errno, path);
+    if (::close(fd) != 0 && errno != EINTR) throw FileFailure(errno, path);
   }
   void rename_to(const std::string& path) {
-    if (::rename(name_.c_str(), path.c_str()) != 0) throw FileError(errno, path);
+    if (::rename(name_.c_str(), path.c_str()) != 0) throw FileFailure(errno, path);
     kept_ = true;
   }
 
@@ -489,17 +490,85 @@ void write_snapshot(const Graph& graph, SnapshotSink& sink, char (&header_bytes)
   std::memcpy(header_bytes, &h, sizeof h);
 }
 
+namespace {
+
+// Discards what it is given: the first pass of a snapshot written to where
+// no header can be written again afterwards.
+class NullSink : public SnapshotSink {
+ public:
+  void write(const void*, std::size_t) override {}
+};
+
+// Passes a snapshot on with its placeholder header swapped for the final
+// one, known from a pass before.
+class HeaderFirstSink : public SnapshotSink {
+ public:
+  HeaderFirstSink(FileSink& out, const char (&header)[kSnapshotHeaderBytes]) : out_(out), header_(header) {}
+  void write(const void* bytes, std::size_t size) override {
+    const auto* p = static_cast<const char*>(bytes);
+    while (size > 0 && seen_ < kSnapshotHeaderBytes) {
+      const std::size_t take = std::min(size, kSnapshotHeaderBytes - seen_);
+      out_.write(header_ + seen_, take);
+      seen_ += take;
+      p += take;
+      size -= take;
+    }
+    if (size > 0) out_.write(p, size);
+  }
+
+ private:
+  FileSink& out_;
+  const char (&header_)[kSnapshotHeaderBytes];
+  std::size_t seen_ = 0;
+};
+
+// A device or a pipe (/dev/stdout, a FIFO) is written in place, front to
+// back: it cannot be replaced, nor its start written again.
+void write_in_place(const Graph& graph, const std::string& path) {
+  char header[kSnapshotHeaderBytes];
+  NullSink discard;
+  write_snapshot(graph, discard, header);
+  int raw;
+  for (;;) {
+    raw = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (raw >= 0 || errno != EINTR) break;
+    check_interrupt();
+  }
+  if (raw < 0) throw FileFailure(errno, path);
+  FileDescriptor fd(raw);
+  FileSink sink(fd.get(), path);
+  HeaderFirstSink first(sink, header);
+  char again[kSnapshotHeaderBytes];
+  write_snapshot(graph, first, again);
+  sink.flush();
+  if (fd.close() != 0 && errno != EINTR) throw FileFailure(errno, path);
+}
+
+}  // namespace
+
 void save_snapshot(const Graph& graph, const std::string& path) {
-  TemporaryFile file(path);
+  // A regular file is replaced whole where it lies, through any symbolic
+  // links to it; anything else that exists is written in place.
+  std::string target = path;
+  struct stat info;
+  if (::stat(path.c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode)) throw FileFailure(EISDIR, path);
+    if (!S_ISREG(info.st_mode)) return write_in_place(graph, path);
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+      target = real;
+      std::free(real);
+    }
+  }
+  TemporaryFile file(target);
   FileSink sink(file.fd(), path);
   char header[kSnapshotHeaderBytes];
   write_snapshot(graph, sink, header);
   sink.flush();
-  if (::lseek(file.fd(), 0, SEEK_SET) != 0) throw FileError(errno, path);
+  if (::lseek(file.fd(), 0, SEEK_SET) != 0) throw FileFailure(errno, path);
   sink.write_all(header, sizeof header);
-  if (::fsync(file.fd()) != 0 && errno != EINVAL && errno != EROFS) throw FileError(errno, path);
+  if (::fsync(file.fd()) != 0 && errno != EINVAL && errno != EROFS) throw FileFailure(errno, path);
   file.close(path);
-  file.rename_to(path);
+  file.rename_to(target);
 }
 
 Graph read_snapshot(SnapshotBytes bytes) {
@@ -606,22 +675,22 @@ Graph load_snapshot(const std::string& path) {
   do {
     raw = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   } while (raw < 0 && errno == EINTR);
-  if (raw < 0) throw FileError(errno, path);
+  if (raw < 0) throw FileFailure(errno, path);
   FileDescriptor fd(raw);
   struct stat info;
-  if (::fstat(fd.get(), &info) != 0) throw FileError(errno, path);
-  if (S_ISDIR(info.st_mode)) throw FileError(EISDIR, path);
+  if (::fstat(fd.get(), &info) != 0) throw FileFailure(errno, path);
+  if (S_ISDIR(info.st_mode)) throw FileFailure(EISDIR, path);
   if (!S_ISREG(info.st_mode)) throw SnapshotError("not a snapshot: not a regular file");
   const auto size = static_cast<std::size_t>(info.st_size);
   if (size < kSnapshotHeaderBytes) {
     char head[kSnapshotHeaderBytes];
     const ssize_t got = ::pread(fd.get(), head, size, 0);
-    if (got < 0) throw FileError(errno, path);
+    if (got < 0) throw FileFailure(errno, path);
     // Aligned for the reader's sake: it refuses these few bytes anyway.
     return read_snapshot(copy_snapshot_bytes(head, static_cast<std::size_t>(got)));
   }
   void* address = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd.get(), 0);
-  if (address == MAP_FAILED) throw FileError(errno, path);
+  if (address == MAP_FAILED) throw FileFailure(errno, path);
   auto mapping = std::make_shared<Mapping>(address, size);
   return read_snapshot({static_cast<const char*>(address), size, std::move(mapping)});
 }

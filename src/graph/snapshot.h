@@ -79,10 +79,11 @@ class SnapshotSink {
 void write_snapshot(const Graph& graph, SnapshotSink& sink, char (&header)[kSnapshotHeaderBytes]);
 
 // Writes a snapshot of `graph` to the file at `path`, made anew: the bytes
-// go to a temporary file beside it, which takes the name only once it is
-// complete, so a failure (a full disk, Ctrl-C) leaves no half-written file
-// and whatever was at `path` before stays. Failures of the system throw
-// std::system_error with the path.
+// go to a temporary file beside it (beside the file a symbolic link leads
+// to), which takes the name only once it is complete, so a failure (a full
+// disk, Ctrl-C) leaves no half-written file and whatever was at `path`
+// before stays. A path that names a device or a pipe is written in place.
+// Failures of the system throw FileFailure with the path.
 void save_snapshot(const Graph& graph, const std::string& path);
 
 // Bytes of a snapshot held in memory, at an address aligned to 64 bytes and

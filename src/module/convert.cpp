@@ -560,7 +560,7 @@ class NestedLists {
 // cut at the given level ends, the first level at depth 1. One int serves a
 // whole level.
 void store_depths(PyObject* dict, const Graph& graph, const std::vector<NodeId>& found, std::size_t begin,
-                  std::span<const std::size_t> level_end, Poller& poller) {
+                  std::span<const std::size_t> level_end, Poller& poller, NameStrs* strs = nullptr) {
   for (std::size_t level = 0; level < level_end.size(); ++level) {
     const std::size_t end = level_end[level];
     if (begin == end) continue;
@@ -570,6 +570,13 @@ void store_depths(PyObject* dict, const Graph& graph, const std::vector<NodeId>&
       poller.tick(kUnitsPerObject);
       // The names of a search lie all over the table: their records and
       // bytes are asked for a few names ahead.
+      if (strs != nullptr) {
+        if (i + 8 < found.size()) strs->prefetch_slot(found[i + 8]);
+        if (i + 4 < found.size()) strs->prefetch_str(found[i + 4]);
+        Ref key = strs->get(graph, found[i]);
+        if (PyDict_SetItem(dict, key.get(), depth.get()) < 0) dict_store_failed();
+        continue;
+      }
       if (i + 8 < found.size()) names.prefetch_name(found[i + 8]);
       if (i + 4 < found.size()) names.prefetch_name_bytes(found[i + 4]);
       Ref key = name_to_str(graph.key(found[i]));
@@ -581,12 +588,25 @@ void store_depths(PyObject* dict, const Graph& graph, const std::vector<NodeId>&
 
 }  // namespace
 
-PyObject* depth_map_to_dict(const Graph& graph, const DepthMap& depths) {
+PyObject* depth_map_to_dict(const Graph& graph, const DepthMap& depths, NameStrs* strs) {
   Ref dict = dict_for(depths.level_end.empty() ? 0 : depths.level_end.back());
   Poller poller;
-  store_depths(dict.get(), graph, depths.found, 0, depths.level_end, poller);
+  store_depths(dict.get(), graph, depths.found, 0, depths.level_end, poller, strs);
   return dict.release();
 }
+
+NameStrs::~NameStrs() {
+  for (PyObject* str : strs_) Py_XDECREF(str);
+}
+
+Ref NameStrs::get(const Graph& graph, NodeId v) {
+  if (strs_.empty()) strs_.assign(graph.node_count(), nullptr);
+  if (PyObject* kept = strs_[v]) return Ref::borrow(kept);
+  Ref str = name_to_str(graph.key(v));
+  strs_[v] = Py_NewRef(str.get());
+  return str;
+}
+
 
 PyObject* batch_to_dict(const Graph& graph, const NameList& starts, const BatchDepths& batch) {
   Ref outer = dict_for(batch.keys.size());
@@ -661,12 +681,12 @@ PyObject* components_to_list(const Graph& graph, const Components& components) {
   return std::move(outer).finish().release();
 }
 
-PyObject* names_to_list(const Graph& graph, std::span<const NodeId> nodes) {
+PyObject* names_to_list(const Graph& graph, std::span<const NodeId> nodes, NameStrs* strs) {
   Poller poller;
   SlotList list(nodes.size());
   for (std::size_t i = 0; i < nodes.size(); ++i) {
     poller.tick(kUnitsPerObject);
-    list.set(i, name_to_str(graph.key(nodes[i])));
+    list.set(i, strs != nullptr ? strs->get(graph, nodes[i]) : name_to_str(graph.key(nodes[i])));
   }
   return std::move(list).finish().release();
 }

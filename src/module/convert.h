@@ -62,8 +62,39 @@ bool to_bool(PyObject* obj);
 // hash is the str type's own hash of its text (see name_key), which a str
 // of that text has within the process.
 Ref name_to_str(NameKey name);
-// dict str -> int: each node found, by depth.
-PyObject* depth_map_to_dict(const Graph& graph, const DepthMap& depths);
+// The strs of a built graph's names, each made the first time a query's
+// result holds it and handed out again after, as the name lists that users
+// of other graph libraries keep beside their graphs. A query's names lie
+// all over the name table, and a new str costs reading the name's record,
+// its bytes and an allocation; a kept one costs a reference. Only the
+// results of queries that return a part of the graph use it: a result that
+// names every node (scores, components) would fill it at once. Used and
+// destroyed with the interpreter lock held.
+class NameStrs {
+ public:
+  NameStrs() = default;
+  ~NameStrs();
+  NameStrs(const NameStrs&) = delete;
+  NameStrs& operator=(const NameStrs&) = delete;
+
+  Ref get(const Graph& graph, NodeId v);
+  void prefetch_slot(NodeId v) const noexcept {
+    if (!strs_.empty()) __builtin_prefetch(&strs_[v]);
+  }
+  void prefetch_str(NodeId v) const noexcept {
+    if (!strs_.empty() && strs_[v] != nullptr) __builtin_prefetch(strs_[v]);
+  }
+  // Bytes of the slots (the strs are objects of their own, which
+  // sys.getsizeof counts apart).
+  std::size_t nbytes() const noexcept { return strs_.capacity() * sizeof(PyObject*); }
+
+ private:
+  std::vector<PyObject*> strs_;  // by node; empty until first used
+};
+
+// dict str -> int: each node found, by depth; the strs from `strs` when
+// given.
+PyObject* depth_map_to_dict(const Graph& graph, const DepthMap& depths, NameStrs* strs = nullptr);
 // dict str -> (dict str -> int), one key per distinct start name.
 PyObject* batch_to_dict(const Graph& graph, const NameList& starts, const BatchDepths& batch);
 // dict str -> float, filled in node order.
@@ -73,7 +104,7 @@ PyObject* subgraph_to_tuple(const Graph& graph, const SubgraphResult& sub);
 // list of lists of str, components and members in the core's order.
 PyObject* components_to_list(const Graph& graph, const Components& components);
 // list of str: the names of `nodes`, in order.
-PyObject* names_to_list(const Graph& graph, std::span<const NodeId> nodes);
+PyObject* names_to_list(const Graph& graph, std::span<const NodeId> nodes, NameStrs* strs = nullptr);
 // list of lists of str: groups first .. last - 1 of a flat array, group g
 // being members[ends[g - 1], ends[g]) with ends[-1] read as 0.
 PyObject* groups_to_list(const Graph& graph, std::span<const NodeId> members, std::span<const std::size_t> ends,

@@ -143,7 +143,7 @@ void raise_input_error(const InputError& bad) noexcept {
   if (message) PyErr_SetObject(PyExc_ValueError, message.get());
 }
 
-void raise_file_error(const FileError& failed) noexcept {
+void raise_file_failure(const FileFailure& failed) noexcept {
   PyErr_Clear();
   const std::string& path = failed.path();
   Ref name = Ref::steal(PyUnicode_DecodeFSDefaultAndSize(path.data(), static_cast<Py_ssize_t>(path.size())));

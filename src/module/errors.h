@@ -21,7 +21,7 @@ namespace lhg::py {
 void raise_input_error(const InputError& bad) noexcept;
 // OSError (the subclass its errno picks) with the errno, its text and the
 // file's path.
-void raise_file_error(const FileError& failed) noexcept;
+void raise_file_failure(const FileFailure& failed) noexcept;
 
 // A Python exception is set; unwinding ends the call with it.
 struct PythonError {};
@@ -81,8 +81,8 @@ PyObject* guarded(F&& body) noexcept {
     raise_panic(failure);
   } catch (const InputError& bad) {
     raise_input_error(bad);
-  } catch (const FileError& failed) {
-    raise_file_error(failed);
+  } catch (const FileFailure& failed) {
+    raise_file_failure(failed);
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
   } catch (const std::exception& e) {

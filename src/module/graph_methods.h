@@ -23,11 +23,21 @@ PyObject* graph_dominators(PyObject* self, PyObject* const* args, Py_ssize_t nar
 PyObject* graph_falls_away(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* graph_sole_providers(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
+// read_methods.cpp: a class method, `cls` the class it is called on.
+PyObject* graph_read(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
 // snapshot_methods.cpp
 PyObject* graph_save(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* graph_load(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* graph_from_snapshot(PyObject* cls, PyObject* data);
 PyObject* graph_reduce(PyObject* self, PyObject*);
 PyObject* graph_reduce_ex(PyObject* self, PyObject*);
+// arrow_methods.cpp: a class method, called with the type.
+PyObject* graph_from_arrow(PyObject* type, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
+// edge_methods.cpp
+PyObject* graph_edges(PyObject* self, PyObject*);
+PyObject* graph_distinct_edge_count(PyObject* self, PyObject*);
+PyObject* graph_without(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
 }  // namespace lhg::py

@@ -15,6 +15,7 @@
 #include "graph/scratch.h"
 #include "graph/types.h"
 #include "module/concurrent.h"
+#include "module/convert.h"
 #include "module/pyref.h"
 
 namespace lhg::py {
@@ -24,6 +25,7 @@ struct Stored {
   explicit Stored(Graph built) : graph(std::move(built)), pool(graph.node_count()) {}
   const Graph graph;
   MarksPool pool;
+  NameStrs strs;  // read and written with the interpreter lock held
 };
 
 // The store is shared by the copies of a graph of a subclass, which differ

@@ -182,7 +182,7 @@ PyObject* depth_method(const Signature& sig, const char* start_param, DepthCore 
     const DepthMap depths = released(threads, [&](Threads) {
       return with_marks(st, [&](NodeMarks& marks) { return core(st.graph, start, max_depth, marks); });
     });
-    return depth_map_to_dict(st.graph, depths);
+    return depth_map_to_dict(st.graph, depths, &st.strs);
   });
 }
 
@@ -265,14 +265,14 @@ PyObject* graph_names(PyObject* self, PyObject*) {
 PyObject* graph_successors(PyObject* self, PyObject* name) {
   return guarded([&] {
     const Graph& graph = stored_of(self).graph;
-    return names_to_list(graph, graph.successors(node_of(graph, "name", name)));
+    return names_to_list(graph, graph.successors(node_of(graph, "name", name)), &stored_of(self).strs);
   });
 }
 
 PyObject* graph_predecessors(PyObject* self, PyObject* name) {
   return guarded([&] {
     const Graph& graph = stored_of(self).graph;
-    return names_to_list(graph, graph.predecessors(node_of(graph, "name", name)));
+    return names_to_list(graph, graph.predecessors(node_of(graph, "name", name)), &stored_of(self).strs);
   });
 }
 
@@ -355,7 +355,7 @@ PyObject* graph_sizeof(PyObject* self, PyObject*) {
   return guarded([&] {
     const Stored& st = stored_of(self);
     const std::size_t bytes = static_cast<std::size_t>(Py_TYPE(self)->tp_basicsize) + sizeof(Stored) +
-                              st.graph.nbytes() + st.pool.nbytes();
+                              st.graph.nbytes() + st.pool.nbytes() + st.strs.nbytes();
     return created(PyLong_FromSize_t(bytes)).release();
   });
 }
@@ -492,6 +492,10 @@ PyMethodDef g_methods[] = {
     method<graph_dominators>("dominators", store_doc::kDominators),
     method<graph_falls_away>("falls_away", store_doc::kFallsAway),
     method<graph_sole_providers>("sole_providers", store_doc::kSoleProviders),
+    {"from_arrow", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(graph_from_arrow)),
+     METH_CLASS | METH_FASTCALL | METH_KEYWORDS, store_doc::kFromArrow},
+    {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(graph_read)),
+     METH_FASTCALL | METH_KEYWORDS | METH_CLASS, store_doc::kRead},
     {"names", graph_names, METH_NOARGS, store_doc::kNames},
     {"successors", graph_successors, METH_O, store_doc::kSuccessors},
     {"predecessors", graph_predecessors, METH_O, store_doc::kPredecessors},
@@ -506,6 +510,9 @@ PyMethodDef g_methods[] = {
     {"__copy__", graph_copy, METH_NOARGS, nullptr},
     {"__deepcopy__", graph_deepcopy, METH_O, nullptr},
     {"__sizeof__", graph_sizeof, METH_NOARGS, nullptr},
+    {"edges", graph_edges, METH_NOARGS, store_doc::kEdges},
+    {"distinct_edge_count", graph_distinct_edge_count, METH_NOARGS, store_doc::kDistinctEdgeCount},
+    method<graph_without>("without", store_doc::kWithout),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -196,4 +196,61 @@ inline constexpr const char kNodeCount[] = "The number of nodes.";
 inline constexpr const char kEdgeCount[] = "The number of edges, parallel edges and self loops included.";
 inline constexpr const char kNbytes[] = "Bytes of memory the graph holds: its names, their index and its adjacency.";
 
+inline constexpr const char kFromArrow[] =
+    "from_arrow($type, /, obj, source=0, target=1)\n--\n\n"
+    "A graph of the rows of an Arrow table, each row an edge from its `source`\n"
+    "column's name to its `target` column's.\n\n"
+    "`obj` is any object with __arrow_c_stream__: a pyarrow Table or\n"
+    "RecordBatchReader, a polars DataFrame, ... Its data is read through the Arrow C\n"
+    "stream interface, batch by batch, without a Python object per row. `source`\n"
+    "and `target` pick columns by position (an int; negative counts from the end)\n"
+    "or by name (a str). Each must hold strings: utf8, large_utf8, string_view, or\n"
+    "a dictionary of one of those.\n\n"
+    "The graph equals Graph(list(zip(sources, targets))) of the same rows in row\n"
+    "order: the same nodes, numbered alike, the same edges, every result the same.\n\n"
+    "Raises TypeError for an object without __arrow_c_stream__, a column that does\n"
+    "not hold strings or a stream that is no table; KeyError for a name that no\n"
+    "column has, IndexError for a position past the columns; ValueError for a null\n"
+    "name, invalid UTF-8 or inconsistent Arrow data, naming the row (counted from 0\n"
+    "over the whole stream); OSError, with the producer's message, when the stream\n"
+    "reports an error. A subclass's from_arrow returns an instance of the subclass.";
+
+inline constexpr const char kRead[] =
+    "read($type, /, path, *, delimiter=None, comment='#', header=False)\n--\n\n"
+    "The graph of an edge-list file: exactly Graph(pairs) for the file's pairs in\n"
+    "line order.\n\n"
+    "One pair a line, the two names separated by a tab, or by a comma in a line\n"
+    "without a tab; `delimiter` (one character) splits at it alone. Fields after\n"
+    "the second are ignored and whitespace around a name is dropped, as\n"
+    "str.strip() drops it. Blank lines and lines starting with `comment` (None: no\n"
+    "comment lines) are skipped; \"\\r\" before a newline and a UTF-8 byte order\n"
+    "mark at the start are dropped; `header` skips the first line, whatever it\n"
+    "holds. A gzip file (one or more members) is\n"
+    "recognised by its first bytes, whatever its name; `path` \"-\" reads standard\n"
+    "input. `path` is a str, bytes or os.PathLike.\n\n"
+    "ValueError names the file and the line for a line that is not a pair (fewer\n"
+    "than two fields, an empty name, text that is not UTF-8, a NUL byte, more than\n"
+    "1 MiB), and says where for a damaged or cut-short gzip stream; OSError for a\n"
+    "file that cannot be opened or read. The file is read, parsed and interned\n"
+    "with the interpreter lock released.";
+
+inline constexpr const char kEdges[] =
+    "edges($self, /)\n--\n\n"
+    "Every edge as a (source, target) tuple, in the order of the edge list the\n"
+    "graph was built from, parallel edges and self loops included:\n"
+    "Graph(g.edges()) == g.";
+
+inline constexpr const char kDistinctEdgeCount[] =
+    "distinct_edge_count($self, /)\n--\n\n"
+    "The number of distinct (source, target) pairs: edge_count with parallel\n"
+    "edges counted once. Counted on each call, in one pass over the edges.";
+
+inline constexpr const char kWithout[] =
+    "without($self, /, names)\n--\n\n"
+    "The graph of the same edge list with every edge that has one of `names` at\n"
+    "either end left out: Graph(kept pairs), nodes numbered in order of first\n"
+    "appearance among the edges kept. A node whose every edge touches one of\n"
+    "`names` goes with them. Each of `names` must be a node (KeyError otherwise);\n"
+    "the graph is built natively, with no object made per edge.";
+
 }  // namespace lhg::py::store_doc

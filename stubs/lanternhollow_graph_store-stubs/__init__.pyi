@@ -18,9 +18,10 @@ use; N: at most N). No result's bits depend on it.
 """
 
 from collections.abc import Iterable, Sequence
-from typing import SupportsIndex
+from typing import Protocol, SupportsIndex
 
-from typing_extensions import Self, disjoint_base
+from _typeshed import StrOrBytesPath
+from typing_extensions import Buffer, Self, disjoint_base
 
 __all__ = ["Graph"]
 
@@ -28,6 +29,10 @@ _Pairs = Iterable[tuple[str, str] | Sequence[str]]
 _Names = Iterable[str]
 _Count = int | SupportsIndex
 _Threads = int | SupportsIndex | None
+_Column = str | int | SupportsIndex
+
+class _ArrowStreamExportable(Protocol):
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> object: ...
 
 @disjoint_base
 class Graph:
@@ -41,6 +46,15 @@ class Graph:
     """
 
     def __new__(cls, edges: _Pairs) -> Self: ...
+    @classmethod
+    def from_arrow(cls, obj: _ArrowStreamExportable, source: _Column = 0, target: _Column = 1) -> Self:
+        """A graph of an Arrow table's rows, each an edge from its `source` column's name to its `target`'s.
+
+        `obj` has __arrow_c_stream__ (a pyarrow Table or RecordBatchReader, a
+        polars DataFrame, ...); columns are picked by position or by name and
+        hold utf8, large_utf8 or string_view strings, or a dictionary of them.
+        The graph equals Graph(list(zip(sources, targets))) of the same rows.
+        """
     @property
     def node_count(self) -> int: ...
     @property
@@ -55,6 +69,15 @@ class Graph:
     def __hash__(self) -> int: ...
     def __copy__(self) -> Self: ...
     def __deepcopy__(self, memo: object, /) -> Self: ...
+    def __reduce__(self) -> tuple[object, ...]: ...
+    def __reduce_ex__(self, protocol: SupportsIndex, /) -> tuple[object, ...]: ...
+    @classmethod
+    def _from_snapshot(cls, data: Buffer, /) -> Self: ...
+    def save(self, path: StrOrBytesPath) -> None:
+        """Writes the graph to `path` as a snapshot, complete or not at all."""
+    @classmethod
+    def load(cls, path: StrOrBytesPath) -> Self:
+        """The graph saved at `path`, mapped read-only."""
     def names(self) -> list[str]:
         """Every node's name, in node order."""
     def successors(self, name: str, /) -> list[str]:
@@ -110,3 +133,9 @@ class Graph:
         """The names that leave `root`'s reach if `name` is dropped, `name` first."""
     def sole_providers(self, root: str, top: _Count = 10, *, threads: _Threads = None) -> list[tuple[str, int]]:
         """The `top` names whose dropping takes the most of `root`'s reach with them, with how many."""
+    def edges(self) -> list[tuple[str, str]]:
+        """Every edge in the order of the edge list the graph was built from: Graph(g.edges()) == g."""
+    def distinct_edge_count(self) -> int:
+        """The number of distinct (source, target) pairs: parallel edges counted once."""
+    def without(self, names: _Names) -> Self:
+        """The graph of the same edge list without every edge that touches one of `names`."""

@@ -1,17 +1,19 @@
 """lanternhollow-graph: the analyses of an edge-list file, printed or as JSON."""
 
 import argparse
-import collections
 import difflib
+import errno
 import json
 import os
+import stat
 import sys
 import time
 
 from lanternhollow_graph_store import Graph
 
-from . import picture, stdlib_imports
-from .edges import InputError, read_edges
+from . import outputs, picture, stdlib_imports
+from .edges import InputError
+from .outputs import OutputError, printable
 
 PROG = "lanternhollow-graph"
 # The standard library's default focus: a module with a small import cycle of
@@ -29,12 +31,16 @@ STEP_SECONDS = 20e-9
 NODE_SECONDS = 300e-9
 # Shortest chains that --why prints; the count is always exact.
 WHY_CHAINS = 5
+# The first bytes of every snapshot (Graph.save): a FILE that starts with
+# them is loaded, whatever its name.
+SNAPSHOT_MAGIC = b"\x89LHG\r\n\x1a\n"
 
 DESCRIPTION = """\
 Analyse a dependency graph given as an edge list: one (source, target) pair a
 line, the source depending on the target, the two names separated by a tab or
 a comma (a line with a tab is split at its tabs), gzipped or not; '-' reads
-standard input. Prints the most central nodes by PageRank, the most
+standard input. FILE may also be a snapshot written by --save (or
+Graph.save), recognised by its first bytes, which loads in an instant. Prints the most central nodes by PageRank, the most
 depended-on nodes, the cycles with a shortest chain closing each, the
 bottlenecks by betweenness (exact when that is expected to take under a
 second, otherwise sampled), and for one focus node its totals and what lies
@@ -49,6 +55,8 @@ examples:
   lanternhollow-graph deps.tsv.gz --focus python3 --falls-away libpython3.11-stdlib
   zcat deps.tsv.gz | lanternhollow-graph - --json | jq '.pagerank.top[0]'
   lanternhollow-graph --stdlib --png stdlib.png
+  lanternhollow-graph deps.csv --header --exclude libc6 --save deps.lhg
+  lanternhollow-graph deps.lhg --focus python3
 
 Counts are of distinct nodes, a node never counting as its own dependent:
 "N nodes depend on X directly, M transitively". The most depended-on nodes
@@ -64,9 +72,13 @@ is built, so that a node everything depends on (libc6) stops dominating the
 rankings; a node whose every edge touches an excluded name goes with them.
 The report's header lists what was left out.
 
-Bad input (a missing file, a line that is not a pair of names, an unknown
-focus, or an unknown name given to --why, --falls-away or --exclude) is
-reported in one line on standard error with exit status 2."""
+Bad input (a missing file, a line that is not a pair of names, a damaged
+gzip stream or snapshot, an unknown focus, or an unknown name given to --why,
+--falls-away or --exclude) and an output that cannot be written (a file
+given to --save, --dot, --svg or --png, checked before any analysis runs, or
+standard output) are reported in one line on standard error with exit status
+2; Ctrl-C ends the command with status 130. A file the command writes is
+replaced whole or not at all."""
 
 
 class _Parser(argparse.ArgumentParser):
@@ -88,7 +100,10 @@ def _count(text):
 
 def parser():
     p = _Parser(prog=PROG, description=DESCRIPTION, epilog=EPILOG, formatter_class=argparse.RawDescriptionHelpFormatter)
-    p.add_argument("file", nargs="?", metavar="FILE", help="the edge list ('-' for standard input)")
+    p.add_argument(
+        "file", nargs="?", metavar="FILE", help="the edge list ('-' for standard input), or a snapshot (--save)"
+    )
+    p.add_argument("--header", action="store_true", help="skip the first line of the edge list, whatever it holds")
     p.add_argument(
         "--stdlib",
         action="store_true",
@@ -133,6 +148,11 @@ def parser():
     p.add_argument("--dot", metavar="OUT", help="write the picture of the neighbourhood as Graphviz DOT text")
     p.add_argument("--svg", metavar="OUT", help="draw the picture as SVG (needs Graphviz)")
     p.add_argument("--png", metavar="OUT", help="draw the picture as PNG (needs Graphviz)")
+    p.add_argument(
+        "--save",
+        metavar="OUT",
+        help="write the graph analysed (after --exclude) as a snapshot, which FILE can name next time",
+    )
     return p
 
 
@@ -187,7 +207,7 @@ class Source:
         self.label = label
         self.excluded = list(excluded)
         self.excluded_edges = excluded_edges
-        # Every name of the edges before exclusion, when anything was excluded.
+        # The graph before exclusion, when anything was excluded: it knows every name.
         self.known = known
 
     def unknown(self, what, name, g):
@@ -202,13 +222,17 @@ class Source:
 class Report:
     """Runs the analyses in order, printing each as text unless quiet."""
 
-    def __init__(self, quiet):
+    def __init__(self, quiet, stdout=None):
         self.quiet = quiet
+        self.stdout = stdout
 
     def say(self, *lines):
+        """Prints each line, a name's control characters escaped; a line may
+        start with newlines, which set it apart."""
         if not self.quiet:
             for line in lines:
-                print(line)
+                text = line.lstrip("\n")
+                print("\n" * (len(line) - len(text)) + printable(text), file=self.stdout)
 
     def timed(self, label, fn, *args):
         t0 = time.perf_counter()
@@ -222,7 +246,7 @@ class Report:
         notes, when given, holds a line (or None) for each row, printed under it
         in the last column.
         """
-        rows = [[str(c) for c in row] for row in rows]
+        rows = [[printable(str(c)) for c in row] for row in rows]
         widths = [max([len(h)] + [len(r[i]) for r in rows]) for i, h in enumerate(headers)]
 
         def fmt(cells):
@@ -278,22 +302,65 @@ def by_depth(depths):
     return [(d, len(levels[d]), shorten(sorted(levels[d]))) for d in sorted(levels)]
 
 
-def without(edges, excluded, label):
-    """The edges that touch no excluded name, and a Source's account of what went."""
-    names = {x for pair in edges for x in pair}
+def is_snapshot(path):
+    """Whether the regular file at path starts as a snapshot does. Anything else
+    (a pipe, a device, /dev/stdin) is read as an edge list, unpeeked: the bytes
+    a peek took from it would be gone."""
+    try:
+        if not stat.S_ISREG(os.stat(path).st_mode):
+            return False
+        with open(path, "rb") as f:
+            return f.read(len(SNAPSHOT_MAGIC)) == SNAPSHOT_MAGIC
+    except OSError:
+        # Graph.read meets the same failure and reports it.
+        return False
+
+
+def file_error(exc, label):
+    """The InputError for an OSError met opening or reading the input."""
+    if exc.errno == errno.ENOENT and label != "standard input":
+        return InputError(f"no such file: {label}")
+    if exc.errno == errno.EISDIR:
+        return InputError(f"{label} is a directory, not an edge list")
+    return InputError(f"cannot read {label}: {exc.strerror or exc}")
+
+
+def read_graph(path, header):
+    """The graph of the edge list or the snapshot at path ('-': standard input), and the verb for how it came."""
+    label = "standard input" if path == "-" else printable(path)
+    if path != "-" and is_snapshot(path):
+        if header:
+            raise InputError(f"--header: {label} is a snapshot, which has no header line")
+        try:
+            return Graph.load(path), "loaded"
+        except ValueError as exc:
+            raise InputError(f"{label}: {exc}") from None
+        except OSError as exc:
+            raise file_error(exc, label) from None
+    try:
+        return Graph.read(path, header=header), "read"
+    except ValueError as exc:
+        # "FILE, line N: ..." names its line; a damaged stream is a failure to read the file.
+        message = str(exc)
+        raise InputError(message if f", line " in message.partition(": ")[0] else f"cannot read {message}") from None
+    except OSError as exc:
+        raise file_error(exc, label) from None
+
+
+def without(g, excluded, label):
+    """The graph of g's edges that touch no excluded name, and a Source's account of what went."""
     for name in excluded:
-        if name not in names:
-            hint = suggest(name, sorted(names))
-            raise InputError(f"unknown name in --exclude: {name!r} is not a name in the graph{hint}")
-    gone = set(excluded)
-    kept = [(s, t) for s, t in edges if s not in gone and t not in gone]
-    if not kept:
+        if name not in g:
+            raise InputError(f"unknown name in --exclude: {name!r} is not a name in the graph{suggest(name, g.names())}")
+    names = list(dict.fromkeys(excluded))
+    kept = g.without(names)
+    if kept.edge_count == 0:
         raise InputError(f"the graph is empty: every edge in {label} touches an excluded name")
-    return kept, {"excluded": list(dict.fromkeys(excluded)), "excluded_edges": len(edges) - len(kept), "known": names}
+    return kept, {"excluded": names, "excluded_edges": g.edge_count - kept.edge_count, "known": g}
 
 
 def load(args):
-    """The graph that every analysis runs on, the edges it was built from, and a Source.
+    """The graph that every analysis runs on, and a Source.
 
     The graph is built once, here; the time given in the source's description
     covers reading the edges, leaving out the excluded ones and building it.
@@ -301,32 +368,50 @@ def load(args):
     t0 = time.perf_counter()
     if args.stdlib:
         root = stdlib_imports.stdlib_root()
-        edges = stdlib_imports.stdlib_import_edges(root)
-        description, label, verb = stdlib_imports.describe(root), root, "parsed"
+        graph = Graph(stdlib_imports.stdlib_import_edges(root))
+        description, label, verb = stdlib_imports.describe(root), printable(root), "parsed"
     else:
-        edges = read_edges(args.file)
-        label = "standard input" if args.file == "-" else args.file
-        description, verb = label, "read"
-        if not edges:
+        graph, verb = read_graph(args.file, args.header)
+        label = "standard input" if args.file == "-" else printable(args.file)
+        description = label
+        if graph.edge_count == 0:
             raise InputError(f"the graph is empty: no edges in {label}")
     excluded = {}
     if args.exclude:
-        edges, excluded = without(edges, args.exclude, label)
-    graph = Graph(edges)
-    return graph, edges, Source(f"{description} ({verb} in {time.perf_counter() - t0:.2f} s)", label, **excluded)
+        graph, excluded = without(graph, args.exclude, label)
+    return graph, Source(f"{description} ({verb} in {time.perf_counter() - t0:.2f} s)", label, **excluded)
+
+
+def save(g, path, note):
+    t0 = time.perf_counter()
+
+    def write(name):
+        g.save(name)
+
+    # Graph.save writes beside its path and renames too; through replace, a
+    # symbolic link keeps naming the file it named.
+    outputs.replace(path, write)
+    note(f"  saved the graph as a snapshot to {printable(path)} ({(time.perf_counter() - t0) * 1e3:,.1f} ms)")
 
 
 def run(argv=None):
     args = parser().parse_args(argv)
     if args.stdlib == (args.file is not None):
         raise InputError(f"give either an edge-list FILE or --stdlib (see {PROG} --help)")
-    for option in ("dot", "svg", "png"):
-        out = getattr(args, option)
-        if out is not None and (out == "" or os.path.isdir(out)):
-            raise InputError(f"--{option}: {out!r} is not a file name")
+    if args.stdlib and args.header:
+        raise InputError("--header: --stdlib reads no edge list")
+    stdout = outputs.Stdout(sys.stdout, json=args.json)
+    # Every output is known writable before anything is read or analysed.
+    for option in ("save", "dot", "svg", "png"):
+        if getattr(args, option) is not None:
+            outputs.check_writable(option, getattr(args, option))
 
-    g, edges, source = load(args)
-    distinct = len(set(edges))
+    g, source = load(args)
+    # With --json, standard output carries only the JSON object.
+    note = (lambda text: print(printable(text), file=outputs.note_stream())) if args.json else (
+        lambda text: print(printable(text), file=stdout)
+    )
+    distinct = g.distinct_edge_count()
     focus = args.focus
     if focus is None and args.stdlib and STDLIB_FOCUS in g:
         focus = STDLIB_FOCUS
@@ -336,12 +421,14 @@ def run(argv=None):
         if name is not None and name not in g:
             raise source.unknown(f"unknown name in {what}", name, g)
 
-    out = Report(quiet=args.json)
+    out = Report(quiet=args.json, stdout=stdout)
     out.say(f"Graph: {source.description}", f"  {g.node_count:,} nodes, {g.edge_count:,} edges ({distinct:,} distinct)")
     if source.excluded:
         out.say(
             f"  excluded: {shorten(source.excluded)} ({plural(source.excluded_edges, 'edge')} touching them left out)"
         )
+    if args.save is not None:
+        save(g, args.save, note)
     result = {
         "graph": {
             "source": source.label,
@@ -388,7 +475,7 @@ def run(argv=None):
         out.say("  none: the graph is acyclic")
     result["strongly_connected"] = {"count": len(components), "top": top_components, "cycles": closing}
 
-    result["betweenness"] = betweenness_section(out, g, edges, sizes, args)
+    result["betweenness"] = betweenness_section(out, g, sizes, args)
 
     if args.build_order:
         result["build_order"] = build_order_section(out, g)
@@ -442,20 +529,22 @@ def run(argv=None):
     }
 
     if args.json:
-        json.dump(result, sys.stdout, ensure_ascii=False, indent=1)
-        sys.stdout.write("\n")
+        json.dump(result, stdout, ensure_ascii=False, indent=1)
+        stdout.write("\n")
+    stdout.flush()
 
     if args.dot or args.svg or args.png:
-        draw(args, view, len(hood_nodes))
+        draw(args, view, len(hood_nodes), note)
+        stdout.flush()
     return 0
 
 
-def betweenness_section(out, g, edges, sizes, args):
+def betweenness_section(out, g, sizes, args):
     """Exact betweenness when it is asked for or expected to be cheap, otherwise sampled; its JSON."""
     estimate = None
     exact = args.betweenness == "exact"
     if args.betweenness == "auto":
-        estimate = exact_betweenness_seconds(sizes, collections.Counter(s for s, _ in edges))
+        estimate = exact_betweenness_seconds(sizes, {name: g.out_degree(name) for name in sizes})
         exact = estimate < EXACT_BUDGET_SECONDS
     if exact:
         between = out.timed("Bottlenecks by exact betweenness", g.betweenness)
@@ -576,45 +665,42 @@ def falls_away_section(out, g, focus, name, top):
     }
 
 
-def draw(args, view, total):
-    # With --json, standard output carries only the JSON object.
-    note = (lambda text: print(text, file=sys.stderr)) if args.json else print
+def draw(args, view, total, note):
     text = view.dot(args.depth, total)
     if args.dot:
-        try:
-            with open(args.dot, "w", encoding="utf-8") as f:
-                f.write(text)
-        except OSError as exc:
-            raise InputError(f"cannot write {args.dot}: {exc.strerror or exc}") from None
+        outputs.write_text(args.dot, text)
         note(f"  wrote {args.dot}")
     wanted = [(fmt, path) for fmt, path in (("svg", args.svg), ("png", args.png)) if path]
     if not wanted:
         return
     if picture.graphviz() is None:
         names = " and ".join(path for _, path in wanted)
-        print(f"{PROG}: {names} not drawn: Graphviz's dot is not on PATH; {picture.GRAPHVIZ_HINT}", file=sys.stderr)
+        message = f"{PROG}: {names} not drawn: Graphviz's dot is not on PATH; {picture.GRAPHVIZ_HINT}"
+        print(printable(message), file=outputs.note_stream())
         return
     for fmt, path in wanted:
-        picture.render(text, path, fmt)
+        outputs.replace(path, lambda name: picture.render(text, name, fmt, shown=printable(path)))
         note(f"  drew {path}")
 
 
 def main(argv=None):
+    """Runs the command; its exit status: 0, 1 when Graphviz failed, 2 for bad
+    input or an output that cannot be written, 130 for Ctrl-C. Every failure
+    is one line on standard error."""
+    message = None
     try:
         status = run(argv)
-        sys.stdout.flush()
-    except InputError as exc:
-        print(f"{PROG}: {exc}", file=sys.stderr)
-        status = 2
+    except (InputError, OutputError) as exc:
+        message, status = str(exc), 2
     except picture.RenderError as exc:
-        print(f"{PROG}: {exc}", file=sys.stderr)
-        status = 1
+        message, status = str(exc), 1
+    except MemoryError:
+        message, status = "out of memory: the input is too large for this machine", 2
     except KeyboardInterrupt:
         status = 130
-    except BrokenPipeError:
-        # The reader went away (| head): say nothing more, and keep the
-        # interpreter's final flush from complaining about it.
-        devnull = os.open(os.devnull, os.O_WRONLY)
-        os.dup2(devnull, sys.stdout.fileno())
-        status = 1
+    if message is not None:
+        try:
+            print(f"{PROG}: {printable(message)}", file=outputs.note_stream())
+        except OSError:
+            pass
     return status

@@ -304,12 +304,20 @@ def graphviz():
     return shutil.which("dot")
 
 
-def render(dot_text, out, fmt):
-    """Draw dot_text into the file out in format fmt ('svg' or 'png') with Graphviz."""
+def render(dot_text, out, fmt, shown=None):
+    """Draw dot_text into the file out in format fmt ('svg' or 'png') with Graphviz.
+
+    shown is the name that messages give the file (out itself by default).
+    """
+    shown = out if shown is None else shown
     dot = graphviz()
-    result = subprocess.run([dot, f"-T{fmt}", "-o", out], input=dot_text.encode("utf-8"), capture_output=True)
+    try:
+        result = subprocess.run([dot, f"-T{fmt}", "-o", out], input=dot_text.encode("utf-8"), capture_output=True)
+    except OSError as exc:
+        # A dot on PATH that cannot be run (not a program, gone since found).
+        raise RenderError(f"Graphviz could not draw {shown}: cannot run {dot}: {exc.strerror or exc}") from None
     if result.returncode != 0:
         lines = result.stderr.decode("utf-8", "replace").strip().splitlines()
-        raise RenderError(f"Graphviz could not draw {out}: {lines[0] if lines else f'exit status {result.returncode}'}")
+        raise RenderError(f"Graphviz could not draw {shown}: {lines[0] if lines else f'exit status {result.returncode}'}")
     if not os.path.exists(out):
-        raise RenderError(f"Graphviz wrote no {out}")
+        raise RenderError(f"Graphviz wrote no {shown}")

@@ -1,0 +1,569 @@
+// Reading edge lists from Arrow record batches.
+//
+// A batch is read in blocks of rows: first every name of the block is
+// found, checked and hashed, reading the batch's buffers front to back,
+// then the block's pairs are added to the edge list with the name table's
+// hints a few pairs ahead. The reading touches only memory that lies in
+// order; the adding waits on the table, and the hints let those waits
+// overlap. Checks that concern a whole column (its lengths, its first and
+// last offsets, whether its bytes are all ASCII) are made once a batch;
+// those that concern a row, as the row is read, so that the first fault in
+// row order is the one reported.
+#include "graph/arrow_stream.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <utility>
+
+#include "graph/interrupt.h"
+#include "graph/names.h"
+
+namespace lhg::arrow {
+namespace {
+
+constexpr std::size_t kBlock = 256;  // rows read before they are added
+// How many names ahead of the one being added each of the name table's
+// hints is given. A table of a few hundred thousand names misses every
+// cache, and each hint reads what the one before it asked for: the gaps
+// leave each a few hundred nanoseconds to arrive.
+constexpr std::size_t kSlotAhead = 32;
+constexpr std::size_t kRecordAhead = 16;
+constexpr std::size_t kBytesAhead = 8;
+
+[[noreturn]] void fail(Fault fault, const std::string& message) { throw ArrowError(fault, message); }
+
+std::string quoted(const char* text) {
+  if (text == nullptr) return "(unnamed)";
+  std::string out(1, '\'');
+  out += producer_text(text, 200);
+  out += '\'';
+  return out;
+}
+
+std::string row_text(std::uint64_t row) { return "row " + std::to_string(row); }
+
+template <class T>
+T load(const void* p, std::size_t index = 0) noexcept {
+  T value;
+  std::memcpy(&value, static_cast<const char*>(p) + index * sizeof(T), sizeof(T));
+  return value;
+}
+
+bool bit_set(const void* bits, std::uint64_t i) noexcept {
+  return ((static_cast<const unsigned char*>(bits)[i >> 3] >> (i & 7)) & 1) != 0;
+}
+
+bool is_ascii(const char* p, std::size_t n) noexcept {
+  std::uint64_t seen = 0;
+  std::size_t i = 0;
+  for (; i + 32 <= n; i += 32) {
+    seen |= load<std::uint64_t>(p + i) | load<std::uint64_t>(p + i + 8) | load<std::uint64_t>(p + i + 16) |
+            load<std::uint64_t>(p + i + 24);
+    if ((seen & 0x8080808080808080u) != 0) return false;
+  }
+  for (; i + 8 <= n; i += 8) seen |= load<std::uint64_t>(p + i);
+  for (; i < n; ++i) seen |= static_cast<unsigned char>(p[i]);
+  return (seen & 0x8080808080808080u) == 0;
+}
+
+bool same_bytes(std::string_view a, std::string_view b) noexcept {
+  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
+}
+
+// a + b, or a failure when it passes the largest int64.
+std::int64_t add_checked(std::int64_t a, std::int64_t b, const std::string& what) {
+  std::int64_t sum;
+  if (__builtin_add_overflow(a, b, &sum)) fail(Fault::kValue, what + ": offset and length overflow");
+  return sum;
+}
+
+// The validity bits of an array, or null when every slot is valid.
+const void* validity(const ArrowArray& array, const std::string& what) {
+  if (array.null_count == 0) return nullptr;
+  const void* bits = array.buffers[0];
+  if (bits == nullptr && array.null_count > 0) {
+    fail(Fault::kValue, what + ": a null count of " + std::to_string(array.null_count) + " but no validity buffer");
+  }
+  return bits;
+}
+
+// The common checks of an array's header: counts that are not negative,
+// the buffer count the layout has, a buffer table where buffers are read.
+void check_header(const ArrowArray& array, std::int64_t buffers, const std::string& what) {
+  if (array.release == nullptr) fail(Fault::kValue, what + ": an array already released");
+  if (array.length < 0 || array.offset < 0) fail(Fault::kValue, what + ": a negative length or offset");
+  add_checked(array.offset, array.length, what);
+  if (buffers >= 0 && array.n_buffers != buffers) {
+    fail(Fault::kValue, what + ": " + std::to_string(array.n_buffers) + " buffers where its type has " +
+                            std::to_string(buffers));
+  }
+  if (array.n_buffers > 0 && array.buffers == nullptr) fail(Fault::kValue, what + ": no buffer table");
+}
+
+// One name of a column, as found in a block: its bytes and hash, or why
+// the row has none.
+enum class Slot : unsigned char { kName, kNull, kBadUtf8 };
+
+// The strings of one array (a column, or a dictionary's values) in one of
+// the three layouts, checked as they are read.
+class Strings {
+ public:
+  // The rows first .. first + count - 1 of `array`, called `unit`s in
+  // messages (rows of the stream, or values of a dictionary).
+  Strings(const ArrowArray& array, Layout layout, std::int64_t first, std::int64_t count, const std::string& what,
+          const char* unit)
+      : layout_(layout), what_(what), unit_(unit) {
+    check_header(array, layout == Layout::kView ? -1 : 3, what);
+    if (layout == Layout::kView && array.n_buffers < 3) {
+      fail(Fault::kValue, what + ": " + std::to_string(array.n_buffers) +
+                              " buffers where a string view has at least 3");
+    }
+    if (add_checked(first, count, what) > array.length) {
+      fail(Fault::kValue, what + ": " + std::to_string(array.length) + " rows where the batch has " +
+                              std::to_string(first + count));
+    }
+    valid_ = validity(array, what);
+    begin_ = static_cast<std::uint64_t>(array.offset + first);
+    if (layout == Layout::kView) {
+      views_ = array.buffers[1];
+      if (views_ == nullptr && count > 0) fail(Fault::kValue, what + ": no views buffer");
+      variadic_ = static_cast<std::uint64_t>(array.n_buffers - 3);
+      data_buffers_ = array.buffers + 2;
+      sizes_ = array.buffers[array.n_buffers - 1];
+      if (sizes_ == nullptr && variadic_ > 0) fail(Fault::kValue, what + ": no buffer of data buffer sizes");
+      return;
+    }
+    offsets_ = array.buffers[1];
+    data_ = static_cast<const char*>(array.buffers[2]);
+    if (offsets_ == nullptr) {
+      if (array.length > 0) fail(Fault::kValue, what + ": no offsets buffer");
+      return;
+    }
+    // Offsets of the rows read, and the column's last one, which bounds
+    // its bytes: the rows read may not reach past it.
+    const std::uint64_t end = static_cast<std::uint64_t>(array.offset + array.length);
+    const std::int64_t last = offset(end);
+    const std::int64_t lo = offset(begin_);
+    const std::int64_t hi = offset(begin_ + static_cast<std::uint64_t>(count));
+    end_ = hi;
+    if (lo < 0 || hi < lo || last < hi) {
+      fail(Fault::kValue, what + ": offsets " + std::to_string(lo) + " to " + std::to_string(hi) +
+                              " of its rows are not within 0 to its last offset, " + std::to_string(last));
+    }
+    if (data_ == nullptr && hi > lo) fail(Fault::kValue, what + ": no data buffer");
+    // Offsets within the range are checked row by row; the bytes between
+    // the first and the last are all read as some row's, so one pass over
+    // them decides whether any row needs its UTF-8 checked.
+    ascii_ = data_ == nullptr || is_ascii(data_ + lo, static_cast<std::size_t>(hi - lo));
+  }
+
+  // The name at index i of the rows read (0 = `first`), numbered `unit` in
+  // messages; throws on a fault of the layout.
+  Slot read(std::uint64_t i, std::uint64_t unit, std::string_view& bytes) const {
+    const std::uint64_t p = begin_ + i;
+    if (valid_ != nullptr && !bit_set(valid_, p)) return Slot::kNull;
+    if (layout_ == Layout::kView) {
+      bytes = view(p, unit);
+    } else {
+      // Each offset at least the one before it, and none past the last
+      // row's: a row reads no byte that the rows read do not cover.
+      const std::int64_t lo = offset(p);
+      const std::int64_t hi = offset(p + 1);
+      if (hi < lo || hi > end_) {
+        fail(Fault::kValue, where(unit) + ": offsets " + std::to_string(lo) + " to " + std::to_string(hi) +
+                                " out of order");
+      }
+      bytes = hi == lo ? std::string_view() : std::string_view(data_ + lo, static_cast<std::size_t>(hi - lo));
+      if (ascii_) return Slot::kName;
+    }
+    return valid_utf8_prefix(bytes) == bytes.size() ? Slot::kName : Slot::kBadUtf8;
+  }
+
+ private:
+  std::int64_t offset(std::uint64_t p) const noexcept {
+    return layout_ == Layout::kUtf8 ? std::int64_t{load<std::int32_t>(offsets_, p)} : load<std::int64_t>(offsets_, p);
+  }
+
+  // A view: 4 bytes of length, then the bytes themselves when they fit in
+  // the 12 that follow, else 4 bytes of prefix, a data buffer's index and
+  // the offset in it.
+  std::string where(std::uint64_t unit) const { return what_ + ", " + unit_ + " " + std::to_string(unit); }
+
+  std::string_view view(std::uint64_t p, std::uint64_t row) const {
+    const char* v = static_cast<const char*>(views_) + 16 * p;
+    const std::int32_t length = load<std::int32_t>(v);
+    if (length < 0) fail(Fault::kValue, where(row) + ": a view of negative length");
+    if (length <= 12) return {v + 4, static_cast<std::size_t>(length)};
+    const std::int32_t buffer = load<std::int32_t>(v + 8);
+    const std::int32_t start = load<std::int32_t>(v + 12);
+    if (buffer < 0 || static_cast<std::uint64_t>(buffer) >= variadic_) {
+      fail(Fault::kValue, where(row) + ": a view into data buffer " + std::to_string(buffer) +
+                              " of " + std::to_string(variadic_));
+    }
+    const std::int64_t size = load<std::int64_t>(sizes_, static_cast<std::size_t>(buffer));
+    const char* data = static_cast<const char*>(data_buffers_[buffer]);
+    if (start < 0 || std::int64_t{start} + length > size || data == nullptr) {
+      fail(Fault::kValue, where(row) + ": a view of bytes " + std::to_string(start) + " to " +
+                              std::to_string(std::int64_t{start} + length) + " of a data buffer of " +
+                              std::to_string(size));
+    }
+    if (std::memcmp(v + 4, data + start, 4) != 0) {
+      fail(Fault::kValue, where(row) + ": a view whose prefix differs from its bytes");
+    }
+    return {data + start, static_cast<std::size_t>(length)};
+  }
+
+  Layout layout_;
+  std::string what_;
+  const char* unit_;
+  const void* valid_ = nullptr;
+  std::uint64_t begin_ = 0;  // physical index of the first row read
+  const void* offsets_ = nullptr;
+  std::int64_t end_ = 0;  // the offset where the rows read end
+  const char* data_ = nullptr;
+  bool ascii_ = false;
+  const void* views_ = nullptr;
+  const void* const* data_buffers_ = nullptr;
+  const void* sizes_ = nullptr;
+  std::uint64_t variadic_ = 0;
+};
+
+struct DictEntry {
+  NameKey key;
+  Slot slot;
+};
+
+// One column of a batch: its strings directly, or its dictionary's values,
+// read and hashed once each, through its indices.
+class ColumnReader {
+ public:
+  ColumnReader(const Column& column, const ArrowArray& array, const ArrowArray& batch, const EdgeList& edges)
+      : column_(column), what_("column " + column.label) {
+    if (column.index == IndexType::kNone) {
+      strings_.emplace(array, column.layout, batch.offset, batch.length, what_, "row");
+      return;
+    }
+    check_header(array, 2, what_);
+    if (add_checked(batch.offset, batch.length, what_) > array.length) {
+      fail(Fault::kValue, what_ + ": " + std::to_string(array.length) + " rows where the batch has " +
+                              std::to_string(batch.offset + batch.length));
+    }
+    valid_ = validity(array, what_);
+    begin_ = static_cast<std::uint64_t>(array.offset + batch.offset);
+    indices_ = array.buffers[1];
+    if (indices_ == nullptr && batch.length > 0) fail(Fault::kValue, what_ + ": no buffer of dictionary indices");
+    if (array.dictionary == nullptr) fail(Fault::kValue, what_ + ": dictionary-encoded without a dictionary");
+    const ArrowArray& values = *array.dictionary;
+    values_.emplace(values, column.layout, 0, values.length, what_ + "'s dictionary", "value");
+    dictionary_size_ = static_cast<std::uint64_t>(values.length);
+    // Each value read and hashed once, where the batch has at least as
+    // many rows as the dictionary values: a producer may hand the whole of
+    // a large dictionary over with every short batch.
+    if (values.length > batch.length) return;
+    entries_.resize(static_cast<std::size_t>(values.length));
+    Poller poller;
+    for (std::size_t k = 0; k < entries_.size(); ++k) {
+      poller.tick();
+      std::string_view bytes;
+      const Slot slot = values_->read(k, k, bytes);
+      entries_[k] = {edges.key(bytes), slot};
+    }
+    hashed_ = true;
+  }
+
+  Slot read(std::uint64_t i, std::uint64_t row, NameKey& key) const {
+    if (strings_) {
+      std::string_view bytes;
+      const Slot slot = strings_->read(i, row, bytes);
+      key = NameKey{bytes, 0};
+      return slot;
+    }
+    const std::uint64_t p = begin_ + i;
+    if (valid_ != nullptr && !bit_set(valid_, p)) return Slot::kNull;
+    const std::uint64_t k = index(p);
+    if (k >= dictionary_size_) {
+      fail(Fault::kValue, what_ + ", " + row_text(row) + ": dictionary index " + index_text(p) +
+                              " outside a dictionary of " + std::to_string(dictionary_size_));
+    }
+    if (!hashed_) {
+      std::string_view bytes;
+      const Slot slot = values_->read(k, k, bytes);
+      key = NameKey{bytes, 0};
+      return slot;
+    }
+    key = entries_[k].key;
+    return entries_[k].slot;
+  }
+
+  // Whether read() gives keys with their hashes.
+  bool hashed() const noexcept { return hashed_; }
+  const std::string& what() const noexcept { return what_; }
+
+ private:
+  // The index at p, as unsigned: a negative one wraps past any dictionary.
+  std::uint64_t index(std::uint64_t p) const noexcept {
+    switch (column_.index) {
+      case IndexType::kI8: return static_cast<std::uint64_t>(std::int64_t{load<std::int8_t>(indices_, p)});
+      case IndexType::kU8: return load<std::uint8_t>(indices_, p);
+      case IndexType::kI16: return static_cast<std::uint64_t>(std::int64_t{load<std::int16_t>(indices_, p)});
+      case IndexType::kU16: return load<std::uint16_t>(indices_, p);
+      case IndexType::kI32: return static_cast<std::uint64_t>(std::int64_t{load<std::int32_t>(indices_, p)});
+      case IndexType::kU32: return load<std::uint32_t>(indices_, p);
+      case IndexType::kI64: return static_cast<std::uint64_t>(load<std::int64_t>(indices_, p));
+      case IndexType::kU64: return load<std::uint64_t>(indices_, p);
+      case IndexType::kNone: break;
+    }
+    return std::numeric_limits<std::uint64_t>::max();
+  }
+
+  std::string index_text(std::uint64_t p) const {
+    const std::uint64_t k = index(p);
+    const bool is_signed = column_.index == IndexType::kI8 || column_.index == IndexType::kI16 ||
+                           column_.index == IndexType::kI32 || column_.index == IndexType::kI64;
+    return is_signed ? std::to_string(static_cast<std::int64_t>(k)) : std::to_string(k);
+  }
+
+  const Column& column_;
+  std::string what_;
+  std::optional<Strings> strings_;
+  std::optional<Strings> values_;  // a dictionary's
+  std::uint64_t dictionary_size_ = 0;
+  bool hashed_ = false;
+  const void* valid_ = nullptr;
+  std::uint64_t begin_ = 0;
+  const void* indices_ = nullptr;
+  std::vector<DictEntry> entries_;
+};
+
+// A format string's layout of strings, if it is one.
+bool string_layout(const char* format, Layout& layout) {
+  const std::string_view f(format);
+  if (f == "u") {
+    layout = Layout::kUtf8;
+  } else if (f == "U") {
+    layout = Layout::kLargeUtf8;
+  } else if (f == "vu") {
+    layout = Layout::kView;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+Column column_of(const ArrowSchema& schema, std::size_t k) {
+  const ArrowSchema* child = schema.children[k];
+  if (child == nullptr || child->format == nullptr) {
+    fail(Fault::kValue, "the stream's schema has no type for column " + std::to_string(k));
+  }
+  Column column;
+  column.child = k;
+  column.label = quoted(child->name) + " (position " + std::to_string(k) + ")";
+  const std::string format = producer_text(child->format, 200);
+  const auto not_strings = [&] {
+    fail(Fault::kType, "column " + column.label + " has Arrow format '" + format +
+                           "', not strings (utf8 'u', large_utf8 'U', string_view 'vu' or a dictionary of them)");
+  };
+  if (child->dictionary == nullptr) {
+    if (!string_layout(child->format, column.layout)) not_strings();
+    return column;
+  }
+  if (format.size() != 1 || std::string_view("cCsSiIlL").find(format[0]) == std::string_view::npos) not_strings();
+  const ArrowSchema* values = child->dictionary;
+  if (values->format == nullptr || values->dictionary != nullptr || !string_layout(values->format, column.layout)) {
+    const std::string value_format = values->format == nullptr ? "" : producer_text(values->format, 200);
+    fail(Fault::kType, "column " + column.label + " is dictionary-encoded with values of Arrow format '" +
+                           value_format + "', not strings (utf8 'u', large_utf8 'U' or string_view 'vu')");
+  }
+  column.index = static_cast<IndexType>(format[0]);
+  return column;
+}
+
+std::size_t find_column(const ArrowSchema& schema, const ColumnChoice& choice) {
+  const auto count = static_cast<std::size_t>(schema.n_children);
+  if (!choice.by_name) {
+    std::int64_t k = choice.position;
+    if (k < 0) k += schema.n_children;
+    if (k < 0 || k >= schema.n_children) {
+      fail(Fault::kIndex, "no column at position " + std::to_string(choice.position) + ": the stream has " +
+                              std::to_string(count) + (count == 1 ? " column" : " columns"));
+    }
+    return static_cast<std::size_t>(k);
+  }
+  std::size_t found = count;
+  for (std::size_t k = 0; k < count; ++k) {
+    const ArrowSchema* child = schema.children[k];
+    if (child == nullptr || child->name == nullptr) continue;
+    if (producer_text(child->name, choice.name.size() + 1) != choice.name) continue;
+    if (found != count) fail(Fault::kValue, "more than one column is named '" + choice.name + "'");
+    found = k;
+  }
+  if (found == count) fail(Fault::kKey, "no column named '" + choice.name + "'");
+  return found;
+}
+
+// What an error code of the producer's means, with its own message.
+[[noreturn]] void stream_failed(ArrowArrayStream& stream, const char* call, int code) {
+  std::string message = std::string("the Arrow stream's ") + call + " failed (error " + std::to_string(code) + ")";
+  const char* text = stream.get_last_error != nullptr ? stream.get_last_error(&stream) : nullptr;
+  if (text != nullptr && *text != '\0') message += ": " + producer_text(text);
+  throw ArrowError(Fault::kStream, message, code);
+}
+
+}  // namespace
+
+std::size_t valid_utf8_prefix(std::string_view bytes) noexcept {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t n = bytes.size();
+  const auto continuation = [&](std::size_t k) { return (p[k] & 0xC0) == 0x80; };
+  std::size_t i = 0;
+  while (i < n) {
+    if (n - i >= 8 && (load<std::uint64_t>(p + i) & 0x8080808080808080u) == 0) {
+      i += 8;
+      continue;
+    }
+    const unsigned c = p[i];
+    if (c < 0x80) {
+      ++i;
+    } else if (c < 0xC2) {  // a continuation byte, or the lead of an overlong pair
+      return i;
+    } else if (c < 0xE0) {
+      if (n - i < 2 || !continuation(i + 1)) return i;
+      i += 2;
+    } else if (c < 0xF0) {
+      if (n - i < 3) return i;
+      const unsigned c1 = p[i + 1];
+      // Not overlong (E0 needs A0 or above), not a surrogate (ED below A0).
+      if ((c == 0xE0 && c1 < 0xA0) || (c == 0xED && c1 > 0x9F)) return i;
+      if (!continuation(i + 1) || !continuation(i + 2)) return i;
+      i += 3;
+    } else if (c < 0xF5) {
+      if (n - i < 4) return i;
+      const unsigned c1 = p[i + 1];
+      // Not overlong (F0 needs 90 or above), not past U+10FFFF (F4 below 90).
+      if ((c == 0xF0 && c1 < 0x90) || (c == 0xF4 && c1 > 0x8F)) return i;
+      if (!continuation(i + 1) || !continuation(i + 2) || !continuation(i + 3)) return i;
+      i += 4;
+    } else {
+      return i;
+    }
+  }
+  return n;
+}
+
+std::string producer_text(const char* text, std::size_t limit) {
+  if (text == nullptr) return {};
+  return std::string(text, strnlen(text, limit));
+}
+
+void read_schema(ArrowArrayStream& stream, OwnedSchema& schema) {
+  if (stream.get_schema == nullptr || stream.get_next == nullptr) {
+    fail(Fault::kValue, "the Arrow stream has no get_schema or get_next callback");
+  }
+  schema.reset();
+  const int code = stream.get_schema(&stream, schema.get());
+  if (code != 0) {
+    // Whatever the producer left in `schema` on failure is not ours to
+    // release.
+    *schema.get() = ArrowSchema{};
+    stream_failed(stream, "get_schema", code);
+  }
+  if (schema.released()) fail(Fault::kValue, "the Arrow stream's get_schema gave a released schema");
+  if (schema->format == nullptr || std::string_view(schema->format) != "+s") {
+    fail(Fault::kType, "the Arrow stream's rows have format '" + producer_text(schema->format, 200) +
+                           "', not a struct of columns ('+s')");
+  }
+  if (schema->n_children < 0 || (schema->n_children > 0 && schema->children == nullptr)) {
+    fail(Fault::kValue, "the Arrow stream's schema has no table of columns");
+  }
+}
+
+bool read_batch(ArrowArrayStream& stream, OwnedArray& batch) {
+  batch.reset();
+  const int code = stream.get_next(&stream, batch.get());
+  if (code != 0) {
+    *batch.get() = ArrowArray{};
+    stream_failed(stream, "get_next", code);
+  }
+  return !batch.released();
+}
+
+EdgeColumns edge_columns(const ArrowSchema& schema, const ColumnChoice& source, const ColumnChoice& target) {
+  EdgeColumns columns;
+  columns.columns = static_cast<std::size_t>(schema.n_children);
+  columns.source = column_of(schema, find_column(schema, source));
+  columns.target = column_of(schema, find_column(schema, target));
+  return columns;
+}
+
+std::size_t add_batch(EdgeList& edges, const EdgeColumns& columns, const ArrowArray& batch, std::uint64_t first_row) {
+  const std::string what = "the batch from " + row_text(first_row);
+  check_header(batch, 1, what);
+  if (batch.n_children != static_cast<std::int64_t>(columns.columns)) {
+    fail(Fault::kValue, what + " has " + std::to_string(batch.n_children) + " columns where the schema has " +
+                            std::to_string(columns.columns));
+  }
+  if (batch.children == nullptr) fail(Fault::kValue, what + " has no table of columns");
+  const ArrowArray* source_array = batch.children[columns.source.child];
+  const ArrowArray* target_array = batch.children[columns.target.child];
+  if (source_array == nullptr || target_array == nullptr) fail(Fault::kValue, what + " lacks a column");
+  const void* rows_valid = validity(batch, what);
+  const ColumnReader source(columns.source, *source_array, batch, edges);
+  const ColumnReader target(columns.target, *target_array, batch, edges);
+
+  const auto rows = static_cast<std::uint64_t>(batch.length);
+  const auto row_base = static_cast<std::uint64_t>(batch.offset);
+  const NameTable& names = edges.names();
+  std::array<NameKey, 2 * kBlock> keys;
+  NameKey previous{std::string_view(), names.hash(std::string_view())};
+  Poller poller;
+  for (std::uint64_t start = 0; start < rows; start += kBlock) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, rows - start));
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::uint64_t r = start + i;
+      const std::uint64_t row = first_row + r;
+      if (rows_valid != nullptr && !bit_set(rows_valid, row_base + r)) fail(Fault::kValue, row_text(row) + " is null");
+      for (int side = 0; side < 2; ++side) {
+        const ColumnReader& column = side == 0 ? source : target;
+        NameKey& key = keys[2 * i + static_cast<std::size_t>(side)];
+        const Slot slot = column.read(r, row, key);
+        if (slot == Slot::kNull) fail(Fault::kValue, column.what() + " is null at " + row_text(row));
+        if (slot == Slot::kBadUtf8) fail(Fault::kValue, column.what() + ", " + row_text(row) + ": not valid UTF-8");
+        if (column.hashed()) continue;
+        // A dependency list names a source's targets one after another:
+        // the same source as the row before needs no hash of its own.
+        if (side == 0 && same_bytes(key.bytes, previous.bytes)) {
+          key.hash = previous.hash;
+        } else {
+          key.hash = names.hash(key.bytes);
+        }
+        if (side == 0) previous = key;
+      }
+    }
+    const std::size_t count = 2 * n;
+    const bool hints = names.size() >= kNamesWorthHints;
+    for (std::size_t k = 0; k < count; k += 2) {
+      if (hints) {
+        if (k + kSlotAhead + 1 < count) {
+          names.prefetch_slot(keys[k + kSlotAhead].hash);
+          names.prefetch_slot(keys[k + kSlotAhead + 1].hash);
+        }
+        if (k + kRecordAhead + 1 < count) {
+          names.prefetch_record(keys[k + kRecordAhead].hash);
+          names.prefetch_record(keys[k + kRecordAhead + 1].hash);
+        }
+        if (k + kBytesAhead + 1 < count) {
+          names.prefetch_bytes(keys[k + kBytesAhead].hash);
+          names.prefetch_bytes(keys[k + kBytesAhead + 1].hash);
+        }
+      }
+      edges.add(keys[k], keys[k + 1]);
+    }
+    poller.tick(n);
+  }
+  return static_cast<std::size_t>(rows);
+}
+
+}  // namespace lhg::arrow
