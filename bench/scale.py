@@ -88,11 +88,7 @@ def _ours(step, args):
     out = {}
     if step == "read":
         with Peak() as p:
-            if hasattr(Graph, "read"):
-                g = Graph.read(args.file)
-            else:  # TEMPORARY until Graph.read lands
-                from bench.data import read_edges
-                g = Graph(read_edges(args.file))
+            g = Graph.read(args.file)
         out["read"] = p.figures()
         out.update(nodes=g.node_count, edges=g.edge_count, nbytes=g.nbytes)
         with Peak() as p:
@@ -338,13 +334,7 @@ def measure_size(edges, args, workdir, peers, log):
                                   for k, v in r.items() if isinstance(v, dict) and "seconds" in v))
     if os.path.exists(snapshot):
         result["snapshot_bytes"] = os.path.getsize(snapshot)
-    earlier = args.peers_from.get(str(edges), {}) if args.peers_from else {}
     for peer in peers:
-        if peer in earlier:
-            result["peers"][peer] = dict(earlier[peer], earlier=True)
-            if "stopped" in earlier[peer]:
-                args.stopped_peers[peer] = size_label(edges)
-            continue
         if peer in args.stopped_peers:
             result["peers"][peer] = {"stopped": f"not run (stopped at {args.stopped_peers[peer]})"}
             continue
@@ -374,7 +364,7 @@ def _mem(b):
     return f"{b / GIB:.2f} GiB" if b >= GIB else f"{b / (1 << 20):.0f} MiB"
 
 
-def render(results, args, state, vers, command):
+def render(results, args, state, vers, command, note=None):
     lines = [SECTION, ""]
     lines.append(
         "An edge file of a dependency-shaped synthetic graph (bench/scale_data.py: names of versioned packages, "
@@ -385,7 +375,7 @@ def render(results, args, state, vers, command):
         "mapped pages as they are touched). *Added* is the peak less the resident set before the step."
     )
     lines.append("")
-    lines.append(f"Command: `{command}`")
+    lines.append(f"Command: `{command}`" + (f" {note}" if note else ""))
     lines.append("")
     threads = "the calling thread alone" if args.threads is None else f"threads={args.threads}"
     lines.append(
@@ -454,8 +444,6 @@ def render(results, args, state, vers, command):
             "columns, the names numbered in one pass (polars: `unique` and a join; pyarrow: `unique` and `index_in`) and a scipy CSR matrix over the numbers. networkit, polars and pyarrow use "
             f"every CPU; a peer is stopped past {args.limit_gib:g} GiB resident or {args.peer_timeout:.0f} s, and "
             "not run at larger sizes. Ours is `Graph.read`, from the table above."
-            + (" ² measured in an earlier run on the same files (`--peers-from`)."
-               if any(p.get("earlier") for r in results for p in r["peers"].values()) else "")
         )
         lines.append("")
         sizes = [r for r in results]
@@ -480,8 +468,7 @@ def render(results, args, state, vers, command):
                 else:
                     check = "" if (p["nodes"], p["edges"]) == (r["file"]["nodes"], r["file"]["edges"]) else \
                         f" (found {p['nodes']:,} nodes, {p['edges']:,} edges)"
-                    row.append(f"{_time(p['read']['seconds'])}, {_mem(p['read']['peak'])}{check}"
-                               + ("²" if p.get("earlier") else ""))
+                    row.append(f"{_time(p['read']['seconds'])}, {_mem(p['read']['peak'])}{check}")
             lines.append("| " + " | ".join(row) + " |")
         lines.append("")
     lines += summary(results)
@@ -548,8 +535,9 @@ def main(argv=None):
     parser.add_argument("--keep", action="store_true", help="keep the files")
     parser.add_argument("--output", default=RESULTS)
     parser.add_argument("--save-json", help="also write every figure of the run to this file")
-    parser.add_argument("--peers-from", help="take the peers' figures from an earlier run's --save-json "
-                        "(the same sizes) rather than running them again")
+    parser.add_argument("--render", nargs="+", metavar="JSON",
+                        help="run nothing: write the section from the figures of earlier runs' --save-json, "
+                        "joined size by size (e.g. one run with --no-peers, one with --no-ours)")
     parser.add_argument("--child", help=argparse.SUPPRESS)
     parser.add_argument("--file", help=argparse.SUPPRESS)
     parser.add_argument("--snapshot", help=argparse.SUPPRESS)
@@ -561,9 +549,9 @@ def main(argv=None):
     sizes = [10**6] if args.quick else [parse_size(s) for s in args.sizes]
     peers = [] if args.no_peers else [p for p in args.peers if _importable(p)]
     args.stopped_peers = {}
-    if args.peers_from:
-        with open(args.peers_from) as f:
-            args.peers_from = {str(r["size"]): r["peers"] for r in json.load(f)["results"]}
+    if args.render:
+        render_saved(args)
+        return
     state = machine_state()
     vers = versions()
     workdir = args.dir or tempfile.mkdtemp(prefix="lanternhollow-scale-")
@@ -584,7 +572,28 @@ def main(argv=None):
     text = render(results, args, state, vers, command.strip())
     if args.save_json:
         with open(args.save_json, "w") as f:
-            json.dump({"state": state, "versions": vers, "results": results}, f, indent=1)
+            json.dump({"state": state, "versions": vers, "command": command.strip(), "results": results,
+                       "limit_gib": args.limit_gib, "peer_timeout": args.peer_timeout}, f, indent=1)
+    print(text)
+    write_section(text, args.output)
+
+
+def render_saved(args):
+    runs = []
+    for path in args.render:
+        with open(path) as f:
+            runs.append(json.load(f))
+    by_size = {}
+    for run in runs:
+        for r in run["results"]:
+            joined = by_size.setdefault(r["size"], {"size": r["size"], "file": r["file"], "ours": {}, "peers": {}})
+            joined["ours"].update(r["ours"])
+            joined["peers"].update(r["peers"])
+            if "snapshot_bytes" in r:
+                joined["snapshot_bytes"] = r["snapshot_bytes"]
+    commands = " and ".join(f"`{run['command']}`" for run in runs)
+    text = render([by_size[k] for k in sorted(by_size)], args, runs[0]["state"], runs[0]["versions"],
+                  runs[0]["command"], note=f"Joined from the runs {commands}." if len(runs) > 1 else None)
     print(text)
     write_section(text, args.output)
 
