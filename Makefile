@@ -21,6 +21,11 @@
 #                      our calls in the default mode and in concurrent mode with
 #                      BENCH_THREADS threads (2; empty for the default mode only);
 #                      BENCH_ARGS=--quick for a run of under a minute
+# make bench-scale   - edge files of 4 and 100 million edges read, saved, loaded
+#                      and asked for PageRank, components and reach, each step's
+#                      peak memory, and the peers' reads of the same files (an
+#                      hour or more, about 10 GB of disk, files removed after);
+#                      BENCH_SCALE_ARGS=--quick for 1 million edges; not in CI
 #
 # PYTHON=/path/to/python picks the interpreter (3.12 or later); by default one
 # is found. Without an active virtual environment, one is made in .venv-<ver>.
@@ -42,7 +47,7 @@ BUILD_FLAGS := -C cmake.define.LHG_WERROR=$(if $(filter 1,$(WERROR)),ON,OFF) \
                -C cmake.define.LHG_SANITIZE="$(SANITIZE)" \
                -C build-dir=build/$(PY_VERSION)$(if $(SANITIZE),-san)
 
-.PHONY: test build venv clean test-sanitize soak demo typecheck wheel test-wheel bench test-threads
+.PHONY: test build venv clean test-sanitize soak demo typecheck wheel test-wheel bench bench-scale test-threads
 
 test: build
 	$(VPY) -m pytest $(PYTEST_ARGS)
@@ -142,6 +147,9 @@ BENCH_THREADS ?= 2
 
 bench: build $(VENV)/.bench-deps
 	$(VPY) -m bench $(if $(strip $(BENCH_THREADS)),--threads $(BENCH_THREADS)) $(BENCH_ARGS)
+
+bench-scale: build $(VENV)/.bench-deps
+	$(VPY) -m bench.scale $(BENCH_SCALE_ARGS)
 
 $(VENV)/.bench-deps: pyproject.toml $(VENV)/.deps
 	$(VPY) -m pip install --quiet $$($(VPY) -c 'import tomllib; d = tomllib.load(open("pyproject.toml", "rb")); print(" ".join(repr(r) for r in d["project"]["optional-dependencies"]["bench"]))' | tr -d "'")
