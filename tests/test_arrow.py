@@ -10,7 +10,6 @@ callbacks."""
 
 import ctypes
 import gc
-import math
 import random
 import signal
 import struct
@@ -23,21 +22,12 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
+from exact import bits
 from lanternhollow_graph_store import Graph
 from strategies import edge_lists
 
 pa = pytest.importorskip("pyarrow")
 pc = pytest.importorskip("pyarrow.compute")
-
-
-def bits(value):
-    if isinstance(value, float):
-        return value.hex() if not math.isnan(value) else "nan"
-    if isinstance(value, dict):
-        return [(k, bits(v)) for k, v in value.items()]
-    if isinstance(value, (list, tuple)):
-        return type(value)(bits(v) for v in value)
-    return value
 
 
 def same_graph(got, edges):

@@ -4,7 +4,6 @@ threads at once; and the object protocol a person expects of it."""
 
 import copy
 import gc
-import math
 import pickle
 import random
 import sys
@@ -17,24 +16,13 @@ from hypothesis import strategies as st
 
 import lanternhollow_graph as lg
 import model.graph
+from exact import bits
 from lanternhollow_graph_store import Graph
 from strategies import NAME_POOL, edge_lists
 
 testing = pytest.importorskip("_lanternhollow_graph_testing")
 
 MAX = 2**64 - 1
-
-
-def bits(value):
-    """Results with every float as its exact bits and every dict as its
-    items in order, for == comparisons that see order and bits."""
-    if isinstance(value, float):
-        return value.hex() if not math.isnan(value) else "nan"
-    if isinstance(value, dict):
-        return [(k, bits(v)) for k, v in value.items()]
-    if isinstance(value, (list, tuple)):
-        return type(value)(bits(v) for v in value)
-    return value
 
 
 def functions(edges, names):

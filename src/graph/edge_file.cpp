@@ -473,20 +473,6 @@ void EdgeLines::push(NameKey source, NameKey target) {
   if (pushed_ - added_ > kLag) add_oldest();
 }
 
-// Runs the interrupt check in force with the interning thread drained
-// first, as the conversion of a Python list does (convert.cpp): a signal
-// handler may fork, and a child must find every pair handed over added.
-struct DrainFirst {
-  InterningThread* interner;
-  const ThreadCheck* check;
-  static void poll(void* self) {
-    const auto* d = static_cast<DrainFirst*>(self);
-    d->interner->drain();
-    d->check->previous();
-    d->interner->after_foreign_code();
-  }
-};
-
 // Reads the file through, gzip or text.
 EdgeList read_edges_from(FdSource& source, const EdgeFileFormat& format, Threads threads) {
   EdgeList edges;

@@ -129,4 +129,11 @@ void InterningThread::intern_all() {
   }
 }
 
+void DrainFirst::poll(void* self) {
+  const auto* d = static_cast<DrainFirst*>(self);
+  if (d->interner != nullptr) d->interner->drain();
+  d->check->previous();
+  if (d->interner != nullptr) d->interner->after_foreign_code();
+}
+
 }  // namespace lhg

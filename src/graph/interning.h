@@ -32,6 +32,7 @@
 #include <thread>
 
 #include "graph/graph.h"
+#include "graph/interrupt.h"
 
 namespace lhg {
 
@@ -130,6 +131,17 @@ class InterningThread {
   std::unique_ptr<std::thread> thread_;
   pid_t process_ = 0;      // the process that started the thread
   bool in_place_ = false;  // a forked child: no thread, pairs added by the caller
+};
+
+// The interrupt check in force, run with an interning thread drained first,
+// for a caller that hands pairs over while its check may run foreign code:
+// a signal handler may fork, and the child must find every pair handed over
+// added, and go on interning in place. Installed as a ThreadCheck with this
+// as its context; `check` is that ThreadCheck, set once it exists.
+struct DrainFirst {
+  InterningThread* interner;
+  const ThreadCheck* check;
+  static void poll(void* self);
 };
 
 }  // namespace lhg

@@ -275,17 +275,6 @@ template <class ReadPair>
 bool to_edge_list_apart(PyObject* obj, EdgeList& edges, ReadPair&& read_pair) {
   InterningThread interner(edges);
   if (!interner.start()) return false;
-  struct DrainFirst {
-    InterningThread* interner;
-    const ThreadCheck* check;
-    static void poll(void* self) {
-      const auto* d = static_cast<DrainFirst*>(self);
-      d->interner->drain();
-      d->check->previous();
-      // A handler may have forked.
-      d->interner->after_foreign_code();
-    }
-  };
   DrainFirst drain_first{&interner, nullptr};
   const ThreadCheck check(&DrainFirst::poll, &drain_first);
   drain_first.check = &check;
