@@ -184,6 +184,7 @@ class SectionWriter {
  public:
   explicit SectionWriter(SnapshotSink& sink) : sink_(sink) {}
   void bytes(const void* data, std::size_t size) {
+    if (size == 0) return;  // an empty array's data may be null
     sink_.write(data, size);
     sum_.feed(data, size);
     written_ += size;

@@ -36,6 +36,7 @@ class MemorySink : public SnapshotSink {
  public:
   explicit MemorySink(char* at, std::size_t size) : at_(at), left_(size) {}
   void write(const void* bytes, std::size_t size) override {
+    if (size == 0) return;  // an empty array's data may be null
     if (size > left_) throw InternalFailure("snapshot longer than its size");
     std::memcpy(at_, bytes, size);
     at_ += size;
