@@ -113,8 +113,9 @@ class BinadeSums {
       // giving way once the bound is reached. A cursor may outlive its
       // table: the table built again for its grid is the same table.
       slot_limit_ = requested_slots_ != 0 ? requested_slots_ : default_tables(count);
-      // Tables are referred to by address: the slots never move.
-      slots_.reserve(slot_limit_);
+      // Tables are referred to by address: the slots never move, even
+      // when more are kept (see build).
+      slots_.reserve(requested_slots_ != 0 ? slot_limit_ : most_tables(count));
     }
   }
 
@@ -158,6 +159,15 @@ class BinadeSums {
   // default: about 128 MiB of them, from 4 to 64.
   static std::size_t default_tables(std::size_t count) noexcept {
     return std::clamp<std::size_t>((std::size_t{1} << 24) / (count + 1), 4, 64);
+  }
+  // How many it may come to keep when the accumulators pass through more
+  // grids than that: about 1 GiB of them. On a graph of millions of dangling
+  // nodes, four tables of them are a few of the grids that every block's
+  // sums pass through, and a table given way is built again block after
+  // block: each build costs a pass over every value, and a sweep whose
+  // blocks each rebuild their tables costs the blocks times the values.
+  static std::size_t most_tables(std::size_t count) noexcept {
+    return std::clamp<std::size_t>((std::size_t{1} << 27) / (count + 1), default_tables(count), kGrids);
   }
 
   // The grid of a double >= 0 whose bit pattern has this biased exponent
@@ -421,6 +431,9 @@ class BinadeSums {
 
   [[gnu::noinline]] const Table* build(unsigned grid) {
     Table* table;
+    // Every table is in use: rather than one give way, keep one more, while
+    // the memory allows (never where a test set the budget).
+    if (used_ == slot_limit_ && requested_slots_ == 0 && slot_limit_ < slots_.capacity()) ++slot_limit_;
     if (used_ < slot_limit_) {
       if (used_ == slots_.size()) {
         slots_.emplace_back();
