@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "graph/graph.h"
+#include "graph/utf8.h"
 
 namespace lhg {
 
@@ -170,11 +171,7 @@ bool read_batch(ArrowArrayStream& stream, OwnedArray& batch);
 // Returns the batch's row count.
 std::size_t add_batch(EdgeList& edges, const EdgeColumns& columns, const ArrowArray& batch, std::uint64_t first_row);
 
-// The length of `bytes` as valid UTF-8, or the offset of its first invalid
-// sequence: bytes.size() when it is all valid. Exactly what the
-// interpreter's strict decoder accepts (no surrogates, no overlong forms,
-// nothing above U+10FFFF).
-std::size_t valid_utf8_prefix(std::string_view bytes) noexcept;
+
 
 // A message's text from a C string a producer gave (a name, an error): at
 // most `limit` bytes of it, for a producer that forgets the terminator

@@ -20,6 +20,7 @@
 #include "graph/failure.h"
 #include "graph/interrupt.h"
 #include "graph/parallel.h"
+#include "graph/utf8.h"
 
 namespace lhg {
 namespace {
@@ -224,62 +225,17 @@ std::uint64_t total_name_bytes(const Graph& graph) {
 
 [[noreturn]] void unsound(const std::string& what) { throw SnapshotError("unsound snapshot: " + what); }
 
-// Strict UTF-8 as the interpreter decodes it: no overlong forms, no
-// surrogates, nothing above U+10FFFF.
+// Whether the names' bytes are valid UTF-8, a piece at a time, polling; a
+// character that a piece's end cuts is checked with the next piece.
 bool valid_utf8(const unsigned char* p, std::size_t size, Poller& poller) {
-  std::size_t i = 0;
-  while (i < size) {
-    // Most names are ASCII: 64 bytes at a time, with no branch per word.
-    if (size - i >= 64) {
-      std::uint64_t any = 0;
-      for (std::size_t k = 0; k < 64; k += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, p + i + k, 8);
-        any |= word;
-      }
-      if ((any & 0x8080808080808080u) == 0) {
-        i += 64;
-        if ((i & 0xFFFFF) == 0) poller.tick(1 << 16);
-        continue;
-      }
-    }
-    // Eight ASCII bytes at a time.
-    if (size - i >= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, p + i, 8);
-      if ((word & 0x8080808080808080u) == 0) {
-        i += 8;
-        if ((i & 0xFFFF) < 8) poller.tick(1 << 12);
-        continue;
-      }
-    }
-    const unsigned char c = p[i];
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t len;
-    unsigned char lo = 0x80;
-    unsigned char hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-      len = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3;
-      if (c == 0xE0) lo = 0xA0;
-      if (c == 0xED) hi = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4;
-      if (c == 0xF0) lo = 0x90;
-      if (c == 0xF4) hi = 0x8F;
-    } else {
-      return false;
-    }
-    if (size - i < len) return false;
-    if (p[i + 1] < lo || p[i + 1] > hi) return false;
-    for (std::size_t k = 2; k < len; ++k) {
-      if ((p[i + k] & 0xC0) != 0x80) return false;
-    }
-    i += len;
+  constexpr std::size_t kPiece = std::size_t{1} << 20;
+  std::size_t at = 0;
+  while (at < size) {
+    const std::size_t piece = std::min(kPiece, size - at);
+    const std::size_t ok = valid_utf8_prefix({reinterpret_cast<const char*>(p + at), piece});
+    if (ok < piece && (piece == size - at || piece - ok >= 4)) return false;
+    at += ok;
+    poller.tick(piece / 16);
   }
   return true;
 }
