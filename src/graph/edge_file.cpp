@@ -148,8 +148,8 @@ class FdSource final : public ByteSource {
  public:
   explicit FdSource(int fd) : fd_(fd) {
     struct stat st;
-    if (::fstat(fd, &st) != 0) throw FileError(errno, "cannot examine the file");
-    if (S_ISDIR(st.st_mode)) throw FileError(EISDIR, "a directory");
+    if (::fstat(fd, &st) != 0) throw FileFailure(errno, {});
+    if (S_ISDIR(st.st_mode)) throw FileFailure(EISDIR, {});
     waits_ = !S_ISREG(st.st_mode);
   }
 
@@ -163,7 +163,7 @@ class FdSource final : public ByteSource {
       } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
         waits_ = true;  // a descriptor left non-blocking
       } else {
-        throw FileError(errno, "cannot read the file");
+        throw FileFailure(errno, {});
       }
     }
   }
@@ -556,7 +556,7 @@ EdgeList read_edge_file(const char* path, const EdgeFileFormat& format, Threads 
   for (;;) {
     fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd >= 0) break;
-    if (errno != EINTR) throw FileError(errno, "cannot open the file");
+    if (errno != EINTR) throw FileFailure(errno, path);
     check_interrupt();
   }
   const Descriptor owner(fd);

@@ -21,6 +21,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "graph/failure.h"
 #include "graph/graph.h"
 #include "graph/parallel.h"
 
@@ -40,16 +41,6 @@ struct EdgeFileFormat {
 // The longest line accepted, its newline not counted.
 inline constexpr std::size_t kMaxLineBytes = std::size_t{1} << 20;
 
-// The file could not be opened or read: `number` is the system's errno.
-class FileError : public std::runtime_error {
- public:
-  FileError(int number, const char* what) : std::runtime_error(what), number_(number) {}
-  int number() const noexcept { return number_; }
-
- private:
-  int number_;
-};
-
 // The input is no edge list, or its gzip stream is damaged. what() begins
 // "line N: " for a bad line and "damaged gzip stream" for the stream.
 class BadEdgeFile : public std::runtime_error {
@@ -63,7 +54,8 @@ class BadEdgeFile : public std::runtime_error {
 };
 
 // The edge list of the file at `path`, its names filed under the table's
-// own hashes, ready for build_graph. Throws FileError, BadEdgeFile, or what
+// own hashes, ready for build_graph. Throws FileFailure (whose path is empty
+// where only a descriptor is known: the caller names the file), BadEdgeFile, or what
 // the interrupt check throws. With two threads or more, the names are
 // interned on a thread of their own while this one reads, decodes and
 // parses: the same edge list, in about the time of the slower half.

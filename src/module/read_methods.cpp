@@ -129,8 +129,9 @@ PyObject* graph_read(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyO
         return build_graph(from_stdin ? read_edge_stream(0, format, threads) : read_edge_file(file, format, threads));
       });
       return new_graph_object(type, std::move(graph)).release();
-    } catch (const FileError& failure) {
-      errno = failure.number();
+    } catch (const FileFailure& failure) {
+      // Named as the caller gave it, str, bytes or path-like.
+      errno = failure.error();
       PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path);
       throw PythonError{};
     } catch (const BadEdgeFile& bad) {
