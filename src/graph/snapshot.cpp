@@ -268,6 +268,17 @@ class Mapping {
   std::size_t size_;
 };
 
+// open(2), again after a signal (once the interrupt check has let the call
+// go on); its failure a FileFailure with the path.
+int open_file(const std::string& path, int flags) {
+  for (;;) {
+    const int fd = ::open(path.c_str(), flags);
+    if (fd >= 0) return fd;
+    if (errno != EINTR) throw FileFailure(errno, path);
+    check_interrupt();
+  }
+}
+
 class FileDescriptor {
  public:
   explicit FileDescriptor(int fd) : fd_(fd) {}
@@ -496,14 +507,7 @@ void write_in_place(const Graph& graph, const std::string& path) {
   char header[kSnapshotHeaderBytes];
   NullSink discard;
   write_snapshot(graph, discard, header);
-  int raw;
-  for (;;) {
-    raw = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (raw >= 0 || errno != EINTR) break;
-    check_interrupt();
-  }
-  if (raw < 0) throw FileFailure(errno, path);
-  FileDescriptor fd(raw);
+  FileDescriptor fd(open_file(path, O_WRONLY | O_CLOEXEC));
   FileSink sink(fd.get(), path);
   HeaderFirstSink first(sink, header);
   char again[kSnapshotHeaderBytes];
@@ -711,14 +715,7 @@ Graph read_snapshot(SnapshotBytes bytes, Threads threads) {
 Graph load_snapshot(const std::string& path, Threads threads) {
   // Without blocking: a pipe's open would wait for a writer, deaf to
   // Ctrl-C, and a pipe is refused just after anyway.
-  int raw;
-  for (;;) {
-    raw = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (raw >= 0 || errno != EINTR) break;
-    check_interrupt();
-  }
-  if (raw < 0) throw FileFailure(errno, path);
-  FileDescriptor fd(raw);
+  FileDescriptor fd(open_file(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat info;
   if (::fstat(fd.get(), &info) != 0) throw FileFailure(errno, path);
   if (S_ISDIR(info.st_mode)) throw FileFailure(EISDIR, path);
