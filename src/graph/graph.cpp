@@ -7,26 +7,16 @@
 
 namespace lhg {
 
-void EdgeList::add(NameKey source, NameKey target) {
-  NodeId s = last_source_;
-  if (s == kNoNode || source.hash != last_source_hash_ || names_.name(s) != source.bytes) {
-    s = names_.intern(source);
-    last_source_ = s;
-    last_source_hash_ = source.hash;
-  }
-  const NodeId t = names_.intern(target);
-  if (edges_.size() >= edge_limit_) throw InternalFailure("edge index space exhausted: too many edges");
-  edges_.push_back({s, t});
-}
+void EdgeList::too_many_edges() { throw InternalFailure("edge index space exhausted: too many edges"); }
 
 namespace {
 
 struct BuiltRows {
-  std::vector<EdgeId> out_begin;
-  std::vector<NodeId> out_target;
-  std::vector<EdgeId> out_edge;
-  std::vector<EdgeId> in_begin;
-  std::vector<NodeId> in_source;
+  BigVector<EdgeId> out_begin;
+  BigVector<NodeId> out_target;
+  BigVector<EdgeId> out_edge;
+  BigVector<EdgeId> in_begin;
+  BigVector<NodeId> in_source;
 };
 
 }  // namespace
@@ -38,12 +28,12 @@ struct BuiltRows {
 Graph::Graph(EdgeList&& list) : names_(std::move(list.names_)) {
   names_.shrink_to_fit();
   const std::size_t n = names_.size();
-  std::vector<EdgePair> pairs = std::move(list.edges_);
+  BigVector<EdgePair> pairs = std::move(list.edges_);
   const std::size_t m = pairs.size();
   Poller poller;
   auto rows = std::make_shared<BuiltRows>();
-  std::vector<EdgeId>& out_begin = rows->out_begin;
-  std::vector<EdgeId>& in_begin = rows->in_begin;
+  BigVector<EdgeId>& out_begin = rows->out_begin;
+  BigVector<EdgeId>& in_begin = rows->in_begin;
   out_begin.assign(n + 1, 0);
   in_begin.assign(n + 1, 0);
   for (const EdgePair& e : pairs) {
@@ -55,14 +45,14 @@ Graph::Graph(EdgeList&& list) : names_(std::move(list.names_)) {
     out_begin[v + 1] += out_begin[v];
     in_begin[v + 1] += in_begin[v];
   }
-  std::vector<NodeId>& out_target = rows->out_target;
-  std::vector<EdgeId>& out_edge = rows->out_edge;
-  std::vector<NodeId>& in_source = rows->in_source;
+  BigVector<NodeId>& out_target = rows->out_target;
+  BigVector<EdgeId>& out_edge = rows->out_edge;
+  BigVector<NodeId>& in_source = rows->in_source;
   out_target.resize(m);
   out_edge.resize(m);
   in_source.resize(m);
-  std::vector<EdgeId> out_fill(out_begin.begin(), out_begin.end() - 1);
-  std::vector<EdgeId> in_fill(in_begin.begin(), in_begin.end() - 1);
+  BigVector<EdgeId> out_fill(out_begin.begin(), out_begin.end() - 1);
+  BigVector<EdgeId> in_fill(in_begin.begin(), in_begin.end() - 1);
   for (std::size_t k = m; k-- > 0;) {
     poller.tick();
     const EdgePair e = pairs[k];

@@ -11,67 +11,10 @@
 namespace lhg {
 namespace {
 
-constexpr std::uint64_t kEmptySlot = ~std::uint64_t{0};
 constexpr std::size_t kFirstCapacity = 64;
 constexpr std::size_t kMaxBlock = std::size_t{1} << 20;
 
-std::uint64_t tag_of(std::uint64_t hash) { return hash & 0xFFFFFFFF00000000u; }
-
-// The tag, mixed by a multiplicative hash, picks the slot: spreading it anew
-// keeps names whose tags share low bits apart.
-std::size_t home(std::uint64_t tag, unsigned shift) { return (tag * 0x9E3779B97F4A7C15u) >> shift; }
-
-bool same_bytes(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
-}
-
-std::uint64_t fold(std::uint64_t a, std::uint64_t b) noexcept {
-  __extension__ using Wide = unsigned __int128;
-  const Wide product = static_cast<Wide>(a) * b;
-  return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
-}
-
-std::uint64_t load8(const char* p) noexcept {
-  std::uint64_t word;
-  std::memcpy(&word, p, 8);
-  return word;
-}
-
-// The last 1 to 7 bytes, read as at most two overlapping loads.
-std::uint64_t load_tail(const char* p, std::size_t n) noexcept {
-  if (n >= 4) {
-    std::uint32_t lo;
-    std::uint32_t hi;
-    std::memcpy(&lo, p, 4);
-    std::memcpy(&hi, p + n - 4, 4);
-    return (std::uint64_t{hi} << 32) | lo;
-  }
-  const auto b = [&](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(p[i])}; };
-  return (b(0) << 16) | (b(n >> 1) << 8) | b(n - 1);
-}
-
-constexpr std::uint64_t kMix0 = 0xa0761d6478bd642fu;
-constexpr std::uint64_t kMix1 = 0xe7037ed1a0b428dbu;
-constexpr std::uint64_t kMix2 = 0x8ebc6af09c88c6e3u;
-
 }  // namespace
-
-// Little-endian loads everywhere, so that a hash is the same on every
-// machine this builds for; the result is written to snapshots.
-std::uint64_t hash_bytes(std::string_view bytes, std::uint64_t seed) noexcept {
-  static_assert(std::endian::native == std::endian::little);
-  const char* p = bytes.data();
-  std::size_t n = bytes.size();
-  std::uint64_t h = fold(seed ^ kMix0, n ^ kMix1);
-  while (n > 8) {
-    h = fold(h ^ load8(p), kMix2);
-    p += 8;
-    n -= 8;
-  }
-  const std::uint64_t tail = n == 8 ? load8(p) : (n > 0 ? load_tail(p, n) : 0);
-  h = fold(h ^ tail, kMix1 ^ n);
-  return fold(h, kMix0);
-}
 
 std::uint64_t process_seed() noexcept {
   static const std::uint64_t seed = [] {
@@ -136,24 +79,13 @@ void NameList::push_back(NameKey key) {
   hashes_.push_back(key.hash);
 }
 
-NodeId NameTable::intern(NameKey key) {
-  if (slots_.empty() || 2 * (names_.size() + 1) > slots_.size()) grow();
-  const std::uint64_t tag = tag_of(key.hash);
-  const std::size_t mask = slots_.size() - 1;
-  for (std::size_t i = home(tag, shift_);; i = (i + 1) & mask) {
-    const std::uint64_t slot = slots_[i];
-    if (slot == kEmptySlot) {
-      const std::size_t id = names_.size();
-      if (id >= limit_) throw InternalFailure("node index space exhausted: too many distinct names");
-      names_.push_back(arena_.store(key.bytes, prefix(), &key.hash));
-      slots_[i] = tag | id;
-      return static_cast<NodeId>(id);
-    }
-    if (tag_of(slot) == tag) {
-      const auto id = static_cast<NodeId>(slot);
-      if (same_bytes(names_[id], key.bytes)) return id;
-    }
-  }
+NodeId NameTable::insert(std::size_t i, NameKey key, std::uint64_t tag) {
+  const std::size_t id = names_.size();
+  if (id >= limit_) throw InternalFailure("node index space exhausted: too many distinct names");
+  const std::string_view stored = arena_.store(key.bytes, prefix(), &key.hash);
+  names_.push_back(stored);
+  probes_[i] = {tag | id, where_of(stored)};
+  return static_cast<NodeId>(id);
 }
 
 NodeId NameTable::find(NameKey key) const noexcept {
@@ -161,37 +93,25 @@ NodeId NameTable::find(NameKey key) const noexcept {
   if (own_hashes_) key.hash = hash(key.bytes);
   const std::uint64_t tag = tag_of(key.hash);
   const std::size_t mask = slot_count_ - 1;
+  if (!probes_.empty()) {
+    for (std::size_t i = home(tag, shift_);; i = (i + 1) & mask) {
+      const Probe& probe = probes_[i];
+      if (probe.slot == kEmptySlot) return kNoNode;
+      if (tag_of(probe.slot) == tag && holds(probe, key.bytes)) return static_cast<NodeId>(probe.slot);
+    }
+  }
   for (std::size_t i = home(tag, shift_);; i = (i + 1) & mask) {
     const std::uint64_t slot = slot_data_[i];
     if (slot == kEmptySlot) return kNoNode;
     if (tag_of(slot) == tag) {
       const auto id = static_cast<NodeId>(slot);
-      if (same_bytes(names_[id], key.bytes)) return id;
+      if (same_name(names_[id], key.bytes)) return id;
     }
   }
 }
 
-void NameTable::prefetch_slot(std::uint64_t hash) const noexcept {
-  if (slot_count_ == 0) return;
-  __builtin_prefetch(&slot_data_[home(tag_of(hash), shift_)]);
-}
-
-// Only the first slot of the search is followed: most names are found there.
-NodeId NameTable::first_candidate(std::uint64_t hash) const noexcept {
-  if (slot_count_ == 0) return kNoNode;
-  const std::uint64_t slot = slot_data_[home(tag_of(hash), shift_)];
-  return slot != kEmptySlot && tag_of(slot) == tag_of(hash) ? static_cast<NodeId>(slot) : kNoNode;
-}
-
-void NameTable::prefetch_record(std::uint64_t hash) const noexcept {
-  if (const NodeId id = first_candidate(hash); id != kNoNode) __builtin_prefetch(&names_[id]);
-}
-
-void NameTable::prefetch_bytes(std::uint64_t hash) const noexcept {
-  if (const NodeId id = first_candidate(hash); id != kNoNode) __builtin_prefetch(names_[id].data());
-}
-
 void NameTable::drop_index() noexcept {
+  probes_ = {};
   slots_ = {};
   slot_data_ = nullptr;
   slot_count_ = 0;
@@ -199,29 +119,51 @@ void NameTable::drop_index() noexcept {
 }
 
 void NameTable::shrink_to_fit() {
+  // The slots alone, in the places they hold: a slot's place depends on
+  // its tag and on the slots before it, not on where its name lies.
+  if (!probes_.empty()) {
+    std::vector<std::uint64_t> slots(probes_.size());
+    for (std::size_t i = 0; i < probes_.size(); ++i) slots[i] = probes_[i].slot;
+    slots_ = std::move(slots);
+    slot_data_ = slots_.data();
+    probes_ = {};
+  }
   names_.shrink_to_fit();
   arena_.compact(names_, prefix());
 }
 
 std::size_t NameTable::nbytes() const noexcept {
-  return arena_.nbytes() + names_.capacity() * sizeof(std::string_view) + slot_count_ * sizeof(std::uint64_t);
+  const std::size_t index = probes_.empty() ? slot_count_ * sizeof(std::uint64_t) : probes_.size() * sizeof(Probe);
+  return arena_.nbytes() + names_.capacity() * sizeof(std::string_view) + index;
 }
 
 // Keeps the load factor at or below one half; linear probing stays short.
 void NameTable::grow() {
-  const std::size_t capacity = std::max(kFirstCapacity, 2 * slots_.size());
+  std::size_t capacity = std::max(kFirstCapacity, slot_count_);
+  while (capacity < 2 * (names_.size() + 1)) capacity *= 2;
   const auto shift = static_cast<unsigned>(64 - std::countr_zero(capacity));
-  std::vector<std::uint64_t> slots(capacity, kEmptySlot);
+  BigVector<Probe> probes(capacity, Probe{kEmptySlot, 0});
   const std::size_t mask = capacity - 1;
-  for (const std::uint64_t slot : slots_) {
-    if (slot == kEmptySlot) continue;
+  const auto place = [&](std::uint64_t slot, std::uint64_t where) {
     std::size_t i = home(tag_of(slot), shift);
-    while (slots[i] != kEmptySlot) i = (i + 1) & mask;
-    slots[i] = slot;
+    while (probes[i].slot != kEmptySlot) i = (i + 1) & mask;
+    probes[i] = {slot, where};
+  };
+  if (!probes_.empty()) {
+    for (const Probe& probe : probes_) {
+      if (probe.slot != kEmptySlot) place(probe.slot, probe.where);
+    }
+  } else {
+    // A complete table, or one adopted, interned into again.
+    for (std::size_t i = 0; i < slot_count_; ++i) {
+      const std::uint64_t slot = slot_data_[i];
+      if (slot != kEmptySlot) place(slot, where_of(names_[static_cast<NodeId>(slot)]));
+    }
   }
-  slots_ = std::move(slots);
-  slot_data_ = slots_.data();
-  slot_count_ = slots_.size();
+  probes_ = std::move(probes);
+  slots_ = {};
+  slot_data_ = nullptr;
+  slot_count_ = capacity;
   shift_ = shift;
 }
 
