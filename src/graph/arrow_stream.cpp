@@ -159,7 +159,7 @@ class Strings {
 
   // The name at index i of the rows read (0 = `first`), numbered `unit` in
   // messages, its UTF-8 unchecked; throws on a fault of the layout.
-  Slot read(std::uint64_t i, std::uint64_t unit, std::string_view& bytes) const {
+  [[gnu::always_inline]] Slot read(std::uint64_t i, std::uint64_t unit, std::string_view& bytes) const {
     const std::uint64_t p = begin_ + i;
     if (valid_ != nullptr && !bit_set(valid_, p)) return Slot::kNull;
     if (layout_ == Layout::kView) {
@@ -276,7 +276,7 @@ class ColumnReader {
     hashed_ = true;
   }
 
-  Slot read(std::uint64_t i, std::uint64_t row, NameKey& key) const {
+  [[gnu::always_inline]] Slot read(std::uint64_t i, std::uint64_t row, NameKey& key) const {
     if (strings_) {
       std::string_view bytes;
       const Slot slot = strings_->read(i, row, bytes);
@@ -485,7 +485,7 @@ std::size_t add_batch(EdgeList& edges, const EdgeColumns& columns, const ArrowAr
   // source, which a dependency list names again and again, one row after
   // another: the same bytes need no hash of their own.
   const auto read = [&](const ColumnReader& column, std::uint64_t r, std::uint64_t row, NameKey& key,
-                        const NameKey* previous) {
+                        const NameKey* previous) __attribute__((always_inline)) {
     const Slot slot = column.read(r, row, key);
     if (slot == Slot::kNull) fail(Fault::kValue, column.what() + " is null at " + row_text(row));
     if (slot == Slot::kBadUtf8) fail(Fault::kValue, column.what() + ", " + row_text(row) + ": not valid UTF-8");

@@ -4,6 +4,7 @@
 
 #include "graph/failure.h"
 #include "graph/interrupt.h"
+#include "graph/raw_vector.h"
 
 namespace lhg {
 
@@ -12,11 +13,11 @@ void EdgeList::too_many_edges() { throw InternalFailure("edge index space exhaus
 namespace {
 
 struct BuiltRows {
-  BigVector<EdgeId> out_begin;
-  BigVector<NodeId> out_target;
-  BigVector<EdgeId> out_edge;
-  BigVector<EdgeId> in_begin;
-  BigVector<NodeId> in_source;
+  RawVector<EdgeId> out_begin;
+  RawVector<NodeId> out_target;
+  RawVector<EdgeId> out_edge;
+  RawVector<EdgeId> in_begin;
+  RawVector<NodeId> in_source;
 };
 
 }  // namespace
@@ -25,42 +26,61 @@ struct BuiltRows {
 // from the last back, so that each node's row lists its edges most recently
 // added first. Edge positions fit an EdgeId: the list holds fewer than the
 // end marker's worth of pairs.
+//
+// Each begin array counts v's edges two places on (at v + 2) and, summed,
+// holds v's beginning one place on (at v + 1): there it serves as the
+// cursor that places v's edges, and placing them all moves it to the end
+// of v's row, which is the beginning of the next, where it belongs. No
+// cursor arrays of their own, and the rows are written once each.
 Graph::Graph(EdgeList&& list) : names_(std::move(list.names_)) {
   names_.shrink_to_fit();
   const std::size_t n = names_.size();
-  BigVector<EdgePair> pairs = std::move(list.edges_);
+  std::vector<EdgePair> pairs = std::move(list.edges_);
   const std::size_t m = pairs.size();
   Poller poller;
   auto rows = std::make_shared<BuiltRows>();
-  BigVector<EdgeId>& out_begin = rows->out_begin;
-  BigVector<EdgeId>& in_begin = rows->in_begin;
-  out_begin.assign(n + 1, 0);
-  in_begin.assign(n + 1, 0);
+  RawVector<EdgeId>& out_begin = rows->out_begin;
+  RawVector<EdgeId>& in_begin = rows->in_begin;
+  out_begin.assign(n + 2, 0);
+  in_begin.assign(n + 2, 0);
   for (const EdgePair& e : pairs) {
     poller.tick();
-    ++out_begin[e.source + 1];
-    ++in_begin[e.target + 1];
+    ++out_begin[e.source + 2];
+    ++in_begin[e.target + 2];
   }
-  for (std::size_t v = 0; v < n; ++v) {
-    out_begin[v + 1] += out_begin[v];
-    in_begin[v + 1] += in_begin[v];
+  for (std::size_t v = 2; v < n + 2; ++v) {
+    out_begin[v] += out_begin[v - 1];
+    in_begin[v] += in_begin[v - 1];
   }
-  BigVector<NodeId>& out_target = rows->out_target;
-  BigVector<EdgeId>& out_edge = rows->out_edge;
-  BigVector<NodeId>& in_source = rows->in_source;
+  RawVector<NodeId>& out_target = rows->out_target;
+  RawVector<EdgeId>& out_edge = rows->out_edge;
+  RawVector<NodeId>& in_source = rows->in_source;
   out_target.resize(m);
   out_edge.resize(m);
   in_source.resize(m);
-  BigVector<EdgeId> out_fill(out_begin.begin(), out_begin.end() - 1);
-  BigVector<EdgeId> in_fill(in_begin.begin(), in_begin.end() - 1);
+  // The sources of a list come in runs, and their rows fill in order; the
+  // targets' rows are written all over, each target's cursor, then the
+  // place it points at, asked for a few pairs ahead. Apart, each pass keeps
+  // to what it writes: together, the rows written in order would push the
+  // hinted ones out before they are written.
   for (std::size_t k = m; k-- > 0;) {
     poller.tick();
     const EdgePair e = pairs[k];
-    const EdgeId o = out_fill[e.source]++;
+    const EdgeId o = out_begin[e.source + 1]++;
     out_target[o] = e.target;
     out_edge[o] = static_cast<EdgeId>(k);
-    in_source[in_fill[e.target]++] = e.source;
   }
+  constexpr std::size_t kCursorAhead = 16;
+  constexpr std::size_t kPlaceAhead = 8;
+  for (std::size_t k = m; k-- > 0;) {
+    poller.tick();
+    if (k >= kCursorAhead) __builtin_prefetch(&in_begin[pairs[k - kCursorAhead].target + 1], 1);
+    if (k >= kPlaceAhead) __builtin_prefetch(&in_source[in_begin[pairs[k - kPlaceAhead].target + 1]], 1);
+    const EdgePair e = pairs[k];
+    in_source[in_begin[e.target + 1]++] = e.source;
+  }
+  out_begin.pop_back();
+  in_begin.pop_back();
   out_begin_ = out_begin;
   out_target_ = out_target;
   out_edge_ = out_edge;

@@ -20,7 +20,6 @@
 #include <utility>
 #include <vector>
 
-#include "graph/big_array.h"
 #include "graph/names.h"
 #include "graph/types.h"
 
@@ -93,7 +92,7 @@ class EdgeList {
   [[noreturn]] static void too_many_edges();
 
   NameTable names_;
-  BigVector<EdgePair> edges_;
+  std::vector<EdgePair> edges_;
   std::uint32_t edge_limit_ = kEndMarker;
   // The last pair's source and its hash. A dependency list names a
   // package's dependencies one after another, so most sources are the one

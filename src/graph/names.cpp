@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <new>
 #include <random>
 
 #include "graph/failure.h"
@@ -53,6 +54,9 @@ std::string_view NameArena::store(std::string_view bytes, std::size_t prefix, co
 void NameArena::compact(std::vector<std::string_view>& views, std::size_t prefix) {
   std::size_t total = 0;
   for (const std::string_view v : views) total += prefix + v.size();
+  // Blocks that are nearly full stay: moving them would copy every name
+  // into memory as large again, to save at most an eighth.
+  if (reserved_ - total <= total / 8) return;
   std::vector<std::unique_ptr<char[]>> blocks;
   if (total > 0) blocks.push_back(std::make_unique_for_overwrite<char[]>(total));
   char* at = total > 0 ? blocks.back().get() : nullptr;
@@ -84,7 +88,7 @@ NodeId NameTable::insert(std::size_t i, NameKey key, std::uint64_t tag) {
   if (id >= limit_) throw InternalFailure("node index space exhausted: too many distinct names");
   const std::string_view stored = arena_.store(key.bytes, prefix(), &key.hash);
   names_.push_back(stored);
-  probes_[i] = {tag | id, where_of(stored)};
+  probes()[i] = {tag | id, where_of(stored)};
   return static_cast<NodeId>(id);
 }
 
@@ -93,9 +97,10 @@ NodeId NameTable::find(NameKey key) const noexcept {
   if (own_hashes_) key.hash = hash(key.bytes);
   const std::uint64_t tag = tag_of(key.hash);
   const std::size_t mask = slot_count_ - 1;
-  if (!probes_.empty()) {
+  if (probe_count_ != 0) {
+    const Probe* probes = this->probes();
     for (std::size_t i = home(tag, shift_);; i = (i + 1) & mask) {
-      const Probe& probe = probes_[i];
+      const Probe& probe = probes[i];
       if (probe.slot == kEmptySlot) return kNoNode;
       if (tag_of(probe.slot) == tag && holds(probe, key.bytes)) return static_cast<NodeId>(probe.slot);
     }
@@ -111,29 +116,40 @@ NodeId NameTable::find(NameKey key) const noexcept {
 }
 
 void NameTable::drop_index() noexcept {
-  probes_ = {};
-  slots_ = {};
+  index_.reset();
+  probe_count_ = 0;
   slot_data_ = nullptr;
   slot_count_ = 0;
   shift_ = 64;
 }
 
 void NameTable::shrink_to_fit() {
-  // The slots alone, in the places they hold: a slot's place depends on
-  // its tag and on the slots before it, not on where its name lies.
-  if (!probes_.empty()) {
-    std::vector<std::uint64_t> slots(probes_.size());
-    for (std::size_t i = 0; i < probes_.size(); ++i) slots[i] = probes_[i].slot;
-    slots_ = std::move(slots);
-    slot_data_ = slots_.data();
-    probes_ = {};
+  if (probe_count_ != 0) {
+    // Each slot word to the front, in the place it holds: slot i lands on
+    // bytes 8i to 8i + 7, which belong to probe i / 2, read already. A
+    // slot's place depends on its tag and the slots before it, not on
+    // where its name lies.
+    Probe* probes = this->probes();
+    auto* slots = static_cast<std::uint64_t*>(index_.get());
+    for (std::size_t i = 0; i < probe_count_; ++i) slots[i] = probes[i].slot;
+    // Shrinking gives the second half back where it lies; should it move
+    // the memory instead and fail, the slots stay where they are.
+    if (void* shrunk = std::realloc(index_.get(), slot_count_ * sizeof(std::uint64_t))) {
+      static_cast<void>(index_.release());
+      index_.reset(shrunk);
+    }
+    slot_data_ = static_cast<const std::uint64_t*>(index_.get());
+    probe_count_ = 0;
   }
-  names_.shrink_to_fit();
+  // The per-name array keeps room to grow into only when the room is a
+  // small part of it: copying it to its exact size costs a pass over every
+  // name, and a fresh array as large, to save a quarter of it at most.
+  if (names_.capacity() - names_.size() > names_.size() / 4) names_.shrink_to_fit();
   arena_.compact(names_, prefix());
 }
 
 std::size_t NameTable::nbytes() const noexcept {
-  const std::size_t index = probes_.empty() ? slot_count_ * sizeof(std::uint64_t) : probes_.size() * sizeof(Probe);
+  const std::size_t index = probe_count_ != 0 ? probe_count_ * sizeof(Probe) : slot_count_ * sizeof(std::uint64_t);
   return arena_.nbytes() + names_.capacity() * sizeof(std::string_view) + index;
 }
 
@@ -142,16 +158,20 @@ void NameTable::grow() {
   std::size_t capacity = std::max(kFirstCapacity, slot_count_);
   while (capacity < 2 * (names_.size() + 1)) capacity *= 2;
   const auto shift = static_cast<unsigned>(64 - std::countr_zero(capacity));
-  BigVector<Probe> probes(capacity, Probe{kEmptySlot, 0});
+  std::unique_ptr<void, Free> memory(std::malloc(capacity * sizeof(Probe)));
+  if (!memory) throw std::bad_alloc();
+  auto* probes = static_cast<Probe*>(memory.get());
+  for (std::size_t i = 0; i < capacity; ++i) probes[i] = {kEmptySlot, 0};
   const std::size_t mask = capacity - 1;
   const auto place = [&](std::uint64_t slot, std::uint64_t where) {
     std::size_t i = home(tag_of(slot), shift);
     while (probes[i].slot != kEmptySlot) i = (i + 1) & mask;
     probes[i] = {slot, where};
   };
-  if (!probes_.empty()) {
-    for (const Probe& probe : probes_) {
-      if (probe.slot != kEmptySlot) place(probe.slot, probe.where);
+  if (probe_count_ != 0) {
+    const Probe* old = this->probes();
+    for (std::size_t i = 0; i < probe_count_; ++i) {
+      if (old[i].slot != kEmptySlot) place(old[i].slot, old[i].where);
     }
   } else {
     // A complete table, or one adopted, interned into again.
@@ -160,8 +180,8 @@ void NameTable::grow() {
       if (slot != kEmptySlot) place(slot, where_of(names_[static_cast<NodeId>(slot)]));
     }
   }
-  probes_ = std::move(probes);
-  slots_ = {};
+  index_ = std::move(memory);
+  probe_count_ = capacity;
   slot_data_ = nullptr;
   slot_count_ = capacity;
   shift_ = shift;

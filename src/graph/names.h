@@ -16,13 +16,13 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <span>
 #include <string_view>
 #include <vector>
 
-#include "graph/big_array.h"
 #include "graph/types.h"
 
 namespace lhg {
@@ -150,8 +150,9 @@ class NameArena {
   std::size_t nbytes() const noexcept { return reserved_; }
   // Moves every name in `views` (all the arena holds, each stored with
   // `prefix` bytes before it) into one block of their exact size, and
-  // points the views there: a complete table keeps no room for names to
-  // come.
+  // points the views there, unless the room left in the blocks is at most
+  // an eighth of what they hold: a complete table keeps little room for
+  // names to come.
   void compact(std::vector<std::string_view>& views, std::size_t prefix);
 
  private:
@@ -212,11 +213,12 @@ class NameTable {
   // number would reach the limit (the end marker, unless a test lowers it).
   // Inline: it runs for nearly every name of an edge list.
   NodeId intern(NameKey key) {
-    if (2 * (names_.size() + 1) > probes_.size()) [[unlikely]] grow();
+    if (2 * (names_.size() + 1) > probe_count_) [[unlikely]] grow();
     const std::uint64_t tag = tag_of(key.hash);
-    const std::size_t mask = probes_.size() - 1;
+    const std::size_t mask = probe_count_ - 1;
+    const Probe* probes = this->probes();
     for (std::size_t i = home(tag, shift_);; i = (i + 1) & mask) {
-      const Probe& probe = probes_[i];
+      const Probe& probe = probes[i];
       if (probe.slot == kEmptySlot) return insert(i, key, tag);
       if (tag_of(probe.slot) == tag && holds(probe, key.bytes)) return static_cast<NodeId>(probe.slot);
     }
@@ -265,12 +267,12 @@ class NameTable {
   // the compiler takes a function that only hints for one without effects,
   // and drops the calls of one it did not inline.
   [[gnu::always_inline]] void prefetch_slot(std::uint64_t hash) const noexcept {
-    if (probes_.empty()) return;
-    __builtin_prefetch(&probes_[home(tag_of(hash), shift_)]);
+    if (probe_count_ == 0) return;
+    __builtin_prefetch(&probes()[home(tag_of(hash), shift_)]);
   }
   [[gnu::always_inline]] void prefetch_bytes(std::uint64_t hash) const noexcept {
-    if (probes_.empty()) return;
-    const Probe& probe = probes_[home(tag_of(hash), shift_)];
+    if (probe_count_ == 0) return;
+    const Probe& probe = probes()[home(tag_of(hash), shift_)];
     if (probe.slot == kEmptySlot || tag_of(probe.slot) != tag_of(hash) || probe.where == 0) return;
     // Both ends: a name may cross into the next line.
     const char* bytes = reinterpret_cast<const char*>(probe.where >> 16);
@@ -351,13 +353,21 @@ class NameTable {
   static constexpr std::size_t kHashPrefix = sizeof(std::uint64_t);
   std::size_t prefix() const noexcept { return own_hashes_ ? 0 : kHashPrefix; }
 
+  Probe* probes() const noexcept { return static_cast<Probe*>(index_.get()); }
+
+  struct Free {
+    void operator()(void* memory) const noexcept { std::free(memory); }
+  };
+
   NameArena arena_;
   std::vector<std::string_view> names_;
-  // The index of a table being interned into; empty in a complete one.
-  BigVector<Probe> probes_;
-  // The index of a complete table: slots_, or an index lying elsewhere
-  // that it adopted. Null while probes_ holds the index.
-  std::vector<std::uint64_t> slots_;
+  // The index's memory, from malloc: the probe_count_ probes of a table
+  // being interned into, or the slots of a complete one, which its probes'
+  // slot words are packed into, the memory then shrunk where it lies.
+  std::unique_ptr<void, Free> index_;
+  std::size_t probe_count_ = 0;  // 0 unless index_ holds probes
+  // The slots of a complete table: in index_, or an index lying elsewhere
+  // that it adopted. Null while index_ holds probes.
   const std::uint64_t* slot_data_ = nullptr;
   std::size_t slot_count_ = 0;  // of either
   unsigned shift_ = 64;  // 64 - log2(slot count)
