@@ -32,16 +32,25 @@ std::uint64_t process_seed() noexcept {
   return seed;
 }
 
-std::string_view NameArena::store(std::string_view bytes, std::size_t prefix, const void* head) {
+std::string_view NameArena::store(std::string_view bytes, std::size_t prefix, const void* head, bool one_line) {
   const std::size_t size = prefix + bytes.size();
   if (size == 0) return {};
-  if (size > left_) {
-    const std::size_t block = std::max(next_block_, size);
+  // Room for the padding that may keep the bytes within one line.
+  const bool pad = one_line && bytes.size() <= kLine && bytes.size() > 1;
+  const std::size_t room = size + (pad ? kLine - 1 : 0);
+  if (room > left_) {
+    const std::size_t block = std::max(next_block_, room);
     blocks_.push_back(std::make_unique_for_overwrite<char[]>(block));
     free_ = blocks_.back().get();
     left_ = block;
     reserved_ += block;
     next_block_ = std::min(2 * next_block_, kMaxBlock);
+  }
+  if (pad) {
+    const std::size_t into = (reinterpret_cast<std::uintptr_t>(free_) + prefix) & (kLine - 1);
+    const std::size_t skip = into + bytes.size() > kLine ? kLine - into : 0;
+    free_ += skip;
+    left_ -= skip;
   }
   char* copy = free_;
   if (prefix > 0) std::memcpy(copy, head, prefix);
@@ -86,7 +95,7 @@ void NameList::push_back(NameKey key) {
 NodeId NameTable::insert(std::size_t i, NameKey key, std::uint64_t tag) {
   const std::size_t id = names_.size();
   if (id >= limit_) throw InternalFailure("node index space exhausted: too many distinct names");
-  const std::string_view stored = arena_.store(key.bytes, prefix(), &key.hash);
+  const std::string_view stored = arena_.store(key.bytes, prefix(), &key.hash, true);
   names_.push_back(stored);
   probes()[i] = {tag | id, where_of(stored)};
   return static_cast<NodeId>(id);

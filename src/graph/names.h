@@ -144,8 +144,12 @@ class NameArena {
   NameArena& operator=(const NameArena&) = delete;
 
   // A copy of `bytes`, valid as long as the arena, with `prefix` bytes
-  // copied from `head` just before it.
-  std::string_view store(std::string_view bytes, std::size_t prefix = 0, const void* head = nullptr);
+  // copied from `head` just before it. `one_line`: bytes that fit in a
+  // cache line are placed within one, where a search that compares them
+  // reads a single line.
+  std::string_view store(std::string_view bytes, std::size_t prefix = 0, const void* head = nullptr,
+                         bool one_line = false);
+  static constexpr std::size_t kLine = 64;
   // Bytes of the blocks, used or not.
   std::size_t nbytes() const noexcept { return reserved_; }
   // Moves every name in `views` (all the arena holds, each stored with
@@ -274,10 +278,11 @@ class NameTable {
     if (probe_count_ == 0) return;
     const Probe& probe = probes()[home(tag_of(hash), shift_)];
     if (probe.slot == kEmptySlot || tag_of(probe.slot) != tag_of(hash) || probe.where == 0) return;
-    // Both ends: a name may cross into the next line.
+    // A name longer than a line lies across two or more; the first two
+    // are asked for.
     const char* bytes = reinterpret_cast<const char*>(probe.where >> 16);
     __builtin_prefetch(bytes);
-    __builtin_prefetch(bytes + (probe.where & kWhereSize) - 1);
+    if ((probe.where & kWhereSize) > NameArena::kLine) __builtin_prefetch(bytes + NameArena::kLine);
   }
 
   // Hints for names about to be read by number: first the name's record
