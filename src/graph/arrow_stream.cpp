@@ -40,8 +40,13 @@ static_assert(kRing > kAddLag && kBytesLag < kAddLag);
 struct Row {
   NameKey source;
   NameKey target;
+  // The dictionary values the names were read from, or kNoEntry.
+  std::uint64_t source_entry;
+  std::uint64_t target_entry;
   bool same_source;
 };
+
+constexpr std::uint64_t kNoEntry = ~std::uint64_t{0};
 
 [[noreturn]] void fail(Fault fault, const std::string& message) { throw ArrowError(fault, message); }
 
@@ -273,10 +278,14 @@ class ColumnReader {
       if (slot == Slot::kName && !valid_text(bytes, seen)) slot = Slot::kBadUtf8;
       entries_[k] = {{bytes, hash}, slot};
     }
+    numbers_.assign(entries_.size(), kNoNode);
     hashed_ = true;
   }
 
-  [[gnu::always_inline]] Slot read(std::uint64_t i, std::uint64_t row, NameKey& key) const {
+  // The name at row i; `entry` gets the dictionary value it was read from,
+  // where read() gives hashes, or else kNoEntry.
+  [[gnu::always_inline]] Slot read(std::uint64_t i, std::uint64_t row, NameKey& key, std::uint64_t& entry) const {
+    entry = kNoEntry;
     if (strings_) {
       std::string_view bytes;
       const Slot slot = strings_->read(i, row, bytes);
@@ -296,12 +305,18 @@ class ColumnReader {
       key = NameKey{bytes, 0};
       return slot;
     }
+    entry = k;
     key = entries_[k].key;
     return entries_[k].slot;
   }
 
   // Whether read() gives keys with their hashes.
   bool hashed() const noexcept { return hashed_; }
+  // The node number of a dictionary value, kNoNode until it is interned:
+  // the rows that name a value again need no search of the table. Numbers
+  // are given in row order, so the first row to name a value numbers it,
+  // as it would without the dictionary.
+  NodeId& number(std::uint64_t entry) const noexcept { return numbers_[entry]; }
   const std::string& what() const noexcept { return what_; }
 
  private:
@@ -338,6 +353,7 @@ class ColumnReader {
   std::uint64_t begin_ = 0;
   const void* indices_ = nullptr;
   std::vector<DictEntry> entries_;
+  mutable std::vector<NodeId> numbers_;
 };
 
 // A format string's layout of strings, if it is one.
@@ -485,8 +501,8 @@ std::size_t add_batch(EdgeList& edges, const EdgeColumns& columns, const ArrowAr
   // source, which a dependency list names again and again, one row after
   // another: the same bytes need no hash of their own.
   const auto read = [&](const ColumnReader& column, std::uint64_t r, std::uint64_t row, NameKey& key,
-                        const NameKey* previous) __attribute__((always_inline)) {
-    const Slot slot = column.read(r, row, key);
+                        std::uint64_t& entry, const NameKey* previous) __attribute__((always_inline)) {
+    const Slot slot = column.read(r, row, key, entry);
     if (slot == Slot::kNull) fail(Fault::kValue, column.what() + " is null at " + row_text(row));
     if (slot == Slot::kBadUtf8) fail(Fault::kValue, column.what() + ", " + row_text(row) + ": not valid UTF-8");
     if (column.hashed()) return previous != nullptr && key.hash == previous->hash && same_name(key.bytes, previous->bytes);
@@ -504,12 +520,19 @@ std::size_t add_batch(EdgeList& edges, const EdgeColumns& columns, const ArrowAr
   // is added. Reading touches only memory that lies in order; adding waits
   // on the table, and the hints let those waits overlap.
   std::array<Row, kRing> ring;
+  const auto number = [&](const ColumnReader& column, const NameKey& key, std::uint64_t entry) {
+    if (entry == kNoEntry) return edges.intern(key);
+    NodeId& known = column.number(entry);
+    if (known == kNoNode) known = edges.intern(key);
+    return known;
+  };
+  // The source of the row added last; the row after it may name it again.
+  NodeId last_source = kNoNode;
   const auto add = [&](const Row& row) {
-    if (row.same_source) {
-      edges.add_from_last_source(row.target);
-    } else {
-      edges.add(row.source, row.target);
-    }
+    const NodeId s = row.same_source ? last_source : number(source, row.source, row.source_entry);
+    const NodeId t = number(target, row.target, row.target_entry);
+    edges.add(s, t);
+    last_source = s;
   };
   bool hints = names.size() >= kNamesWorthHints;
   Poller poller;
@@ -519,15 +542,21 @@ std::size_t add_batch(EdgeList& edges, const EdgeColumns& columns, const ArrowAr
     Row& next = ring[r % kRing];
     // The row before is the last one added by the time this one is: its
     // source is the edge list's last.
-    next.same_source = read(source, r, row, next.source, r > 0 ? &ring[(r - 1) % kRing].source : nullptr);
-    read(target, r, row, next.target, nullptr);
+    next.same_source =
+        read(source, r, row, next.source, next.source_entry, r > 0 ? &ring[(r - 1) % kRing].source : nullptr);
+    read(target, r, row, next.target, next.target_entry, nullptr);
     if (hints) {
-      if (!next.same_source) names.prefetch_slot(next.source.hash);
-      names.prefetch_slot(next.target.hash);
+      // No hints for a name the row before named, nor for a dictionary
+      // value numbered already: neither is searched for.
+      const auto searched = [&](const ColumnReader& column, std::uint64_t entry) {
+        return entry == kNoEntry || column.number(entry) == kNoNode;
+      };
+      if (!next.same_source && searched(source, next.source_entry)) names.prefetch_slot(next.source.hash);
+      if (searched(target, next.target_entry)) names.prefetch_slot(next.target.hash);
       if (r >= kBytesLag) {
         const Row& soon = ring[(r - kBytesLag) % kRing];
-        if (!soon.same_source) names.prefetch_bytes(soon.source.hash);
-        names.prefetch_bytes(soon.target.hash);
+        if (!soon.same_source && searched(source, soon.source_entry)) names.prefetch_bytes(soon.source.hash);
+        if (searched(target, soon.target_entry)) names.prefetch_bytes(soon.target.hash);
       }
     }
     if (r >= kAddLag) add(ring[(r - kAddLag) % kRing]);

@@ -70,17 +70,17 @@ class EdgeList {
       last_source_ = s;
       last_source_hash_ = source.hash;
     }
-    const NodeId t = names_.intern(target);
-    if (edges_.size() >= edge_limit_) [[unlikely]] too_many_edges();
-    edges_.push_back({s, t});
+    add(s, names_.intern(target));
   }
 
-  // As add(source, target) where `source` is the source of the pair added
-  // last, for a caller that knows it is: the source needs no search.
-  void add_from_last_source(NameKey target) {
-    const NodeId t = names_.intern(target);
+  // add() in two steps, for a caller that keeps the numbers of names it
+  // met before: intern() each name it has no number for, the source's
+  // first, then add(source, target) the numbers. Each step fails at the
+  // index limit as add() would.
+  NodeId intern(NameKey key) { return names_.intern(key); }
+  void add(NodeId source, NodeId target) {
     if (edges_.size() >= edge_limit_) [[unlikely]] too_many_edges();
-    edges_.push_back({last_source_, t});
+    edges_.push_back({source, target});
   }
 
   std::size_t size() const noexcept { return edges_.size(); }
