@@ -58,20 +58,27 @@ Graph::Graph(EdgeList&& list) : names_(std::move(list.names_)) {
   out_target.resize(m);
   out_edge.resize(m);
   in_source.resize(m);
-  // The sources of a list come in runs, and their rows fill in order; the
-  // targets' rows are written all over, each target's cursor, then the
-  // place it points at, asked for a few pairs ahead. Apart, each pass keeps
-  // to what it writes: together, the rows written in order would push the
-  // hinted ones out before they are written.
+  // Each row's cursor, then the places it points at, are asked for a few
+  // pairs ahead: the rows of a long list's nodes lie all over. A source's
+  // edges mostly come in a run, and its hints fall on lines already there
+  // but the first time. The two passes apart, each keeps to what it
+  // writes: together, one's rows would push the other's hinted lines out
+  // before they are written.
+  constexpr std::size_t kCursorAhead = 16;
+  constexpr std::size_t kPlaceAhead = 8;
   for (std::size_t k = m; k-- > 0;) {
     poller.tick();
+    if (k >= kCursorAhead) __builtin_prefetch(&out_begin[pairs[k - kCursorAhead].source + 1], 1);
+    if (k >= kPlaceAhead) {
+      const EdgeId o = out_begin[pairs[k - kPlaceAhead].source + 1];
+      __builtin_prefetch(&out_target[o], 1);
+      __builtin_prefetch(&out_edge[o], 1);
+    }
     const EdgePair e = pairs[k];
     const EdgeId o = out_begin[e.source + 1]++;
     out_target[o] = e.target;
     out_edge[o] = static_cast<EdgeId>(k);
   }
-  constexpr std::size_t kCursorAhead = 16;
-  constexpr std::size_t kPlaceAhead = 8;
   for (std::size_t k = m; k-- > 0;) {
     poller.tick();
     if (k >= kCursorAhead) __builtin_prefetch(&in_begin[pairs[k - kCursorAhead].target + 1], 1);
