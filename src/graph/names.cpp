@@ -63,9 +63,10 @@ std::string_view NameArena::store(std::string_view bytes, std::size_t prefix, co
 void NameArena::compact(std::vector<std::string_view>& views, std::size_t prefix) {
   std::size_t total = 0;
   for (const std::string_view v : views) total += prefix + v.size();
-  // Blocks that are nearly full stay: moving them would copy every name
-  // into memory as large again, to save at most an eighth.
-  if (reserved_ - total <= total / 8) return;
+  // Blocks that are mostly full stay: moving them would copy every name
+  // into memory as large again, to save at most a quarter (the padding
+  // that keeps names within a line, and the last block's end).
+  if (reserved_ - total <= total / 4) return;
   std::vector<std::unique_ptr<char[]>> blocks;
   if (total > 0) blocks.push_back(std::make_unique_for_overwrite<char[]>(total));
   char* at = total > 0 ? blocks.back().get() : nullptr;

@@ -155,7 +155,7 @@ class NameArena {
   // Moves every name in `views` (all the arena holds, each stored with
   // `prefix` bytes before it) into one block of their exact size, and
   // points the views there, unless the room left in the blocks is at most
-  // an eighth of what they hold: a complete table keeps little room for
+  // a quarter of what they hold: a complete table keeps little room for
   // names to come.
   void compact(std::vector<std::string_view>& views, std::size_t prefix);
 
