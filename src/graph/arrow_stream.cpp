@@ -1,14 +1,16 @@
 // Reading edge lists from Arrow record batches.
 //
-// A batch is read in blocks of rows: first every name of the block is
-// found, checked and hashed, reading the batch's buffers front to back,
-// then the block's pairs are added to the edge list with the name table's
-// hints a few pairs ahead. The reading touches only memory that lies in
-// order; the adding waits on the table, and the hints let those waits
-// overlap. Checks that concern a whole column (its lengths, its first and
-// last offsets, whether its bytes are all ASCII) are made once a batch;
-// those that concern a row, as the row is read, so that the first fault in
-// row order is the one reported.
+// A batch's rows are read in order, a few rows ahead of the one added to
+// the edge list: each name is found, checked and hashed as its row is
+// read, the batch's buffers front to back, and the name table's hints for
+// it go out then, so that they have come by the time it is added. The
+// reading touches only memory that lies in order; the adding waits on the
+// table, and the hints let those waits overlap. Checks that concern a
+// whole column (its lengths, its first and last offsets) are made once a
+// batch; those that concern a row, as the row is read, so that the first
+// fault in row order is the one reported. A name's UTF-8 is checked from
+// the words its hash loads anyway: only a name with a byte above ASCII is
+// read again to check it.
 #include "graph/arrow_stream.h"
 
 #include <algorithm>
@@ -24,7 +26,6 @@
 namespace lhg::arrow {
 namespace {
 
-constexpr std::size_t kBlock = 256;  // rows read before they are added
 // How many rows ahead of the one being added the name table's hints for
 // a row go out: first for the slot where the search for each name starts,
 // then for the bytes of the name found there, which the first must have

@@ -21,6 +21,7 @@
 #include <memory>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "graph/types.h"
@@ -127,6 +128,7 @@ inline bool same_bytes(const char* a, const char* b, std::size_t n) noexcept {
 inline bool same_name(std::string_view a, std::string_view b) noexcept {
   return a.size() == b.size() && same_bytes(a.data(), b.data(), a.size());
 }
+
 // A seed drawn once per process from the system's entropy: names read from
 // outside cannot be chosen to collide in a table keyed by it.
 std::uint64_t process_seed() noexcept;
@@ -138,8 +140,17 @@ std::uint64_t process_seed() noexcept;
 class NameArena {
  public:
   NameArena() = default;
-  NameArena(NameArena&&) noexcept = default;
-  NameArena& operator=(NameArena&&) noexcept = default;
+  // An arena moved from is an empty one.
+  NameArena(NameArena&& other) noexcept { *this = std::move(other); }
+  NameArena& operator=(NameArena&& other) noexcept {
+    blocks_ = std::move(other.blocks_);
+    other.blocks_.clear();
+    reserved_ = std::exchange(other.reserved_, 0);
+    free_ = std::exchange(other.free_, nullptr);
+    left_ = std::exchange(other.left_, 0);
+    next_block_ = std::exchange(other.next_block_, kFirstBlock);
+    return *this;
+  }
   NameArena(const NameArena&) = delete;
   NameArena& operator=(const NameArena&) = delete;
 
@@ -164,7 +175,8 @@ class NameArena {
   std::size_t reserved_ = 0;
   char* free_ = nullptr;  // the unused end of the last block
   std::size_t left_ = 0;
-  std::size_t next_block_ = 4096;
+  static constexpr std::size_t kFirstBlock = 4096;
+  std::size_t next_block_ = kFirstBlock;
 };
 
 // An ordered sequence of names, duplicates kept. No allocation per name.
@@ -208,8 +220,21 @@ inline constexpr std::size_t kNamesWorthHints = std::size_t{1} << 17;
 class NameTable {
  public:
   NameTable() = default;
-  NameTable(NameTable&&) noexcept = default;
-  NameTable& operator=(NameTable&&) noexcept = default;
+  // A table moved from is an empty one: its index is the other's now.
+  NameTable(NameTable&& other) noexcept { *this = std::move(other); }
+  NameTable& operator=(NameTable&& other) noexcept {
+    arena_ = std::move(other.arena_);
+    names_ = std::move(other.names_);
+    index_ = std::move(other.index_);
+    probe_count_ = std::exchange(other.probe_count_, 0);
+    slot_data_ = std::exchange(other.slot_data_, nullptr);
+    slot_count_ = std::exchange(other.slot_count_, 0);
+    shift_ = std::exchange(other.shift_, 64);
+    limit_ = other.limit_;
+    own_hashes_ = other.own_hashes_;
+    seed_ = other.seed_;
+    return *this;
+  }
   NameTable(const NameTable&) = delete;
   NameTable& operator=(const NameTable&) = delete;
 
