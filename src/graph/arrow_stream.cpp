@@ -506,7 +506,9 @@ std::size_t add_batch(EdgeList& edges, const EdgeColumns& columns, const ArrowAr
     const Slot slot = column.read(r, row, key, entry);
     if (slot == Slot::kNull) fail(Fault::kValue, column.what() + " is null at " + row_text(row));
     if (slot == Slot::kBadUtf8) fail(Fault::kValue, column.what() + ", " + row_text(row) + ": not valid UTF-8");
-    if (column.hashed()) return previous != nullptr && key.hash == previous->hash && same_name(key.bytes, previous->bytes);
+    if (column.hashed()) {
+      return previous != nullptr && key.hash == previous->hash && same_name(key.bytes, previous->bytes);
+    }
     if (previous != nullptr && same_name(key.bytes, previous->bytes)) {
       key.hash = previous->hash;
       return true;
