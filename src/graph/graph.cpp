@@ -59,17 +59,19 @@ Graph::Graph(EdgeList&& list) : names_(std::move(list.names_)) {
   out_edge.resize(m);
   in_source.resize(m);
   // Each row's cursor, then the places it points at, are asked for a few
-  // pairs ahead: the rows of a long list's nodes lie all over. A source's
-  // edges mostly come in a run, and its hints fall on lines already there
-  // but the first time. The two passes apart, each keeps to what it
-  // writes: together, one's rows would push the other's hinted lines out
-  // before they are written.
+  // pairs ahead, once the rows outgrow the nearer caches (as the name table
+  // does, from about as many nodes): the rows of a long list's nodes lie
+  // all over. A source's edges mostly come in a run, and its hints fall on
+  // lines already there but the first time. The two passes apart, each
+  // keeps to what it writes: together, one's rows would push the other's
+  // hinted lines out before they are written.
   constexpr std::size_t kCursorAhead = 16;
   constexpr std::size_t kPlaceAhead = 8;
+  const std::size_t hinted = n >= kNamesWorthHints ? kCursorAhead : m;
   for (std::size_t k = m; k-- > 0;) {
     poller.tick();
-    if (k >= kCursorAhead) __builtin_prefetch(&out_begin[pairs[k - kCursorAhead].source + 1], 1);
-    if (k >= kPlaceAhead) {
+    if (k >= hinted) {
+      __builtin_prefetch(&out_begin[pairs[k - kCursorAhead].source + 1], 1);
       const EdgeId o = out_begin[pairs[k - kPlaceAhead].source + 1];
       __builtin_prefetch(&out_target[o], 1);
       __builtin_prefetch(&out_edge[o], 1);
@@ -81,8 +83,10 @@ Graph::Graph(EdgeList&& list) : names_(std::move(list.names_)) {
   }
   for (std::size_t k = m; k-- > 0;) {
     poller.tick();
-    if (k >= kCursorAhead) __builtin_prefetch(&in_begin[pairs[k - kCursorAhead].target + 1], 1);
-    if (k >= kPlaceAhead) __builtin_prefetch(&in_source[in_begin[pairs[k - kPlaceAhead].target + 1]], 1);
+    if (k >= hinted) {
+      __builtin_prefetch(&in_begin[pairs[k - kCursorAhead].target + 1], 1);
+      __builtin_prefetch(&in_source[in_begin[pairs[k - kPlaceAhead].target + 1]], 1);
+    }
     const EdgePair e = pairs[k];
     in_source[in_begin[e.target + 1]++] = e.source;
   }
