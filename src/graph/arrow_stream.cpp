@@ -1,14 +1,16 @@
 // Reading edge lists from Arrow record batches.
 //
-// A batch is read in blocks of rows: first every name of the block is
-// found, checked and hashed, reading the batch's buffers front to back,
-// then the block's pairs are added to the edge list with the name table's
-// hints a few pairs ahead. The reading touches only memory that lies in
-// order; the adding waits on the table, and the hints let those waits
-// overlap. Checks that concern a whole column (its lengths, its first and
-// last offsets, whether its bytes are all ASCII) are made once a batch;
-// those that concern a row, as the row is read, so that the first fault in
-// row order is the one reported.
+// A batch's rows are read in order, a few rows ahead of the one added to
+// the edge list: each name is found, checked and hashed as its row is
+// read, the batch's buffers front to back, and the name table's hints for
+// it go out then, so that they have come by the time it is added. The
+// reading touches only memory that lies in order; the adding waits on the
+// table, and the hints let those waits overlap. Checks that concern a
+// whole column (its lengths, its first and last offsets) are made once a
+// batch; those that concern a row, as the row is read, so that the first
+// fault in row order is the one reported. A name's UTF-8 is checked from
+// the words its hash loads anyway: only a name with a byte above ASCII is
+// read again to check it.
 #include "graph/arrow_stream.h"
 
 #include <algorithm>
@@ -24,14 +26,28 @@
 namespace lhg::arrow {
 namespace {
 
-constexpr std::size_t kBlock = 256;  // rows read before they are added
-// How many names ahead of the one being added each of the name table's
-// hints is given. A table of a few hundred thousand names misses every
-// cache, and each hint reads what the one before it asked for: the gaps
-// leave each a few hundred nanoseconds to arrive.
-constexpr std::size_t kSlotAhead = 32;
-constexpr std::size_t kRecordAhead = 16;
-constexpr std::size_t kBytesAhead = 8;
+// How many rows ahead of the one being added the name table's hints for
+// a row go out: first for the slot where the search for each name starts,
+// then for the bytes of the name found there, which the first must have
+// brought. A table of a few hundred thousand names misses every cache; the
+// gaps leave each hint a few hundred nanoseconds to arrive.
+constexpr std::uint64_t kAddLag = 12;
+constexpr std::uint64_t kBytesLag = 6;
+constexpr std::size_t kRing = 16;  // rows, more than kAddLag
+static_assert(kRing > kAddLag && kBytesLag < kAddLag);
+
+// A row read: its names checked and hashed, and whether its source is the
+// row before's.
+struct Row {
+  NameKey source;
+  NameKey target;
+  // The dictionary values the names were read from, or kNoEntry.
+  std::uint64_t source_entry;
+  std::uint64_t target_entry;
+  bool same_source;
+};
+
+constexpr std::uint64_t kNoEntry = ~std::uint64_t{0};
 
 [[noreturn]] void fail(Fault fault, const std::string& message) { throw ArrowError(fault, message); }
 
@@ -54,23 +70,6 @@ T load(const void* p, std::size_t index = 0) noexcept {
 
 bool bit_set(const void* bits, std::uint64_t i) noexcept {
   return ((static_cast<const unsigned char*>(bits)[i >> 3] >> (i & 7)) & 1) != 0;
-}
-
-bool is_ascii(const char* p, std::size_t n) noexcept {
-  std::uint64_t seen = 0;
-  std::size_t i = 0;
-  for (; i + 32 <= n; i += 32) {
-    seen |= load<std::uint64_t>(p + i) | load<std::uint64_t>(p + i + 8) | load<std::uint64_t>(p + i + 16) |
-            load<std::uint64_t>(p + i + 24);
-    if ((seen & 0x8080808080808080u) != 0) return false;
-  }
-  for (; i + 8 <= n; i += 8) seen |= load<std::uint64_t>(p + i);
-  for (; i < n; ++i) seen |= static_cast<unsigned char>(p[i]);
-  return (seen & 0x8080808080808080u) == 0;
-}
-
-bool same_bytes(std::string_view a, std::string_view b) noexcept {
-  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
 }
 
 // a + b, or a failure when it passes the largest int64.
@@ -103,12 +102,19 @@ void check_header(const ArrowArray& array, std::int64_t buffers, const std::stri
   if (array.n_buffers > 0 && array.buffers == nullptr) fail(Fault::kValue, what + ": no buffer table");
 }
 
-// One name of a column, as found in a block: its bytes and hash, or why
-// the row has none.
+// Whether bytes whose loads ORed to `seen` are UTF-8: ASCII, or checked.
+bool valid_text(std::string_view bytes, std::uint64_t seen) noexcept {
+  return all_ascii(seen) || valid_utf8_prefix(bytes) == bytes.size();
+}
+
+// One name of a column as read: its bytes (and, from a dictionary read
+// ahead, its hash), or why the row has none. A name read from the bytes
+// of a column has its UTF-8 checked as it is hashed.
 enum class Slot : unsigned char { kName, kNull, kBadUtf8 };
 
 // The strings of one array (a column, or a dictionary's values) in one of
-// the three layouts, checked as they are read.
+// the three layouts, their layout checked as they are read; their UTF-8 is
+// the reader's to check.
 class Strings {
  public:
   // The rows first .. first + count - 1 of `array`, called `unit`s in
@@ -155,15 +161,11 @@ class Strings {
                               " of its rows are not within 0 to its last offset, " + std::to_string(last));
     }
     if (data_ == nullptr && hi > lo) fail(Fault::kValue, what + ": no data buffer");
-    // Offsets within the range are checked row by row; the bytes between
-    // the first and the last are all read as some row's, so one pass over
-    // them decides whether any row needs its UTF-8 checked.
-    ascii_ = data_ == nullptr || is_ascii(data_ + lo, static_cast<std::size_t>(hi - lo));
   }
 
   // The name at index i of the rows read (0 = `first`), numbered `unit` in
-  // messages; throws on a fault of the layout.
-  Slot read(std::uint64_t i, std::uint64_t unit, std::string_view& bytes) const {
+  // messages, its UTF-8 unchecked; throws on a fault of the layout.
+  [[gnu::always_inline]] Slot read(std::uint64_t i, std::uint64_t unit, std::string_view& bytes) const {
     const std::uint64_t p = begin_ + i;
     if (valid_ != nullptr && !bit_set(valid_, p)) return Slot::kNull;
     if (layout_ == Layout::kView) {
@@ -180,9 +182,8 @@ class Strings {
                                 " out of order");
       }
       bytes = hi == lo ? std::string_view() : std::string_view(data_ + lo, static_cast<std::size_t>(hi - lo));
-      if (ascii_) return Slot::kName;
     }
-    return valid_utf8_prefix(bytes) == bytes.size() ? Slot::kName : Slot::kBadUtf8;
+    return Slot::kName;
   }
 
  private:
@@ -228,7 +229,6 @@ class Strings {
   std::int64_t start_ = 0;  // the offset where the rows read start
   std::int64_t end_ = 0;    // the offset where the rows read end
   const char* data_ = nullptr;
-  bool ascii_ = false;
   const void* views_ = nullptr;
   const void* const* data_buffers_ = nullptr;
   const void* sizes_ = nullptr;
@@ -269,16 +269,24 @@ class ColumnReader {
     if (values.length > batch.length) return;
     entries_.resize(static_cast<std::size_t>(values.length));
     Poller poller;
+    const std::uint64_t seed = edges.names().seed();
     for (std::size_t k = 0; k < entries_.size(); ++k) {
       poller.tick();
       std::string_view bytes;
-      const Slot slot = values_->read(k, k, bytes);
-      entries_[k] = {edges.key(bytes), slot};
+      Slot slot = values_->read(k, k, bytes);
+      std::uint64_t seen;
+      const std::uint64_t hash = hash_bytes(bytes, seed, seen);
+      if (slot == Slot::kName && !valid_text(bytes, seen)) slot = Slot::kBadUtf8;
+      entries_[k] = {{bytes, hash}, slot};
     }
+    numbers_.assign(entries_.size(), kNoNode);
     hashed_ = true;
   }
 
-  Slot read(std::uint64_t i, std::uint64_t row, NameKey& key) const {
+  // The name at row i; `entry` gets the dictionary value it was read from,
+  // where read() gives hashes, or else kNoEntry.
+  [[gnu::always_inline]] Slot read(std::uint64_t i, std::uint64_t row, NameKey& key, std::uint64_t& entry) const {
+    entry = kNoEntry;
     if (strings_) {
       std::string_view bytes;
       const Slot slot = strings_->read(i, row, bytes);
@@ -298,12 +306,18 @@ class ColumnReader {
       key = NameKey{bytes, 0};
       return slot;
     }
+    entry = k;
     key = entries_[k].key;
     return entries_[k].slot;
   }
 
   // Whether read() gives keys with their hashes.
   bool hashed() const noexcept { return hashed_; }
+  // The node number of a dictionary value, kNoNode until it is interned:
+  // the rows that name a value again need no search of the table. Numbers
+  // are given in row order, so the first row to name a value numbers it,
+  // as it would without the dictionary.
+  NodeId& number(std::uint64_t entry) const noexcept { return numbers_[entry]; }
   const std::string& what() const noexcept { return what_; }
 
  private:
@@ -340,6 +354,7 @@ class ColumnReader {
   std::uint64_t begin_ = 0;
   const void* indices_ = nullptr;
   std::vector<DictEntry> entries_;
+  mutable std::vector<NodeId> numbers_;
 };
 
 // A format string's layout of strings, if it is one.
@@ -480,54 +495,78 @@ std::size_t add_batch(EdgeList& edges, const EdgeColumns& columns, const ArrowAr
 
   const auto rows = static_cast<std::uint64_t>(batch.length);
   const auto row_base = static_cast<std::uint64_t>(batch.offset);
+  edges.reserve_more(static_cast<std::size_t>(rows));
   const NameTable& names = edges.names();
-  std::array<NameKey, 2 * kBlock> keys;
-  NameKey previous{std::string_view(), names.hash(std::string_view())};
+  const std::uint64_t seed = names.seed();
+  // The name read, checked and hashed; `previous` is the row before's
+  // source, which a dependency list names again and again, one row after
+  // another: the same bytes need no hash of their own.
+  const auto read = [&](const ColumnReader& column, std::uint64_t r, std::uint64_t row, NameKey& key,
+                        std::uint64_t& entry, const NameKey* previous) __attribute__((always_inline)) {
+    const Slot slot = column.read(r, row, key, entry);
+    if (slot == Slot::kNull) fail(Fault::kValue, column.what() + " is null at " + row_text(row));
+    if (slot == Slot::kBadUtf8) fail(Fault::kValue, column.what() + ", " + row_text(row) + ": not valid UTF-8");
+    if (column.hashed()) {
+      return previous != nullptr && key.hash == previous->hash && same_name(key.bytes, previous->bytes);
+    }
+    if (previous != nullptr && same_name(key.bytes, previous->bytes)) {
+      key.hash = previous->hash;
+      return true;
+    }
+    std::uint64_t seen;
+    key.hash = hash_bytes(key.bytes, seed, seen);
+    if (!valid_text(key.bytes, seen)) fail(Fault::kValue, column.what() + ", " + row_text(row) + ": not valid UTF-8");
+    return false;
+  };
+  // Rows are read kAddLag ahead of the one added, in a ring: the hints for
+  // a name go out as it is read, and its bytes' kBytesLag rows before it
+  // is added. Reading touches only memory that lies in order; adding waits
+  // on the table, and the hints let those waits overlap.
+  std::array<Row, kRing> ring;
+  const auto number = [&](const ColumnReader& column, const NameKey& key, std::uint64_t entry) {
+    if (entry == kNoEntry) return edges.intern(key);
+    NodeId& known = column.number(entry);
+    if (known == kNoNode) known = edges.intern(key);
+    return known;
+  };
+  // The source of the row added last; the row after it may name it again.
+  NodeId last_source = kNoNode;
+  const auto add = [&](const Row& row) {
+    const NodeId s = row.same_source ? last_source : number(source, row.source, row.source_entry);
+    const NodeId t = number(target, row.target, row.target_entry);
+    edges.add(s, t);
+    last_source = s;
+  };
+  bool hints = names.size() >= kNamesWorthHints;
   Poller poller;
-  for (std::uint64_t start = 0; start < rows; start += kBlock) {
-    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, rows - start));
-    for (std::size_t i = 0; i < n; ++i) {
-      const std::uint64_t r = start + i;
-      const std::uint64_t row = first_row + r;
-      if (rows_valid != nullptr && !bit_set(rows_valid, row_base + r)) fail(Fault::kValue, row_text(row) + " is null");
-      for (int side = 0; side < 2; ++side) {
-        const ColumnReader& column = side == 0 ? source : target;
-        NameKey& key = keys[2 * i + static_cast<std::size_t>(side)];
-        const Slot slot = column.read(r, row, key);
-        if (slot == Slot::kNull) fail(Fault::kValue, column.what() + " is null at " + row_text(row));
-        if (slot == Slot::kBadUtf8) fail(Fault::kValue, column.what() + ", " + row_text(row) + ": not valid UTF-8");
-        if (column.hashed()) continue;
-        // A dependency list names a source's targets one after another:
-        // the same source as the row before needs no hash of its own.
-        if (side == 0 && same_bytes(key.bytes, previous.bytes)) {
-          key.hash = previous.hash;
-        } else {
-          key.hash = names.hash(key.bytes);
-        }
-        if (side == 0) previous = key;
+  for (std::uint64_t r = 0; r < rows; ++r) {
+    const std::uint64_t row = first_row + r;
+    if (rows_valid != nullptr && !bit_set(rows_valid, row_base + r)) fail(Fault::kValue, row_text(row) + " is null");
+    Row& next = ring[r % kRing];
+    // The row before is the last one added by the time this one is: its
+    // source is the edge list's last.
+    next.same_source =
+        read(source, r, row, next.source, next.source_entry, r > 0 ? &ring[(r - 1) % kRing].source : nullptr);
+    read(target, r, row, next.target, next.target_entry, nullptr);
+    if (hints) {
+      // No hints for a name the row before named, nor for a dictionary
+      // value numbered already: neither is searched for.
+      const auto searched = [&](const ColumnReader& column, std::uint64_t entry) {
+        return entry == kNoEntry || column.number(entry) == kNoNode;
+      };
+      if (!next.same_source && searched(source, next.source_entry)) names.prefetch_slot(next.source.hash);
+      if (searched(target, next.target_entry)) names.prefetch_slot(next.target.hash);
+      if (r >= kBytesLag) {
+        const Row& soon = ring[(r - kBytesLag) % kRing];
+        if (!soon.same_source && searched(source, soon.source_entry)) names.prefetch_bytes(soon.source.hash);
+        if (searched(target, soon.target_entry)) names.prefetch_bytes(soon.target.hash);
       }
     }
-    const std::size_t count = 2 * n;
-    const bool hints = names.size() >= kNamesWorthHints;
-    for (std::size_t k = 0; k < count; k += 2) {
-      if (hints) {
-        if (k + kSlotAhead + 1 < count) {
-          names.prefetch_slot(keys[k + kSlotAhead].hash);
-          names.prefetch_slot(keys[k + kSlotAhead + 1].hash);
-        }
-        if (k + kRecordAhead + 1 < count) {
-          names.prefetch_record(keys[k + kRecordAhead].hash);
-          names.prefetch_record(keys[k + kRecordAhead + 1].hash);
-        }
-        if (k + kBytesAhead + 1 < count) {
-          names.prefetch_bytes(keys[k + kBytesAhead].hash);
-          names.prefetch_bytes(keys[k + kBytesAhead + 1].hash);
-        }
-      }
-      edges.add(keys[k], keys[k + 1]);
-    }
-    poller.tick(n);
+    if (r >= kAddLag) add(ring[(r - kAddLag) % kRing]);
+    poller.tick();
+    if ((r & 0xFF) == 0) hints = names.size() >= kNamesWorthHints;
   }
+  for (std::uint64_t r = rows > kAddLag ? rows - kAddLag : 0; r < rows; ++r) add(ring[r % kRing]);
   return static_cast<std::size_t>(rows);
 }
 

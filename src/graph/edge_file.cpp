@@ -461,11 +461,6 @@ void EdgeLines::push(NameKey source, NameKey target) {
     names.prefetch_slot(target.hash);
     if (k >= added_ + 4) {
       const Pair& p = ring_[(k - 4) % kRing];
-      names.prefetch_record(p.source.hash);
-      names.prefetch_record(p.target.hash);
-    }
-    if (k >= added_ + 6) {
-      const Pair& p = ring_[(k - 6) % kRing];
       names.prefetch_bytes(p.source.hash);
       names.prefetch_bytes(p.target.hash);
     }

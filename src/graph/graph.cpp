@@ -4,29 +4,20 @@
 
 #include "graph/failure.h"
 #include "graph/interrupt.h"
+#include "graph/raw_vector.h"
 
 namespace lhg {
 
-void EdgeList::add(NameKey source, NameKey target) {
-  NodeId s = last_source_;
-  if (s == kNoNode || source.hash != last_source_hash_ || names_.name(s) != source.bytes) {
-    s = names_.intern(source);
-    last_source_ = s;
-    last_source_hash_ = source.hash;
-  }
-  const NodeId t = names_.intern(target);
-  if (edges_.size() >= edge_limit_) throw InternalFailure("edge index space exhausted: too many edges");
-  edges_.push_back({s, t});
-}
+void EdgeList::too_many_edges() { throw InternalFailure("edge index space exhausted: too many edges"); }
 
 namespace {
 
 struct BuiltRows {
-  std::vector<EdgeId> out_begin;
-  std::vector<NodeId> out_target;
-  std::vector<EdgeId> out_edge;
-  std::vector<EdgeId> in_begin;
-  std::vector<NodeId> in_source;
+  RawVector<EdgeId> out_begin;
+  RawVector<NodeId> out_target;
+  RawVector<EdgeId> out_edge;
+  RawVector<EdgeId> in_begin;
+  RawVector<NodeId> in_source;
 };
 
 }  // namespace
@@ -35,6 +26,12 @@ struct BuiltRows {
 // from the last back, so that each node's row lists its edges most recently
 // added first. Edge positions fit an EdgeId: the list holds fewer than the
 // end marker's worth of pairs.
+//
+// Each begin array counts v's edges two places on (at v + 2) and, summed,
+// holds v's beginning one place on (at v + 1): there it serves as the
+// cursor that places v's edges, and placing them all moves it to the end
+// of v's row, which is the beginning of the next, where it belongs. No
+// cursor arrays of their own, and the rows are written once each.
 Graph::Graph(EdgeList&& list) : names_(std::move(list.names_)) {
   names_.shrink_to_fit();
   const std::size_t n = names_.size();
@@ -42,35 +39,59 @@ Graph::Graph(EdgeList&& list) : names_(std::move(list.names_)) {
   const std::size_t m = pairs.size();
   Poller poller;
   auto rows = std::make_shared<BuiltRows>();
-  std::vector<EdgeId>& out_begin = rows->out_begin;
-  std::vector<EdgeId>& in_begin = rows->in_begin;
-  out_begin.assign(n + 1, 0);
-  in_begin.assign(n + 1, 0);
+  RawVector<EdgeId>& out_begin = rows->out_begin;
+  RawVector<EdgeId>& in_begin = rows->in_begin;
+  out_begin.assign(n + 2, 0);
+  in_begin.assign(n + 2, 0);
   for (const EdgePair& e : pairs) {
     poller.tick();
-    ++out_begin[e.source + 1];
-    ++in_begin[e.target + 1];
+    ++out_begin[e.source + 2];
+    ++in_begin[e.target + 2];
   }
-  for (std::size_t v = 0; v < n; ++v) {
-    out_begin[v + 1] += out_begin[v];
-    in_begin[v + 1] += in_begin[v];
+  for (std::size_t v = 2; v < n + 2; ++v) {
+    out_begin[v] += out_begin[v - 1];
+    in_begin[v] += in_begin[v - 1];
   }
-  std::vector<NodeId>& out_target = rows->out_target;
-  std::vector<EdgeId>& out_edge = rows->out_edge;
-  std::vector<NodeId>& in_source = rows->in_source;
+  RawVector<NodeId>& out_target = rows->out_target;
+  RawVector<EdgeId>& out_edge = rows->out_edge;
+  RawVector<NodeId>& in_source = rows->in_source;
   out_target.resize(m);
   out_edge.resize(m);
   in_source.resize(m);
-  std::vector<EdgeId> out_fill(out_begin.begin(), out_begin.end() - 1);
-  std::vector<EdgeId> in_fill(in_begin.begin(), in_begin.end() - 1);
+  // Each row's cursor, then the places it points at, are asked for a few
+  // pairs ahead, once the rows outgrow the nearer caches (as the name table
+  // does, from about as many nodes): the rows of a long list's nodes lie
+  // all over. A source's edges mostly come in a run, and its hints fall on
+  // lines already there but the first time. The two passes apart, each
+  // keeps to what it writes: together, one's rows would push the other's
+  // hinted lines out before they are written.
+  constexpr std::size_t kCursorAhead = 16;
+  constexpr std::size_t kPlaceAhead = 8;
+  const std::size_t hinted = n >= kNamesWorthHints ? kCursorAhead : m;
   for (std::size_t k = m; k-- > 0;) {
     poller.tick();
+    if (k >= hinted) {
+      __builtin_prefetch(&out_begin[pairs[k - kCursorAhead].source + 1], 1);
+      const EdgeId o = out_begin[pairs[k - kPlaceAhead].source + 1];
+      __builtin_prefetch(&out_target[o], 1);
+      __builtin_prefetch(&out_edge[o], 1);
+    }
     const EdgePair e = pairs[k];
-    const EdgeId o = out_fill[e.source]++;
+    const EdgeId o = out_begin[e.source + 1]++;
     out_target[o] = e.target;
     out_edge[o] = static_cast<EdgeId>(k);
-    in_source[in_fill[e.target]++] = e.source;
   }
+  for (std::size_t k = m; k-- > 0;) {
+    poller.tick();
+    if (k >= hinted) {
+      __builtin_prefetch(&in_begin[pairs[k - kCursorAhead].target + 1], 1);
+      __builtin_prefetch(&in_source[in_begin[pairs[k - kPlaceAhead].target + 1]], 1);
+    }
+    const EdgePair e = pairs[k];
+    in_source[in_begin[e.target + 1]++] = e.source;
+  }
+  out_begin.pop_back();
+  in_begin.pop_back();
   out_begin_ = out_begin;
   out_target_ = out_target;
   out_edge_ = out_edge;

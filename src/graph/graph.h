@@ -12,6 +12,7 @@
 // and any number of threads may read it at once.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <memory>
@@ -41,6 +42,13 @@ class EdgeList {
   EdgeList& operator=(const EdgeList&) = delete;
 
   void reserve(std::size_t pairs) { edges_.reserve(pairs); }
+  // Room for `more` pairs beyond those held, for a caller that knows how
+  // many are coming; it grows geometrically, as adding one by one would,
+  // so that many short runs of pairs do not copy the list once each.
+  void reserve_more(std::size_t more) {
+    const std::size_t want = edges_.size() + std::min<std::size_t>(more, edge_limit_ - edges_.size());
+    if (want > edges_.capacity()) edges_.reserve(std::max(want, 2 * edges_.capacity()));
+  }
   // For names that come from no interpreter string: the list's names are
   // filed under the table's own hash with this seed (process_seed() unless a
   // test wants another), and `key` gives the key to add a name with. Called
@@ -54,8 +62,26 @@ class EdgeList {
     edge_limit_ = limit;
   }
   // Interns the source, then the target, then appends the edge; each step
-  // fails at the index limit, in that order.
-  void add(NameKey source, NameKey target);
+  // fails at the index limit, in that order. Inline: it runs for every pair.
+  void add(NameKey source, NameKey target) {
+    NodeId s = last_source_;
+    if (s == kNoNode || source.hash != last_source_hash_ || !same_name(names_.name(s), source.bytes)) {
+      s = names_.intern(source);
+      last_source_ = s;
+      last_source_hash_ = source.hash;
+    }
+    add(s, names_.intern(target));
+  }
+
+  // add() in two steps, for a caller that keeps the numbers of names it
+  // met before: intern() each name it has no number for, the source's
+  // first, then add(source, target) the numbers. Each step fails at the
+  // index limit as add() would.
+  NodeId intern(NameKey key) { return names_.intern(key); }
+  void add(NodeId source, NodeId target) {
+    if (edges_.size() >= edge_limit_) [[unlikely]] too_many_edges();
+    edges_.push_back({source, target});
+  }
 
   std::size_t size() const noexcept { return edges_.size(); }
   // The names so far, for hints ahead of `add`.
@@ -63,6 +89,8 @@ class EdgeList {
 
  private:
   friend class Graph;
+  [[noreturn]] static void too_many_edges();
+
   NameTable names_;
   std::vector<EdgePair> edges_;
   std::uint32_t edge_limit_ = kEndMarker;

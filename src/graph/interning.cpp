@@ -103,19 +103,15 @@ void InterningThread::intern_all() {
       const bool hints = names.size() >= kNamesWorthHints;
       for (std::size_t k = 0; k < keys; k += 2) {
         if (hints) {
-          // The hints of NameTable, by the hashes at hand: two pairs ahead
-          // the slot, one ahead the record, and the next pair's bytes.
+          // The hints of NameTable, by the hashes at hand: four pairs ahead
+          // the slot, two ahead the bytes.
           if (k + 9 < keys) {
             names.prefetch_slot(batch.keys[k + 8].hash);
             names.prefetch_slot(batch.keys[k + 9].hash);
           }
           if (k + 5 < keys) {
-            names.prefetch_record(batch.keys[k + 4].hash);
-            names.prefetch_record(batch.keys[k + 5].hash);
-          }
-          if (k + 3 < keys) {
-            names.prefetch_bytes(batch.keys[k + 2].hash);
-            names.prefetch_bytes(batch.keys[k + 3].hash);
+            names.prefetch_bytes(batch.keys[k + 4].hash);
+            names.prefetch_bytes(batch.keys[k + 5].hash);
           }
         }
         edges.add(batch.keys[k], batch.keys[k + 1]);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <new>
 #include <random>
 
 #include "graph/failure.h"
@@ -11,67 +12,10 @@
 namespace lhg {
 namespace {
 
-constexpr std::uint64_t kEmptySlot = ~std::uint64_t{0};
 constexpr std::size_t kFirstCapacity = 64;
 constexpr std::size_t kMaxBlock = std::size_t{1} << 20;
 
-std::uint64_t tag_of(std::uint64_t hash) { return hash & 0xFFFFFFFF00000000u; }
-
-// The tag, mixed by a multiplicative hash, picks the slot: spreading it anew
-// keeps names whose tags share low bits apart.
-std::size_t home(std::uint64_t tag, unsigned shift) { return (tag * 0x9E3779B97F4A7C15u) >> shift; }
-
-bool same_bytes(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
-}
-
-std::uint64_t fold(std::uint64_t a, std::uint64_t b) noexcept {
-  __extension__ using Wide = unsigned __int128;
-  const Wide product = static_cast<Wide>(a) * b;
-  return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
-}
-
-std::uint64_t load8(const char* p) noexcept {
-  std::uint64_t word;
-  std::memcpy(&word, p, 8);
-  return word;
-}
-
-// The last 1 to 7 bytes, read as at most two overlapping loads.
-std::uint64_t load_tail(const char* p, std::size_t n) noexcept {
-  if (n >= 4) {
-    std::uint32_t lo;
-    std::uint32_t hi;
-    std::memcpy(&lo, p, 4);
-    std::memcpy(&hi, p + n - 4, 4);
-    return (std::uint64_t{hi} << 32) | lo;
-  }
-  const auto b = [&](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(p[i])}; };
-  return (b(0) << 16) | (b(n >> 1) << 8) | b(n - 1);
-}
-
-constexpr std::uint64_t kMix0 = 0xa0761d6478bd642fu;
-constexpr std::uint64_t kMix1 = 0xe7037ed1a0b428dbu;
-constexpr std::uint64_t kMix2 = 0x8ebc6af09c88c6e3u;
-
 }  // namespace
-
-// Little-endian loads everywhere, so that a hash is the same on every
-// machine this builds for; the result is written to snapshots.
-std::uint64_t hash_bytes(std::string_view bytes, std::uint64_t seed) noexcept {
-  static_assert(std::endian::native == std::endian::little);
-  const char* p = bytes.data();
-  std::size_t n = bytes.size();
-  std::uint64_t h = fold(seed ^ kMix0, n ^ kMix1);
-  while (n > 8) {
-    h = fold(h ^ load8(p), kMix2);
-    p += 8;
-    n -= 8;
-  }
-  const std::uint64_t tail = n == 8 ? load8(p) : (n > 0 ? load_tail(p, n) : 0);
-  h = fold(h ^ tail, kMix1 ^ n);
-  return fold(h, kMix0);
-}
 
 std::uint64_t process_seed() noexcept {
   static const std::uint64_t seed = [] {
@@ -88,16 +32,25 @@ std::uint64_t process_seed() noexcept {
   return seed;
 }
 
-std::string_view NameArena::store(std::string_view bytes, std::size_t prefix, const void* head) {
+std::string_view NameArena::store(std::string_view bytes, std::size_t prefix, const void* head, bool one_line) {
   const std::size_t size = prefix + bytes.size();
   if (size == 0) return {};
-  if (size > left_) {
-    const std::size_t block = std::max(next_block_, size);
+  // Room for the padding that may keep the bytes within one line.
+  const bool pad = one_line && bytes.size() <= kLine && bytes.size() > 1;
+  const std::size_t room = size + (pad ? kLine - 1 : 0);
+  if (room > left_) {
+    const std::size_t block = std::max(next_block_, room);
     blocks_.push_back(std::make_unique_for_overwrite<char[]>(block));
     free_ = blocks_.back().get();
     left_ = block;
     reserved_ += block;
     next_block_ = std::min(2 * next_block_, kMaxBlock);
+  }
+  if (pad) {
+    const std::size_t into = (reinterpret_cast<std::uintptr_t>(free_) + prefix) & (kLine - 1);
+    const std::size_t skip = into + bytes.size() > kLine ? kLine - into : 0;
+    free_ += skip;
+    left_ -= skip;
   }
   char* copy = free_;
   if (prefix > 0) std::memcpy(copy, head, prefix);
@@ -110,6 +63,10 @@ std::string_view NameArena::store(std::string_view bytes, std::size_t prefix, co
 void NameArena::compact(std::vector<std::string_view>& views, std::size_t prefix) {
   std::size_t total = 0;
   for (const std::string_view v : views) total += prefix + v.size();
+  // Blocks that are mostly full stay: moving them would copy every name
+  // into memory as large again, to save at most a quarter (the padding
+  // that keeps names within a line, and the last block's end).
+  if (reserved_ - total <= total / 4) return;
   std::vector<std::unique_ptr<char[]>> blocks;
   if (total > 0) blocks.push_back(std::make_unique_for_overwrite<char[]>(total));
   char* at = total > 0 ? blocks.back().get() : nullptr;
@@ -136,24 +93,13 @@ void NameList::push_back(NameKey key) {
   hashes_.push_back(key.hash);
 }
 
-NodeId NameTable::intern(NameKey key) {
-  if (slots_.empty() || 2 * (names_.size() + 1) > slots_.size()) grow();
-  const std::uint64_t tag = tag_of(key.hash);
-  const std::size_t mask = slots_.size() - 1;
-  for (std::size_t i = home(tag, shift_);; i = (i + 1) & mask) {
-    const std::uint64_t slot = slots_[i];
-    if (slot == kEmptySlot) {
-      const std::size_t id = names_.size();
-      if (id >= limit_) throw InternalFailure("node index space exhausted: too many distinct names");
-      names_.push_back(arena_.store(key.bytes, prefix(), &key.hash));
-      slots_[i] = tag | id;
-      return static_cast<NodeId>(id);
-    }
-    if (tag_of(slot) == tag) {
-      const auto id = static_cast<NodeId>(slot);
-      if (same_bytes(names_[id], key.bytes)) return id;
-    }
-  }
+NodeId NameTable::insert(std::size_t i, NameKey key, std::uint64_t tag) {
+  const std::size_t id = names_.size();
+  if (id >= limit_) throw InternalFailure("node index space exhausted: too many distinct names");
+  const std::string_view stored = arena_.store(key.bytes, prefix(), &key.hash, true);
+  names_.push_back(stored);
+  probes()[i] = {tag | id, where_of(stored)};
+  return static_cast<NodeId>(id);
 }
 
 NodeId NameTable::find(NameKey key) const noexcept {
@@ -161,67 +107,93 @@ NodeId NameTable::find(NameKey key) const noexcept {
   if (own_hashes_) key.hash = hash(key.bytes);
   const std::uint64_t tag = tag_of(key.hash);
   const std::size_t mask = slot_count_ - 1;
+  if (probe_count_ != 0) {
+    const Probe* probes = this->probes();
+    for (std::size_t i = home(tag, shift_);; i = (i + 1) & mask) {
+      const Probe& probe = probes[i];
+      if (probe.slot == kEmptySlot) return kNoNode;
+      if (tag_of(probe.slot) == tag && holds(probe, key.bytes)) return static_cast<NodeId>(probe.slot);
+    }
+  }
   for (std::size_t i = home(tag, shift_);; i = (i + 1) & mask) {
     const std::uint64_t slot = slot_data_[i];
     if (slot == kEmptySlot) return kNoNode;
     if (tag_of(slot) == tag) {
       const auto id = static_cast<NodeId>(slot);
-      if (same_bytes(names_[id], key.bytes)) return id;
+      if (same_name(names_[id], key.bytes)) return id;
     }
   }
 }
 
-void NameTable::prefetch_slot(std::uint64_t hash) const noexcept {
-  if (slot_count_ == 0) return;
-  __builtin_prefetch(&slot_data_[home(tag_of(hash), shift_)]);
-}
-
-// Only the first slot of the search is followed: most names are found there.
-NodeId NameTable::first_candidate(std::uint64_t hash) const noexcept {
-  if (slot_count_ == 0) return kNoNode;
-  const std::uint64_t slot = slot_data_[home(tag_of(hash), shift_)];
-  return slot != kEmptySlot && tag_of(slot) == tag_of(hash) ? static_cast<NodeId>(slot) : kNoNode;
-}
-
-void NameTable::prefetch_record(std::uint64_t hash) const noexcept {
-  if (const NodeId id = first_candidate(hash); id != kNoNode) __builtin_prefetch(&names_[id]);
-}
-
-void NameTable::prefetch_bytes(std::uint64_t hash) const noexcept {
-  if (const NodeId id = first_candidate(hash); id != kNoNode) __builtin_prefetch(names_[id].data());
-}
-
 void NameTable::drop_index() noexcept {
-  slots_ = {};
+  index_.reset();
+  probe_count_ = 0;
   slot_data_ = nullptr;
   slot_count_ = 0;
   shift_ = 64;
 }
 
 void NameTable::shrink_to_fit() {
-  names_.shrink_to_fit();
+  if (probe_count_ != 0) {
+    // Each slot word to the front, in the place it holds: slot i lands on
+    // bytes 8i to 8i + 7, which belong to probe i / 2, read already. A
+    // slot's place depends on its tag and the slots before it, not on
+    // where its name lies.
+    Probe* probes = this->probes();
+    auto* slots = static_cast<std::uint64_t*>(index_.get());
+    for (std::size_t i = 0; i < probe_count_; ++i) slots[i] = probes[i].slot;
+    // Shrinking gives the second half back where it lies; should it move
+    // the memory instead and fail, the slots stay where they are.
+    if (void* shrunk = std::realloc(index_.get(), slot_count_ * sizeof(std::uint64_t))) {
+      static_cast<void>(index_.release());
+      index_.reset(shrunk);
+    }
+    slot_data_ = static_cast<const std::uint64_t*>(index_.get());
+    probe_count_ = 0;
+  }
+  // The per-name array keeps room to grow into only when the room is a
+  // small part of it: copying it to its exact size costs a pass over every
+  // name, and a fresh array as large, to save a quarter of it at most.
+  if (names_.capacity() - names_.size() > names_.size() / 4) names_.shrink_to_fit();
   arena_.compact(names_, prefix());
 }
 
 std::size_t NameTable::nbytes() const noexcept {
-  return arena_.nbytes() + names_.capacity() * sizeof(std::string_view) + slot_count_ * sizeof(std::uint64_t);
+  const std::size_t index = probe_count_ != 0 ? probe_count_ * sizeof(Probe) : slot_count_ * sizeof(std::uint64_t);
+  return arena_.nbytes() + names_.capacity() * sizeof(std::string_view) + index;
 }
 
 // Keeps the load factor at or below one half; linear probing stays short.
 void NameTable::grow() {
-  const std::size_t capacity = std::max(kFirstCapacity, 2 * slots_.size());
+  std::size_t capacity = std::max(kFirstCapacity, slot_count_);
+  while (capacity < 2 * (names_.size() + 1)) capacity *= 2;
   const auto shift = static_cast<unsigned>(64 - std::countr_zero(capacity));
-  std::vector<std::uint64_t> slots(capacity, kEmptySlot);
+  std::unique_ptr<void, Free> memory(std::malloc(capacity * sizeof(Probe)));
+  if (!memory) throw std::bad_alloc();
+  auto* probes = static_cast<Probe*>(memory.get());
+  for (std::size_t i = 0; i < capacity; ++i) probes[i] = {kEmptySlot, 0};
   const std::size_t mask = capacity - 1;
-  for (const std::uint64_t slot : slots_) {
-    if (slot == kEmptySlot) continue;
+  const auto place = [&](std::uint64_t slot, std::uint64_t where) {
     std::size_t i = home(tag_of(slot), shift);
-    while (slots[i] != kEmptySlot) i = (i + 1) & mask;
-    slots[i] = slot;
+    while (probes[i].slot != kEmptySlot) i = (i + 1) & mask;
+    probes[i] = {slot, where};
+  };
+  if (probe_count_ != 0) {
+    const Probe* old = this->probes();
+    for (std::size_t i = 0; i < probe_count_; ++i) {
+      if (old[i].slot != kEmptySlot) place(old[i].slot, old[i].where);
+    }
+  } else {
+    // A complete table, or one adopted, interned into again.
+    for (std::size_t i = 0; i < slot_count_; ++i) {
+      const std::uint64_t slot = slot_data_[i];
+      if (slot != kEmptySlot) place(slot, where_of(names_[static_cast<NodeId>(slot)]));
+    }
   }
-  slots_ = std::move(slots);
-  slot_data_ = slots_.data();
-  slot_count_ = slots_.size();
+  index_ = std::move(memory);
+  probe_count_ = capacity;
+  slot_data_ = nullptr;
+  slot_count_ = capacity;
   shift_ = shift;
 }
 

@@ -13,12 +13,15 @@
 //    itself, whatever hash came with it.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "graph/types.h"
@@ -35,9 +38,97 @@ struct NameKey {
 // cached hash.
 inline constexpr std::uint64_t kNoCallerHash = ~std::uint64_t{0};
 
+namespace name_bytes {
+
+inline std::uint64_t load8(const char* p) noexcept {
+  std::uint64_t word;
+  std::memcpy(&word, p, 8);
+  return word;
+}
+
+inline std::uint32_t load4(const char* p) noexcept {
+  std::uint32_t word;
+  std::memcpy(&word, p, 4);
+  return word;
+}
+
+inline std::uint64_t fold(std::uint64_t a, std::uint64_t b) noexcept {
+  __extension__ using Wide = unsigned __int128;
+  const Wide product = static_cast<Wide>(a) * b;
+  return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
+}
+
+// The last 1 to 7 bytes, read as at most two overlapping loads.
+inline std::uint64_t load_tail(const char* p, std::size_t n) noexcept {
+  if (n >= 4) return (std::uint64_t{load4(p + n - 4)} << 32) | load4(p);
+  const auto b = [&](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(p[i])}; };
+  return (b(0) << 16) | (b(n >> 1) << 8) | b(n - 1);
+}
+
+inline constexpr std::uint64_t kMix0 = 0xa0761d6478bd642fu;
+inline constexpr std::uint64_t kMix1 = 0xe7037ed1a0b428dbu;
+inline constexpr std::uint64_t kMix2 = 0x8ebc6af09c88c6e3u;
+
+}  // namespace name_bytes
+
 // A seeded 64-bit hash of bytes, fast on short names: 8 bytes at a time,
-// each folded in by a 64x64->128-bit multiply.
-std::uint64_t hash_bytes(std::string_view bytes, std::uint64_t seed) noexcept;
+// each folded in by a 64x64->128-bit multiply. Little-endian loads
+// everywhere, so that a hash is the same on every machine this builds for;
+// the result is written to snapshots. `seen` gets every byte ORed into one
+// of its eight (the loads cover each byte at least once), so that a reader
+// that must check its names' UTF-8 learns whether they are all ASCII from
+// the loads the hash makes anyway. Inline: it runs once for nearly every
+// name read, and a call costs a good part of hashing a package name.
+inline std::uint64_t hash_bytes(std::string_view bytes, std::uint64_t seed, std::uint64_t& seen) noexcept {
+  using namespace name_bytes;
+  static_assert(std::endian::native == std::endian::little);
+  const char* p = bytes.data();
+  std::size_t n = bytes.size();
+  std::uint64_t h = fold(seed ^ kMix0, n ^ kMix1);
+  std::uint64_t all = 0;
+  while (n > 8) {
+    const std::uint64_t word = load8(p);
+    all |= word;
+    h = fold(h ^ word, kMix2);
+    p += 8;
+    n -= 8;
+  }
+  const std::uint64_t tail = n == 8 ? load8(p) : (n > 0 ? load_tail(p, n) : 0);
+  seen = all | tail;
+  h = fold(h ^ tail, kMix1 ^ n);
+  return fold(h, kMix0);
+}
+
+inline std::uint64_t hash_bytes(std::string_view bytes, std::uint64_t seed) noexcept {
+  std::uint64_t seen;
+  return hash_bytes(bytes, seed, seen);
+}
+
+// Whether the bytes ORed into `seen` were all ASCII.
+inline bool all_ascii(std::uint64_t seen) noexcept { return (seen & 0x8080808080808080u) == 0; }
+
+// Whether two runs of n bytes are equal: inline, in words, for the short
+// names that a table compares at nearly every hit, where the library's
+// comparison costs a call and a dispatch on the length. Every load lies
+// within the n bytes of both.
+inline bool same_bytes(const char* a, const char* b, std::size_t n) noexcept {
+  using namespace name_bytes;
+  if (n >= 8) {
+    if (n > 64) return std::memcmp(a, b, n) == 0;
+    std::uint64_t differ = 0;
+    for (std::size_t i = 0; i + 8 < n; i += 8) differ |= load8(a + i) ^ load8(b + i);
+    return (differ | (load8(a + n - 8) ^ load8(b + n - 8))) == 0;
+  }
+  if (n >= 4) return ((load4(a) ^ load4(b)) | (load4(a + n - 4) ^ load4(b + n - 4))) == 0;
+  if (n == 0) return true;
+  // Bytes 0, n / 2 and n - 1 are every byte of a run of 1 to 3.
+  return a[0] == b[0] && a[n >> 1] == b[n >> 1] && a[n - 1] == b[n - 1];
+}
+
+inline bool same_name(std::string_view a, std::string_view b) noexcept {
+  return a.size() == b.size() && same_bytes(a.data(), b.data(), a.size());
+}
+
 // A seed drawn once per process from the system's entropy: names read from
 // outside cannot be chosen to collide in a table keyed by it.
 std::uint64_t process_seed() noexcept;
@@ -49,20 +140,34 @@ std::uint64_t process_seed() noexcept;
 class NameArena {
  public:
   NameArena() = default;
-  NameArena(NameArena&&) noexcept = default;
-  NameArena& operator=(NameArena&&) noexcept = default;
+  // An arena moved from is an empty one.
+  NameArena(NameArena&& other) noexcept { *this = std::move(other); }
+  NameArena& operator=(NameArena&& other) noexcept {
+    blocks_ = std::move(other.blocks_);
+    other.blocks_.clear();
+    reserved_ = std::exchange(other.reserved_, 0);
+    free_ = std::exchange(other.free_, nullptr);
+    left_ = std::exchange(other.left_, 0);
+    next_block_ = std::exchange(other.next_block_, kFirstBlock);
+    return *this;
+  }
   NameArena(const NameArena&) = delete;
   NameArena& operator=(const NameArena&) = delete;
 
   // A copy of `bytes`, valid as long as the arena, with `prefix` bytes
-  // copied from `head` just before it.
-  std::string_view store(std::string_view bytes, std::size_t prefix = 0, const void* head = nullptr);
+  // copied from `head` just before it. `one_line`: bytes that fit in a
+  // cache line are placed within one, where a search that compares them
+  // reads a single line.
+  std::string_view store(std::string_view bytes, std::size_t prefix = 0, const void* head = nullptr,
+                         bool one_line = false);
+  static constexpr std::size_t kLine = 64;
   // Bytes of the blocks, used or not.
   std::size_t nbytes() const noexcept { return reserved_; }
   // Moves every name in `views` (all the arena holds, each stored with
   // `prefix` bytes before it) into one block of their exact size, and
-  // points the views there: a complete table keeps no room for names to
-  // come.
+  // points the views there, unless the room left in the blocks is at most
+  // a quarter of what they hold: a complete table keeps little room for
+  // names to come.
   void compact(std::vector<std::string_view>& views, std::size_t prefix);
 
  private:
@@ -70,7 +175,8 @@ class NameArena {
   std::size_t reserved_ = 0;
   char* free_ = nullptr;  // the unused end of the last block
   std::size_t left_ = 0;
-  std::size_t next_block_ = 4096;
+  static constexpr std::size_t kFirstBlock = 4096;
+  std::size_t next_block_ = kFirstBlock;
 };
 
 // An ordered sequence of names, duplicates kept. No allocation per name.
@@ -103,17 +209,49 @@ inline constexpr std::size_t kNamesWorthHints = std::size_t{1} << 17;
 
 // Distinct names numbered 0, 1, 2, ... in order of first insertion, with a
 // flat open-addressing index over them.
+//
+// A table that names are being interned into keeps, beside each slot of its
+// index, where the bytes of the slot's name lie and how many there are: a
+// search goes from the slot straight to the bytes. Reaching them through
+// the name's record instead would be a third wait on memory for every name
+// of a long list, none of whose three lie in the nearer caches. A complete
+// table (shrink_to_fit) and one adopted keep the slots alone, at half the
+// size; interning into one of those puts the places back first.
 class NameTable {
  public:
   NameTable() = default;
-  NameTable(NameTable&&) noexcept = default;
-  NameTable& operator=(NameTable&&) noexcept = default;
+  // A table moved from is an empty one: its index is the other's now.
+  NameTable(NameTable&& other) noexcept { *this = std::move(other); }
+  NameTable& operator=(NameTable&& other) noexcept {
+    arena_ = std::move(other.arena_);
+    names_ = std::move(other.names_);
+    index_ = std::move(other.index_);
+    probe_count_ = std::exchange(other.probe_count_, 0);
+    slot_data_ = std::exchange(other.slot_data_, nullptr);
+    slot_count_ = std::exchange(other.slot_count_, 0);
+    shift_ = std::exchange(other.shift_, 64);
+    limit_ = other.limit_;
+    own_hashes_ = other.own_hashes_;
+    seed_ = other.seed_;
+    return *this;
+  }
   NameTable(const NameTable&) = delete;
   NameTable& operator=(const NameTable&) = delete;
 
   // The number of `key`, numbering it next when it is new. Fails once the
   // number would reach the limit (the end marker, unless a test lowers it).
-  NodeId intern(NameKey key);
+  // Inline: it runs for nearly every name of an edge list.
+  NodeId intern(NameKey key) {
+    if (2 * (names_.size() + 1) > probe_count_) [[unlikely]] grow();
+    const std::uint64_t tag = tag_of(key.hash);
+    const std::size_t mask = probe_count_ - 1;
+    const Probe* probes = this->probes();
+    for (std::size_t i = home(tag, shift_);; i = (i + 1) & mask) {
+      const Probe& probe = probes[i];
+      if (probe.slot == kEmptySlot) return insert(i, key, tag);
+      if (tag_of(probe.slot) == tag && holds(probe, key.bytes)) return static_cast<NodeId>(probe.slot);
+    }
+  }
   void set_limit(std::uint32_t limit) noexcept { limit_ = limit; }
   // The number of `key`, or kNoNode. A table of its own hashes ignores
   // key.hash.
@@ -148,17 +286,29 @@ class NameTable {
   // range, whatever else its slots hold: a slot out of its place or naming
   // the wrong name only makes a search miss.
   static bool check_index(std::span<const std::uint64_t> index, std::size_t count, std::size_t max_run);
-  std::span<const std::uint64_t> index() const noexcept { return {slot_data_, slot_count_}; }
 
   // Hints for a name with this hash that is about to be interned, given in
-  // turn a few names ahead, each reading only what the one before asked
-  // for: the slot where its search starts, the record of the name found
-  // there, that name's bytes. A long edge list's names miss every cache,
-  // and an intern that waits for each of the three in turn spends most of
-  // its time waiting.
-  void prefetch_slot(std::uint64_t hash) const noexcept;
-  void prefetch_record(std::uint64_t hash) const noexcept;
-  void prefetch_bytes(std::uint64_t hash) const noexcept;
+  // turn a few names ahead, the second reading only what the first asked
+  // for: the slot where its search starts, then the bytes of the name
+  // found there. A long edge list's names miss every cache, and an intern
+  // that waits for each in turn spends most of its time waiting. Only a
+  // table that names are being interned into takes them. Always inlined:
+  // the compiler takes a function that only hints for one without effects,
+  // and drops the calls of one it did not inline.
+  [[gnu::always_inline]] void prefetch_slot(std::uint64_t hash) const noexcept {
+    if (probe_count_ == 0) return;
+    __builtin_prefetch(&probes()[home(tag_of(hash), shift_)]);
+  }
+  [[gnu::always_inline]] void prefetch_bytes(std::uint64_t hash) const noexcept {
+    if (probe_count_ == 0) return;
+    const Probe& probe = probes()[home(tag_of(hash), shift_)];
+    if (probe.slot == kEmptySlot || tag_of(probe.slot) != tag_of(hash) || probe.where == 0) return;
+    // A name longer than a line lies across two or more; the first two
+    // are asked for.
+    const char* bytes = reinterpret_cast<const char*>(probe.where >> 16);
+    __builtin_prefetch(bytes);
+    if ((probe.where & kWhereSize) > NameArena::kLine) __builtin_prefetch(bytes + NameArena::kLine);
+  }
 
   // Hints for names about to be read by number: first the name's record
   // and hash, then, once those have come, its bytes.
@@ -180,17 +330,50 @@ class NameTable {
 
   // Drops the lookup index, keeping the names; for results that only read them.
   void drop_index() noexcept;
-  // Frees the room that growing left in the per-name arrays, for a table
-  // that is complete.
+  // Frees the room that growing left in the per-name arrays and the places
+  // of the names beside the index, for a table that is complete.
   void shrink_to_fit();
   // Bytes held: the names' bytes, the per-name arrays and the index.
   std::size_t nbytes() const noexcept;
 
  private:
+  // Each slot holds the high 32 bits of the name's hash (its tag) above its
+  // number, or kEmptySlot. Comparing tags first skips most byte comparisons,
+  // and a slot's place is derived from its tag alone, so the table can grow
+  // without keeping every name's hash.
+  static constexpr std::uint64_t kEmptySlot = ~std::uint64_t{0};
+  static std::uint64_t tag_of(std::uint64_t hash) noexcept { return hash & 0xFFFFFFFF00000000u; }
+  // The tag, mixed by a multiplicative hash, picks the slot: spreading it
+  // anew keeps names whose tags share low bits apart.
+  static std::size_t home(std::uint64_t tag, unsigned shift) noexcept {
+    return static_cast<std::size_t>((tag * 0x9E3779B97F4A7C15u) >> shift);
+  }
+
+  // A slot of a table being interned into, with where its name lies: the
+  // address of its bytes above their count, or 0 where the two do not fit
+  // in one word (an address above 48 bits, a name of 64 KiB or more, an
+  // empty name), when the search reads the name's record instead.
+  struct Probe {
+    std::uint64_t slot;
+    std::uint64_t where;
+  };
+  static constexpr std::uint64_t kWhereSize = 0xFFFF;
+  static std::uint64_t where_of(std::string_view name) noexcept {
+    const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(name.data()));
+    if (name.empty() || name.size() > kWhereSize || (address >> 48) != 0) return 0;
+    return (address << 16) | name.size();
+  }
+  // Whether the slot's name (its tag matched) is `bytes`.
+  bool holds(const Probe& probe, std::string_view bytes) const noexcept {
+    if (probe.where == 0) [[unlikely]] return same_name(names_[static_cast<NodeId>(probe.slot)], bytes);
+    return (probe.where & kWhereSize) == bytes.size() &&
+           same_bytes(reinterpret_cast<const char*>(probe.where >> 16), bytes.data(), bytes.size());
+  }
+  // Numbers a new name, filed in the empty slot i.
+  NodeId insert(std::size_t i, NameKey key, std::uint64_t tag);
+  // Makes room for one more name: doubles the index, or gives a complete
+  // table its places back.
   void grow();
-  // The name in the slot where the search for `hash` starts, if its tag
-  // matches, or kNoNode.
-  NodeId first_candidate(std::uint64_t hash) const noexcept;
 
   // In a table of the caller's hashes, each name's full hash lies in the
   // arena just before its bytes, kept for the results: the strings made
@@ -200,17 +383,23 @@ class NameTable {
   static constexpr std::size_t kHashPrefix = sizeof(std::uint64_t);
   std::size_t prefix() const noexcept { return own_hashes_ ? 0 : kHashPrefix; }
 
+  Probe* probes() const noexcept { return static_cast<Probe*>(index_.get()); }
+
+  struct Free {
+    void operator()(void* memory) const noexcept { std::free(memory); }
+  };
+
   NameArena arena_;
   std::vector<std::string_view> names_;
-  // Each slot holds the high 32 bits of the name's hash (its tag) above its
-  // number, or kEmptySlot. Comparing tags first skips most byte comparisons,
-  // and a slot's place is derived from its tag alone, so the table can grow
-  // without keeping every name's hash.
-  // The table reads its slots through slot_data_: slots_ while it is built,
-  // or an index lying elsewhere that it adopted.
-  std::vector<std::uint64_t> slots_;
+  // The index's memory, from malloc: the probe_count_ probes of a table
+  // being interned into, or the slots of a complete one, which its probes'
+  // slot words are packed into, the memory then shrunk where it lies.
+  std::unique_ptr<void, Free> index_;
+  std::size_t probe_count_ = 0;  // 0 unless index_ holds probes
+  // The slots of a complete table: in index_, or an index lying elsewhere
+  // that it adopted. Null while index_ holds probes.
   const std::uint64_t* slot_data_ = nullptr;
-  std::size_t slot_count_ = 0;
+  std::size_t slot_count_ = 0;  // of either
   unsigned shift_ = 64;  // 64 - log2(slot count)
   std::uint32_t limit_ = kEndMarker;
   bool own_hashes_ = false;

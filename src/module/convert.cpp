@@ -326,8 +326,7 @@ EdgeList edge_list_of(PyObject* obj, std::size_t pairs, std::uint32_t index_limi
       }
     };
     hint(4, [&](std::uint64_t hash) { names.prefetch_slot(hash); });
-    hint(2, [&](std::uint64_t hash) { names.prefetch_record(hash); });
-    hint(1, [&](std::uint64_t hash) { names.prefetch_bytes(hash); });
+    hint(2, [&](std::uint64_t hash) { names.prefetch_bytes(hash); });
   });
   return edges;
 }

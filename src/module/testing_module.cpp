@@ -7,11 +7,13 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "graph/binade_sums.h"
 #include "graph/interrupt.h"
+#include "graph/names.h"
 #include "graph/pagerank.h"
 #include "graph/parallel.h"
 #include "graph/reachability.h"
@@ -211,6 +213,62 @@ PyObject* convert_count(PyObject*, PyObject* arg) {
   return guarded([&] { return PyLong_FromUnsignedLongLong(convert("value", arg, to_u64)); });
 }
 
+// A name table of the caller's hashes driven directly, so that a test can
+// make names collide as it likes: each (bytes, hash) of `keys` interned in
+// turn, the table made complete (as a built graph's is) before the key at
+// `complete_at` and interned into again from there, and once more after
+// the last. Returns the keys' numbers and each query's find() on the table
+// still open and on the complete one (None where it finds nothing).
+struct RawKey {
+  std::string bytes;
+  std::uint64_t hash;
+};
+
+std::vector<RawKey> raw_keys(PyObject* obj) {
+  Ref seq = check(PySequence_Fast(obj, "expected a sequence of (bytes, hash) pairs"));
+  std::vector<RawKey> keys;
+  for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq.get()); ++i) {
+    PyObject* item = PySequence_Fast_GET_ITEM(seq.get(), i);
+    if (!PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 2 || !PyBytes_Check(PyTuple_GET_ITEM(item, 0))) {
+      PyErr_SetString(PyExc_TypeError, "expected (bytes, hash) pairs");
+      throw PythonError{};
+    }
+    PyObject* bytes = PyTuple_GET_ITEM(item, 0);
+    keys.push_back({std::string(PyBytes_AS_STRING(bytes), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes))),
+                    to_u64(PyTuple_GET_ITEM(item, 1))});
+  }
+  return keys;
+}
+
+constexpr const char* kNameTableParams[] = {"keys", "queries", "complete_at"};
+constexpr Signature kNameTable{"name_table", kNameTableParams, 3, 3};
+
+PyObject* name_table(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&] {
+    const auto arg = bind<3>(kNameTable, args, nargs, kwnames);
+    const std::vector<RawKey> keys = convert("keys", arg[0], raw_keys);
+    const std::vector<RawKey> queries = convert("queries", arg[1], raw_keys);
+    const std::uint64_t complete_at = convert("complete_at", arg[2], to_u64);
+    NameTable table;
+    Ref numbers = created(PyList_New(0));
+    const auto number = [](NodeId id) { return id == kNoNode ? Py_NewRef(Py_None) : PyLong_FromUnsignedLong(id); };
+    const auto append = [](PyObject* list, PyObject* item) {
+      Ref held = created(item);
+      if (PyList_Append(list, held.get()) < 0) throw PythonError{};
+    };
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      if (i == complete_at) table.shrink_to_fit();
+      append(numbers.get(), number(table.intern({keys[i].bytes, keys[i].hash})));
+    }
+    Ref open = created(PyList_New(0));
+    for (const RawKey& q : queries) append(open.get(), number(table.find({q.bytes, q.hash})));
+    table.shrink_to_fit();
+    Ref complete = created(PyList_New(0));
+    for (const RawKey& q : queries) append(complete.get(), number(table.find({q.bytes, q.hash})));
+    return Py_BuildValue("(OOO)", numbers.get(), open.get(), complete.get());
+  });
+}
+
 PyMethodDef g_functions[] = {
     {"pagerank", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(pagerank)), METH_FASTCALL | METH_KEYWORDS,
      "The public pagerank, with this module's thresholds of the parallel paths."},
@@ -250,6 +308,11 @@ PyMethodDef g_functions[] = {
      METH_FASTCALL | METH_KEYWORDS,
      "binade_runs(values, start, events, tables, at_once)\n--\n\n"
      "One accumulator through the run sums of `values`, with true additions at the events."},
+    {"name_table", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(name_table)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "name_table(keys, queries, complete_at)\n--\n\n"
+     "A name table of the caller's hashes, interned into from (bytes, hash) pairs and completed before key "
+     "complete_at and after the last; returns (numbers, finds while open, finds once complete)."},
     {"set_parallel_tuning", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(set_parallel_tuning)),
      METH_FASTCALL | METH_KEYWORDS,
      "set_parallel_tuning(min_work, pagerank_block_shift, betweenness_window, betweenness_slot, failing_worker, "
