@@ -707,3 +707,22 @@ def test_dictionary_values_read_by_index_stay_within_their_rows():
         column = pa.DictionaryArray.from_arrays(pa.array([2], pa.int32()), dictionary)
         with pytest.raises(ValueError, match="out of order"):
             Graph.from_arrow(pa.table({"source": column, "target": pa.array(["t"])}))
+
+
+def test_a_dictionary_value_is_checked_when_a_row_names_it_whatever_the_batch_length():
+    # Whether the values are read ahead (a batch at least as long as its
+    # dictionary) or by index, a value whose offsets are out of order is a
+    # fault only for a row that names it.
+    for rows in range(1, 6):
+        for named in (0, 1):
+            values = utf8(["p", "q", "r"], offsets=[0, 1, 0, 3], data=b"pqr")
+            indices = array(rows, buffers(None, struct.pack(f"<{rows}b", *([0] * (rows - 1) + [named]))),
+                            dictionary=values)
+            p = Producer([batch(indices, utf8(["x"] * rows))], formats=(b"c", b"u"), dictionaries=[b"u", None])
+            if named == 0:
+                assert run(p) == Graph([("p", "x")] * rows)
+            else:
+                with pytest.raises(ValueError, match=r"column 's' \(position 0\)'s dictionary, value 1: "
+                                                     r"offsets 1 to 0 out of order"):
+                    run(p)
+            assert p.released == Counter(schema=1, array=1, stream=1)

@@ -110,7 +110,9 @@ bool valid_text(std::string_view bytes, std::uint64_t seen) noexcept {
 // One name of a column as read: its bytes (and, from a dictionary read
 // ahead, its hash), or why the row has none. A name read from the bytes
 // of a column has its UTF-8 checked as it is hashed.
-enum class Slot : unsigned char { kName, kNull, kBadUtf8 };
+// (kBadValue: a dictionary value read ahead whose layout is at fault, to be
+// reported by the first row that names it.)
+enum class Slot : unsigned char { kName, kNull, kBadUtf8, kBadValue };
 
 // The strings of one array (a column, or a dictionary's values) in one of
 // the three layouts, their layout checked as they are read; their UTF-8 is
@@ -265,7 +267,9 @@ class ColumnReader {
     dictionary_size_ = static_cast<std::uint64_t>(values.length);
     // Each value read and hashed once, where the batch has at least as
     // many rows as the dictionary values: a producer may hand the whole of
-    // a large dictionary over with every short batch.
+    // a large dictionary over with every short batch. Either way a value
+    // is checked only when a row names it: a fault in a value that no row
+    // names is no fault of the table's, however long the batch.
     if (values.length > batch.length) return;
     entries_.resize(static_cast<std::size_t>(values.length));
     Poller poller;
@@ -273,7 +277,13 @@ class ColumnReader {
     for (std::size_t k = 0; k < entries_.size(); ++k) {
       poller.tick();
       std::string_view bytes;
-      Slot slot = values_->read(k, k, bytes);
+      Slot slot;
+      try {
+        slot = values_->read(k, k, bytes);
+      } catch (const ArrowError&) {
+        entries_[k] = {{}, Slot::kBadValue};
+        continue;
+      }
       std::uint64_t seen;
       const std::uint64_t hash = hash_bytes(bytes, seed, seen);
       if (slot == Slot::kName && !valid_text(bytes, seen)) slot = Slot::kBadUtf8;
@@ -308,6 +318,7 @@ class ColumnReader {
     }
     entry = k;
     key = entries_[k].key;
+    if (entries_[k].slot == Slot::kBadValue) [[unlikely]] fail_on_value(k);
     return entries_[k].slot;
   }
 
@@ -321,6 +332,14 @@ class ColumnReader {
   const std::string& what() const noexcept { return what_; }
 
  private:
+  // Reports the fault of dictionary value k that the reading ahead found,
+  // in the words of reading it when a row names it.
+  [[noreturn]] void fail_on_value(std::uint64_t k) const {
+    std::string_view bytes;
+    static_cast<void>(values_->read(k, k, bytes));
+    fail(Fault::kValue, what_ + "'s dictionary, value " + std::to_string(k) + ": changed while it was read");
+  }
+
   // The index at p, as unsigned: a negative one wraps past any dictionary.
   std::uint64_t index(std::uint64_t p) const noexcept {
     switch (column_.index) {

@@ -69,11 +69,23 @@ void NameArena::compact(std::vector<std::string_view>& views, std::size_t prefix
   if (reserved_ - total <= total / 4) return;
   std::vector<std::unique_ptr<char[]>> blocks;
   if (total > 0) blocks.push_back(std::make_unique_for_overwrite<char[]>(total));
-  char* at = total > 0 ? blocks.back().get() : nullptr;
-  for (std::string_view& v : views) {
+  char* const first = total > 0 ? blocks.back().get() : nullptr;
+  // The copy polls (it reads the names at random, a good part of a second
+  // for tens of millions of them); the views move to the copy only once it
+  // is complete, so a stop leaves them where they were.
+  Poller poller;
+  char* at = first;
+  for (const std::string_view v : views) {
+    poller.tick();
     const std::size_t size = prefix + v.size();
     if (size == 0) continue;
     std::memcpy(at, v.data() - prefix, size);
+    at += size;
+  }
+  at = first;
+  for (std::string_view& v : views) {
+    const std::size_t size = prefix + v.size();
+    if (size == 0) continue;
     v = {at + prefix, v.size()};
     at += size;
   }
@@ -171,7 +183,14 @@ void NameTable::grow() {
   std::unique_ptr<void, Free> memory(std::malloc(capacity * sizeof(Probe)));
   if (!memory) throw std::bad_alloc();
   auto* probes = static_cast<Probe*>(memory.get());
-  for (std::size_t i = 0; i < capacity; ++i) probes[i] = {kEmptySlot, 0};
+  // Doubling a table of millions of names takes a good part of a second:
+  // it polls like any long loop. The table is left as it was until the new
+  // one is complete, so a stop here leaves nothing half-moved.
+  Poller poller;
+  for (std::size_t i = 0; i < capacity; ++i) {
+    poller.tick();
+    probes[i] = {kEmptySlot, 0};
+  }
   const std::size_t mask = capacity - 1;
   const auto place = [&](std::uint64_t slot, std::uint64_t where) {
     std::size_t i = home(tag_of(slot), shift);
@@ -181,11 +200,13 @@ void NameTable::grow() {
   if (probe_count_ != 0) {
     const Probe* old = this->probes();
     for (std::size_t i = 0; i < probe_count_; ++i) {
+      poller.tick();
       if (old[i].slot != kEmptySlot) place(old[i].slot, old[i].where);
     }
   } else {
     // A complete table, or one adopted, interned into again.
     for (std::size_t i = 0; i < slot_count_; ++i) {
+      poller.tick();
       const std::uint64_t slot = slot_data_[i];
       if (slot != kEmptySlot) place(slot, where_of(names_[static_cast<NodeId>(slot)]));
     }
