@@ -280,13 +280,10 @@ class BinadeSums {
       if (sums[r] < target) return bits + (sums[r] - cursor);
       // The element before the first word at or above target either leaves
       // the binade or must be rounded by a true addition.
-      const std::size_t k = first_at_least(*table, p == kUnknown ? 0 : p + 1, r, target, values_);
       // The accumulator usually goes on in the next binade, whose words at
-      // k and r the next round reads: asked for while the value is added.
-      if (biased + 1 < kBiasedLimit) {
-        __builtin_prefetch(entries_[biased + 1] + k);
-        __builtin_prefetch(entries_[biased + 1] + r);
-      }
+      // the answer and at r the next round reads: asked for with the value.
+      const std::uint64_t* next = entries_[std::min<std::size_t>(biased + 1, kBiasedLimit)];
+      const std::size_t k = first_at_least(*table, p == kUnknown ? 0 : p + 1, r, target, values_, next);
       bits += sums[k - 1] - cursor;
       bits = std::bit_cast<std::uint64_t>(std::bit_cast<double>(bits) + values_[k - 1]);
       p = k;
@@ -384,7 +381,8 @@ class BinadeSums {
   // words, and counting among its coarse words to kCoarse: each count is the
   // number of words below the target, without a branch per word.
   static std::size_t first_at_least(const Table& table, std::size_t lo, std::size_t hi, std::uint64_t target,
-                                    const double* values) {
+                                    const double* values, const std::uint64_t* next) {
+    const std::size_t end = hi;
     const std::uint64_t* sums = table.entries.data();
     if (lo > 0) {
       const std::size_t near = std::min(hi, lo + 3);
@@ -439,6 +437,10 @@ class BinadeSums {
       __builtin_prefetch(values + std::min(first + 8, hi - 1));
       __builtin_prefetch(values + hi - 1);
     }
+    __builtin_prefetch(next + lo);
+    __builtin_prefetch(next + std::min(lo + 8, hi));
+    __builtin_prefetch(next + hi);
+    __builtin_prefetch(next + end);
     std::size_t below = 0;
     for (std::size_t k = lo; k < hi; ++k) below += sums[k] < target;
     return lo + below;
