@@ -280,8 +280,8 @@ class BinadeSums {
       if (sums[r] < target) return bits + (sums[r] - cursor);
       // The element before the first word at or above target either leaves
       // the binade or must be rounded by a true addition.
-      // The accumulator usually goes on in the next binade, whose words at
-      // the answer and at r the next round reads: asked for with the value.
+      // The accumulator usually goes on in the next binade: the next round
+      // reads that binade's words at k and at r.
       const std::uint64_t* next = entries_[std::min<std::size_t>(biased + 1, kBiasedLimit)];
       const std::size_t k = first_at_least(*table, p == kUnknown ? 0 : p + 1, r, target, values_, next);
       bits += sums[k - 1] - cursor;
@@ -428,9 +428,10 @@ class BinadeSums {
         lo = ((c_hi - 1) << kCoarseShift) + 1;
       }
     }
-    // At most kCoarse words. The value before the answer, which the caller
-    // adds next, lies among values[lo - 1 .. hi - 1]: asked for while the
-    // words are counted.
+    // At most kCoarse words. While they are counted, what the caller reads
+    // next is asked for: the value before the answer, which it adds (among
+    // values[lo - 1 .. hi - 1]), and the words of `next`, the binade above,
+    // at the answer and at the end of the search, where it goes on from.
     if (hi > 0) {
       const std::size_t first = lo > 0 ? lo - 1 : 0;
       __builtin_prefetch(values + first);
