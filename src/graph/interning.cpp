@@ -84,8 +84,9 @@ void InterningThread::publish() {
 
 void InterningThread::intern_all() {
   prepare_thread();
-  // Adding names never polls; if it ever did, this thread, which may not
-  // touch the interpreter, would have nothing to check.
+  // Adding names polls only while the name table grows; this thread, which
+  // may not touch the interpreter, has nothing to check there: the calling
+  // thread answers Ctrl-C and stops it.
   const ThreadCheck check([](void*) {}, nullptr);
   Shared& shared = *shared_;
   EdgeList& edges = shared.edges;
