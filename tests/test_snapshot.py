@@ -274,6 +274,50 @@ def test_the_header_and_section_checks_name_what_failed():
         Graph._from_snapshot("text")
 
 
+def big_change(case):
+    """A fault of `case` in a snapshot of 70,000 names, where it lies well
+    past the first few thousand numbers that one pass of the checks takes
+    before it lets Ctrl-C in; an index run straddles such a seam."""
+    def change(s):
+        if case == "ends":
+            s.ends[66_000] = 0
+        elif case == "split":
+            # The name that starts at ends[k] begins with a continuation byte.
+            k = 66_000
+            b = bytearray(s.name_bytes)
+            b[s.ends[k]] = 0x80
+            s.name_bytes = bytes(b)
+        elif case == "rows":
+            s.out_begin[69_000] = 0
+        elif case == "index":
+            occupied = next(x for x in s.index if x != model.EMPTY)
+            # A run of exactly 4097 occupied slots, half each side of slot 2^16.
+            s.index[2**16 - 2049:2**16 + 2048] = [occupied] * 4097
+            s.index[2**16 - 2050] = model.EMPTY
+            s.index[2**16 + 2048] = model.EMPTY
+        else:
+            raise AssertionError(case)
+    return change
+
+
+@pytest.mark.parametrize("case, message", [
+    ("ends", "name ends out of order"),
+    ("split", "a name is not valid UTF-8"),
+    ("rows", "rows out of order"),
+    ("index", "bad name index"),
+])
+def test_faults_past_the_first_stretch_of_a_check_are_found(case, message):
+    edges = [(f"n{i}", f"n{i + 1}") for i in range(70_000)]
+    with pytest.raises(ValueError, match=f"^unsound snapshot: {message}$"):
+        Graph._from_snapshot(rewritten(edges, big_change(case)))
+    # One slot shorter, the same run is allowed.
+    if case == "index":
+        def shorter(s):
+            big_change("index")(s)
+            s.index[2**16 + 2047] = model.EMPTY
+        assert Graph._from_snapshot(rewritten(edges, shorter)).node_count == 70_001
+
+
 def test_many_names_and_long_names():
     rng = random.Random(11)
     names = [f"lib{i}-{'x' * rng.randrange(40)}\u00e9" for i in range(5000)]

@@ -27,6 +27,10 @@
 #include "graph/types.h"
 
 namespace lhg {
+class Poller;
+}
+
+namespace lhg {
 
 struct NameKey {
   std::string_view bytes;
@@ -284,8 +288,9 @@ class NameTable {
   // below `count`, no run of occupied slots longer than `max_run`. Searches
   // in an index that passes end within max_run slots and find only names in
   // range, whatever else its slots hold: a slot out of its place or naming
-  // the wrong name only makes a search miss.
-  static bool check_index(std::span<const std::uint64_t> index, std::size_t count, std::size_t max_run);
+  // the wrong name only makes a search miss. Polls as it goes.
+  static bool check_index(std::span<const std::uint64_t> index, std::size_t count, std::size_t max_run,
+                          Poller& poller);
 
   // Hints for a name with this hash that is about to be interned, given in
   // turn a few names ahead, the second reading only what the first asked
