@@ -37,6 +37,7 @@
 #include "graph/binade_sums.h"
 #include "graph/interrupt.h"
 #include "graph/parallel.h"
+#include "graph/raw_vector.h"
 
 #include <algorithm>
 #include <atomic>
@@ -59,14 +60,15 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // 1 / N, the out-degrees and the teleport term, computed once per call.
 struct PowerIteration {
   PowerIteration(const Graph& g, double alpha)
-      : graph(g),
-        n(g.node_count()),
-        count(static_cast<double>(n)),
-        score(n, 1.0 / count),
-        next(n),
-        out_degree(n, 0),
-        teleport((1.0 - alpha) / count) {
-    for (NodeId v = 0; v < n; ++v) out_degree[v] = g.out_degree(v);
+      : graph(g), n(g.node_count()), count(static_cast<double>(n)), teleport((1.0 - alpha) / count) {
+    Poller poller;
+    fill_polled(score, n, 1.0 / count, poller);
+    fill_polled(next, n, 0.0, poller);
+    out_degree.reserve(n);
+    for (NodeId v = 0; v < n; ++v) {
+      poller.tick();
+      out_degree.push_back(g.out_degree(v));
+    }
   }
 
   ScoreMap finish() && { return std::move(score); }
@@ -138,10 +140,11 @@ class TargetBlocks {
     }
     for (std::size_t b = 0; b < blocks; ++b) target_fill[b + 1] += target_fill[b];
     target_begin_.assign(target_fill.begin(), target_fill.end());
+    // Each edge's entries are written below, once.
     targets_.resize(m);
     ranks_.resize(m);
     sources_.resize(m);
-    first_rank_.assign(n, kNoRank);
+    fill_polled(first_rank_, n, kNoRank, poller);
     std::uint32_t rank = 0;
     for (NodeId i = 0; i < n; ++i) {
       poller.tick(1 + out_degree[i]);
@@ -185,9 +188,9 @@ class TargetBlocks {
  private:
   unsigned shift_;
   std::vector<std::size_t> target_begin_;
-  std::vector<Target> targets_;
-  std::vector<std::uint32_t> ranks_;
-  std::vector<NodeId> sources_;
+  RawVector<Target> targets_;
+  RawVector<std::uint32_t> ranks_;
+  RawVector<NodeId> sources_;
   std::vector<NodeId> dangling_;  // ascending
   std::vector<std::uint32_t> first_rank_;
   static constexpr std::uint32_t kNoRank = 0xFFFFFFFFu;
@@ -527,12 +530,20 @@ ScoreMap iterate(const Graph& g, double alpha, std::uint64_t max_iter, std::size
   const std::size_t dangling_count = dangling.size();
   // share[i]: what node i adds along each of its edges; dangling_share[k]:
   // what the dangling node of rank k adds to every node.
-  std::vector<double> share(n);
-  std::vector<double> dangling_share(dangling_count);
-  std::vector<double> head(dangling_count + 1);
+  Poller poller;
+  std::vector<double> share;
+  std::vector<double> dangling_share;
+  std::vector<double> head;
+  fill_polled(share, n, 0.0, poller);
+  fill_polled(dangling_share, dangling_count, 0.0, poller);
+  fill_polled(head, dangling_count + 1, 0.0, poller);
   // The out-degrees as doubles (exact: below 2^53), converted once.
-  std::vector<double> divisor(n);
-  for (std::size_t i = 0; i < n; ++i) divisor[i] = out_degree[i] > 0 ? static_cast<double>(out_degree[i]) : 1.0;
+  std::vector<double> divisor;
+  divisor.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    poller.tick();
+    divisor.push_back(out_degree[i] > 0 ? static_cast<double>(out_degree[i]) : 1.0);
+  }
   const Iteration it{head.data(), share.data(), dangling_share.data(), static_cast<std::uint32_t>(dangling_count)};
 
   const auto workers = static_cast<unsigned>(std::min<std::size_t>(workers_for(threads, n + edge_count), blocks.block_count()));
@@ -553,7 +564,6 @@ ScoreMap iterate(const Graph& g, double alpha, std::uint64_t max_iter, std::size
   Sweeper& sweeper = sweepers[0];
   const std::vector<unsigned> no_grids;
   const std::vector<BinadeSums::Table> no_tables;
-  Poller poller;
   for (std::uint64_t iteration = 0; iteration < max_iter; ++iteration) {
     poller.tick(n + edge_count);
     // Both kinds are made whatever the checks find.
