@@ -122,9 +122,11 @@ bool Graph::rows_match() const {
   if (known != 0) return known == 1;
   // Threads that ask at once each count; they come to the same answer.
   const std::size_t n = node_count();
-  std::vector<EdgeId> into(n, 0);
-  std::vector<EdgeId> from(n, 0);
   Poller poller;
+  std::vector<EdgeId> into;
+  std::vector<EdgeId> from;
+  fill_polled(into, n, 0, poller);
+  fill_polled(from, n, 0, poller);
   for (std::size_t k = 0; k < edge_count(); ++k) {
     ++into[out_target_[k]];
     ++from[in_source_[k]];
@@ -133,6 +135,7 @@ bool Graph::rows_match() const {
   bool match = true;
   for (std::size_t v = 0; v < n; ++v) {
     match &= into[v] == in_begin_[v + 1] - in_begin_[v] && from[v] == out_begin_[v + 1] - out_begin_[v];
+    poller.tick();
   }
   rows_match_->store(match ? 1 : 2, std::memory_order_release);
   return match;
