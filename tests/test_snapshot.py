@@ -226,7 +226,7 @@ HOSTILE = {
 
 # Made-up files that are safe to answer from, though not the graph of any
 # edge list: loading checks what a query could go wrong on, not more.
-LOADS = {"index of one long run", "index names a node twice", "edge position repeated",
+LOADS = {"index of one long run", "edge position repeated",
          "incoming rows not the outgoing rows'"}
 
 
@@ -290,11 +290,17 @@ def big_change(case):
         elif case == "rows":
             s.out_begin[69_000] = 0
         elif case == "index":
-            occupied = next(x for x in s.index if x != model.EMPTY)
-            # A run of exactly 4097 occupied slots, half each side of slot 2^16.
-            s.index[2**16 - 2049:2**16 + 2048] = [occupied] * 4097
-            s.index[2**16 - 2050] = model.EMPTY
-            s.index[2**16 + 2048] = model.EMPTY
+            # A run of exactly 4097 occupied slots, half each side of slot
+            # 2^16; every other node in every other slot from further on.
+            named = [x for x in s.index if x != model.EMPTY]
+            s.index[:] = [model.EMPTY] * len(s.index)
+            s.index[2**16 - 2049:2**16 + 2048] = named[:4097]
+            rest = named[4097:]
+            s.index[2**16 + 4096:2**16 + 4096 + 2 * len(rest):2] = rest
+        elif case == "twice":
+            # A node named again in an empty slot far from its own.
+            first = next(x for x in s.index if x != model.EMPTY)
+            s.index[max(i for i, x in enumerate(s.index) if x == model.EMPTY)] = first
         else:
             raise AssertionError(case)
     return change
@@ -305,6 +311,7 @@ def big_change(case):
     ("split", "a name is not valid UTF-8"),
     ("rows", "rows out of order"),
     ("index", "bad name index"),
+    ("twice", "bad name index"),
 ])
 def test_faults_past_the_first_stretch_of_a_check_are_found(case, message):
     edges = [(f"n{i}", f"n{i + 1}") for i in range(70_000)]
@@ -314,6 +321,8 @@ def test_faults_past_the_first_stretch_of_a_check_are_found(case, message):
     if case == "index":
         def shorter(s):
             big_change("index")(s)
+            # The last of the run moved past the others.
+            s.index[-1] = s.index[2**16 + 2047]
             s.index[2**16 + 2047] = model.EMPTY
         assert Graph._from_snapshot(rewritten(edges, shorter)).node_count == 70_001
 

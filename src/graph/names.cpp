@@ -281,6 +281,13 @@ bool NameTable::check_index(std::span<const std::uint64_t> index, std::size_t co
   // A piece at a time between polls: an index of a hundred million names
   // takes a tenth of a second to read.
   constexpr std::size_t kPiece = std::size_t{1} << 16;
+  // The numbers named so far, one bit each: a number named twice would let
+  // a search compare one name's bytes once per slot that names it, and a
+  // run of slots naming one long name would make a lookup read it thousands
+  // of times over. A slot that names nothing in range marks bit 0 of word
+  // 0 with nothing.
+  std::vector<std::uint64_t> named((count + 63) / 64 + 1, 0);
+  std::uint64_t twice = 0;
   for (std::size_t begin = 0; begin < index.size(); begin += kPiece) {
     const std::size_t end = std::min(index.size(), begin + kPiece);
     poller.tick(end - begin);
@@ -288,14 +295,20 @@ bool NameTable::check_index(std::span<const std::uint64_t> index, std::size_t co
       const std::uint64_t slot = index[k];
       const std::uint64_t empty = slot == kEmptySlot;
       const std::uint64_t id = slot & 0xFFFFFFFFu;
-      out_of_range |= (1 - empty) & static_cast<std::uint64_t>(id >= count);
+      const std::uint64_t outside = static_cast<std::uint64_t>(id >= count);
+      out_of_range |= (1 - empty) & outside;
+      const std::uint64_t live = (1 - empty) & (1 - outside);
+      std::uint64_t& word = named[(id >> 6) * live];
+      const std::uint64_t bit = live << (id & 63);
+      twice |= word & bit;
+      word |= bit;
       run = (run + 1) & (empty - 1);  // 0 at an empty slot
       longest = longest > run ? longest : run;
       seen_empty |= empty;
       leading += 1 - seen_empty;
     }
   }
-  if (seen_empty == 0 || out_of_range != 0) return false;
+  if (seen_empty == 0 || out_of_range != 0 || twice != 0) return false;
   // `run` is now the run at the end, which the leading run continues.
   return longest <= max_run && run + leading <= max_run;
 }

@@ -285,10 +285,12 @@ class NameTable {
   static std::vector<std::uint64_t> own_index(const NameTable& names, std::uint64_t seed, std::size_t& longest_run);
   // Whether `index` (of a power-of-two size, larger than `count`) can serve
   // as an index over `count` names: every slot empty or naming a number
-  // below `count`, no run of occupied slots longer than `max_run`. Searches
-  // in an index that passes end within max_run slots and find only names in
-  // range, whatever else its slots hold: a slot out of its place or naming
-  // the wrong name only makes a search miss. Polls as it goes.
+  // below `count`, no number named twice, no run of occupied slots longer
+  // than `max_run`. Searches in an index that passes end within max_run
+  // slots, compare at most the bytes of max_run distinct names and find
+  // only names in range, whatever else its slots hold: a slot out of its
+  // place or naming the wrong name only makes a search miss. Polls as it
+  // goes.
   static bool check_index(std::span<const std::uint64_t> index, std::size_t count, std::size_t max_run,
                           Poller& poller);
 

@@ -577,16 +577,20 @@ void save_snapshot(const Graph& graph, const std::string& path) {
   file.rename_to(target, path);
 }
 
-Graph read_snapshot(SnapshotBytes bytes, Threads threads) {
-  if (bytes.size < kSnapshotHeaderBytes) {
-    if (looks_like_snapshot({bytes.data, bytes.size}) || bytes.size == 0) {
-      throw SnapshotError("truncated snapshot: " + std::to_string(bytes.size) + " bytes, shorter than its header");
-    }
-    throw SnapshotError("not a snapshot (no snapshot header)");
-  }
-  if (reinterpret_cast<std::uintptr_t>(bytes.data) % kAlign != 0) throw InternalFailure("snapshot bytes not aligned");
+namespace {
+
+// A snapshot's header and the layout it gives.
+struct Outline {
   Header h;
-  std::memcpy(&h, bytes.data, sizeof h);
+  Layout layout;
+};
+
+// The header at `data` (its first kSnapshotHeaderBytes bytes) of a file of
+// `size` bytes, checked, with its counts checked against that size: all
+// that can be known of a file before reading more than its header.
+Outline checked_outline(const char* data, std::size_t size) {
+  Header h;
+  std::memcpy(&h, data, sizeof h);
   if (std::memcmp(h.magic, kSnapshotMagic, sizeof h.magic) != 0) {
     throw SnapshotError("not a snapshot (no snapshot header)");
   }
@@ -606,16 +610,34 @@ Graph read_snapshot(SnapshotBytes bytes, Threads threads) {
   // marker, and no section is longer than the whole.
   if (n >= kEndMarker) unsound("node count " + std::to_string(n) + " out of range");
   if (m >= kEndMarker) unsound("edge count " + std::to_string(m) + " out of range");
-  if (h.name_bytes > bytes.size) unsound("name bytes larger than the file");
+  if (h.name_bytes > size) unsound("name bytes larger than the file");
   if (h.index_slots != index_slots_for(n)) unsound("name index of the wrong size");
   const Layout layout = layout_of(n, m, h.name_bytes, h.index_slots);
-  if (layout.total != bytes.size) {
-    throw SnapshotError(layout.total > bytes.size
-                            ? "truncated snapshot: " + std::to_string(bytes.size) + " bytes where its header says " +
+  if (layout.total != size) {
+    throw SnapshotError(layout.total > size
+                            ? "truncated snapshot: " + std::to_string(size) + " bytes where its header says " +
                                   std::to_string(layout.total)
-                            : "damaged snapshot: " + std::to_string(bytes.size - layout.total) +
+                            : "damaged snapshot: " + std::to_string(size - layout.total) +
                                   " bytes beyond its end");
   }
+  return {h, layout};
+}
+
+}  // namespace
+
+Graph read_snapshot(SnapshotBytes bytes, Threads threads) {
+  if (bytes.size < kSnapshotHeaderBytes) {
+    if (looks_like_snapshot({bytes.data, bytes.size}) || bytes.size == 0) {
+      throw SnapshotError("truncated snapshot: " + std::to_string(bytes.size) + " bytes, shorter than its header");
+    }
+    throw SnapshotError("not a snapshot (no snapshot header)");
+  }
+  if (reinterpret_cast<std::uintptr_t>(bytes.data) % kAlign != 0) throw InternalFailure("snapshot bytes not aligned");
+  const Outline outline = checked_outline(bytes.data, bytes.size);
+  const Header& h = outline.h;
+  const Layout& layout = outline.layout;
+  const std::uint64_t n = h.node_count;
+  const std::uint64_t m = h.edge_count;
   // Each section is summed and checked on its own, the largest first, by
   // as many threads as the call may use; the verdicts are read in section
   // order afterwards, so the error reported never depends on which thread
@@ -758,6 +780,14 @@ Graph load_snapshot(const std::string& path, Threads threads) {
     if (got < 0) throw FileFailure(errno, path);
     // Aligned for the reader's sake: it refuses these few bytes anyway.
     return read_snapshot(copy_snapshot_bytes(head, static_cast<std::size_t>(got)), threads);
+  }
+  // A file that is not a snapshot of its own length is refused on its
+  // header, before any more of it is read.
+  {
+    alignas(kAlign) char head[kSnapshotHeaderBytes];
+    const ssize_t got = ::pread(fd.get(), head, sizeof head, 0);
+    if (got < 0) throw FileFailure(errno, path);
+    if (static_cast<std::size_t>(got) == sizeof head) checked_outline(head, size);
   }
   void* address = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd.get(), 0);
   if (address == MAP_FAILED) throw FileFailure(errno, path);
