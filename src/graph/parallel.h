@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <exception>
 #include <mutex>
@@ -139,6 +140,10 @@ class Barrier {
 // thread that cannot be started is done without: bodies take their work
 // from shared counters, so fewer workers only take longer, and no body
 // starts before the number that run is known.
+// How many times the caller yields, once its own share is done, before it
+// waits for the other workers answering Ctrl-C between short sleeps.
+inline constexpr unsigned kJoinSpins = 256;
+
 template <class F>
 void run_workers(unsigned count, F&& body) {
   auto call = [&](unsigned w, unsigned workers) {
@@ -154,6 +159,7 @@ void run_workers(unsigned count, F&& body) {
   }
   WorkerGroup group;
   std::atomic<unsigned> started{0};  // 0 until every thread that could start has
+  std::atomic<std::size_t> finished{0};  // threads whose body has returned
   auto run = [&](unsigned w) {
     try {
       call(w, started.load(std::memory_order_acquire));
@@ -166,7 +172,11 @@ void run_workers(unsigned count, F&& body) {
   threads.reserve(count - 1);
   for (unsigned w = 1; w < count; ++w) {
     try {
-      threads.emplace_back([&run, &group, &started, w] {
+      threads.emplace_back([&run, &group, &started, &finished, w] {
+        struct Finish {
+          std::atomic<std::size_t>& finished;
+          ~Finish() { finished.fetch_add(1, std::memory_order_release); }
+        } finish{finished};
         prepare_thread();
         const ThreadCheck check(&WorkerGroup::poll_worker, &group);
         started.wait(0, std::memory_order_acquire);
@@ -205,10 +215,29 @@ void run_workers(unsigned count, F&& body) {
     caller.check = &check;
     run(0);
   }
+  // The others may still be on their last pieces of work, for as long as a
+  // piece takes: the caller waits for them answering its own check (Ctrl-C),
+  // and a stop there stops them at their next poll.
+  try {
+    for (unsigned spins = 0; getpid() == process && finished.load(std::memory_order_acquire) < threads.size();
+         ++spins) {
+      if (spins < kJoinSpins) {
+        std::this_thread::yield();
+        continue;
+      }
+      check_interrupt();
+      std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+  } catch (...) {
+    group.fail(std::current_exception());
+  }
   if (getpid() != process) {
     // A forked child: the other threads are not in it, and waiting for them
     // would never end.
     for (std::thread& t : threads) t.detach();
+    group.fail(std::make_exception_ptr(InternalFailure(
+        "the process forked during a call on several threads: the child has none of the other threads, and the "
+        "call cannot finish there")));
   } else {
     for (std::thread& t : threads) t.join();
   }
