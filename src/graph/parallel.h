@@ -132,6 +132,15 @@ class Barrier {
   std::atomic<unsigned> generation_{0};
 };
 
+// How many times the caller yields, once its own share is done, before it
+// waits for the other workers answering Ctrl-C between short sleeps.
+inline constexpr unsigned kJoinSpins = 256;
+
+// Why a call on several threads fails in a child forked during it.
+inline constexpr const char* kForkedDuringCall =
+    "the process forked during a call on several threads: the child has none of the other threads, and the call "
+    "cannot finish there";
+
 // Runs body(w) for w = 0 .. count - 1 at once (or body(w, workers), told
 // how many run): w = 0 on the calling thread, the others on threads started
 // here. Returns once every one has returned. The first exception any of
@@ -140,10 +149,6 @@ class Barrier {
 // thread that cannot be started is done without: bodies take their work
 // from shared counters, so fewer workers only take longer, and no body
 // starts before the number that run is known.
-// How many times the caller yields, once its own share is done, before it
-// waits for the other workers answering Ctrl-C between short sleeps.
-inline constexpr unsigned kJoinSpins = 256;
-
 template <class F>
 void run_workers(unsigned count, F&& body) {
   auto call = [&](unsigned w, unsigned workers) {
@@ -206,7 +211,7 @@ void run_workers(unsigned count, F&& body) {
         // and that may fork: the child has this thread alone, and the work
         // that the others had taken is lost to it.
         if (getpid() != p->process) {
-          throw InternalFailure("the process forked during a call on several threads: the child has none of the other threads, and the call cannot finish there");
+          throw InternalFailure(kForkedDuringCall);
         }
       }
     };
@@ -235,9 +240,7 @@ void run_workers(unsigned count, F&& body) {
     // A forked child: the other threads are not in it, and waiting for them
     // would never end.
     for (std::thread& t : threads) t.detach();
-    group.fail(std::make_exception_ptr(InternalFailure(
-        "the process forked during a call on several threads: the child has none of the other threads, and the "
-        "call cannot finish there")));
+    group.fail(std::make_exception_ptr(InternalFailure(kForkedDuringCall)));
   } else {
     for (std::thread& t : threads) t.join();
   }
