@@ -280,7 +280,7 @@ bool NameTable::check_index(std::span<const std::uint64_t> index, std::size_t co
   std::uint64_t seen_empty = 0;
   // A piece at a time between polls: an index of a hundred million names
   // takes a tenth of a second to read.
-  constexpr std::size_t kPiece = std::size_t{1} << 16;
+  constexpr auto kPiece = static_cast<std::size_t>(Poller::kUnitsPerCheck);  // a check a piece
   // The numbers named so far, one bit each: a number named twice would let
   // a search compare one name's bytes once per slot that names it, and a
   // run of slots naming one long name would make a lookup read it thousands

@@ -53,7 +53,7 @@ using RawVector = std::vector<T, RawAllocator<T>>;
 // would keep Ctrl-C waiting that long.
 template <class V>
 void fill_polled(V& v, std::size_t count, const typename V::value_type& value, Poller& poller) {
-  constexpr std::size_t kPiece = std::size_t{1} << 16;
+  constexpr auto kPiece = static_cast<std::size_t>(Poller::kUnitsPerCheck);  // a check a piece
   v.clear();
   v.reserve(count);
   while (v.size() < count) {

@@ -250,7 +250,7 @@ std::span<const T> section(const SnapshotBytes& bytes, const Layout& layout, std
 // tenth of a second or more. Each piece is one pass without a branch.
 template <class Pred>
 bool none_of_polled(std::size_t count, Poller& poller, Pred pred) {
-  constexpr std::size_t kPiece = std::size_t{1} << 16;
+  constexpr auto kPiece = static_cast<std::size_t>(Poller::kUnitsPerCheck);  // a check a piece
   for (std::size_t begin = 0; begin < count; begin += kPiece) {
     const std::size_t end = std::min(count, begin + kPiece);
     poller.tick(end - begin);
