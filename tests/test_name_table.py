@@ -185,3 +185,70 @@ def test_every_reader_numbers_the_names_alike(tmp_path):
         for name in names[::37]:
             assert got.successors(name) == want.successors(name)
             assert got.predecessors(name) == want.predecessors(name)
+
+
+# --- the check of an index read from outside ---
+
+EMPTY_SLOT = (1 << 64) - 1
+
+
+def index_passes(slots, count, max_run):
+    """The check of an index, literally: a power-of-two size above the count,
+    every slot empty or naming a number below it, none named twice, an empty
+    slot somewhere, and no run of occupied slots (wrapping around the end)
+    longer than max_run."""
+    size = len(slots)
+    if size == 0:
+        return count == 0
+    if size & (size - 1) or size <= count:
+        return False
+    used = [s != EMPTY_SLOT for s in slots]
+    numbers = [s & 0xFFFFFFFF for s, u in zip(slots, used) if u]
+    if any(x >= count for x in numbers) or len(set(numbers)) != len(numbers) or all(used):
+        return False
+    first = used.index(False)
+    run = 0
+    for k in range(size):
+        run = run + 1 if used[(first + 1 + k) % size] else 0
+        if run > max_run:
+            return False
+    return True
+
+
+def random_index(rng):
+    size = 1 << rng.randrange(0, 10)
+    if rng.random() < 0.05:
+        size = rng.randrange(0, 300)
+    count = rng.randrange(0, size + 3)
+    slots = [EMPTY_SLOT] * size
+    order = list(range(count))
+    rng.shuffle(order)
+    fill = rng.choice([0.3, 0.5, 0.9, 0.98, 1.0])
+    places = list(range(size))
+    if rng.random() < 0.5:
+        # Long runs: occupied stretches that cross words of 64 slots.
+        start = rng.randrange(size) if size else 0
+        places = [(start + k) % size for k in range(size)]
+    else:
+        rng.shuffle(places)
+    for place, number in zip(places[:int(fill * size)], order):
+        slots[place] = (rng.getrandbits(32) << 32) | number
+    for _ in range(rng.choice([0, 0, 0, 1, 2])):
+        # A fault: a number repeated or out of range, a tag of all ones.
+        if size:
+            k = rng.randrange(size)
+            slots[k] = rng.choice([(rng.getrandbits(32) << 32) | rng.randrange(count + 3),
+                                   (rng.getrandbits(32) << 32) | 0xFFFFFFFF, EMPTY_SLOT - 1])
+    return slots, count
+
+
+def test_index_check_against_a_literal_model():
+    rng = random.Random(64)
+    for _ in range(3000):
+        slots, count = random_index(rng)
+        size = len(slots)
+        # The bound near the runs that matter: word widths, and the whole.
+        max_run = rng.choice([0, 1, 5, 63, 64, 65, 127, 128, 129, 4096, size, max(size - 1, 0)])
+        data = b"".join(s.to_bytes(8, "little") for s in slots)
+        assert testing.check_index(data, count, max_run) == index_passes(slots, count, max_run), (
+            size, count, max_run)

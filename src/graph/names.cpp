@@ -270,45 +270,72 @@ bool NameTable::check_index(std::span<const std::uint64_t> index, std::size_t co
                             Poller& poller) {
   if (index.empty()) return count == 0;
   if (!std::has_single_bit(index.size()) || index.size() <= count) return false;
-  // One pass, without a branch per slot: half the slots are empty, in no
-  // pattern a predictor could follow. A run that reaches the end goes on
-  // at the start, so the run before the first empty slot is kept apart.
-  std::uint64_t out_of_range = 0;
-  std::uint64_t run = 0;
-  std::uint64_t longest = 0;
-  std::uint64_t leading = 0;  // occupied slots before the first empty one
-  std::uint64_t seen_empty = 0;
-  // A piece at a time between polls: an index of a hundred million names
-  // takes a tenth of a second to read.
-  constexpr auto kPiece = static_cast<std::size_t>(Poller::kUnitsPerCheck);  // a check a piece
+  // Slots are taken a word of 64 at a time (fewer only in an index of fewer
+  // slots), each word's occupied slots as the bits of a mask, without a
+  // branch per slot: half the slots are empty, in no pattern a predictor
+  // could follow. Runs are then counted in masks: only a run that crosses
+  // words can be longer than 64. The run that reaches the end goes on at
+  // the start, so the run before the first empty slot is kept apart.
+  const std::size_t width = std::min<std::size_t>(index.size(), 64);
+  const std::uint64_t full = width == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << width) - 1;
   // The numbers named so far, one bit each: a number named twice would let
   // a search compare one name's bytes once per slot that names it, and a
   // run of slots naming one long name would make a lookup read it thousands
-  // of times over. A slot that names nothing in range marks bit 0 of word
-  // 0 with nothing.
-  std::vector<std::uint64_t> named((count + 63) / 64 + 1, 0);
+  // of times over. The numbers of a word are marked after it, from a list.
+  std::vector<std::uint64_t> named((count + 63) / 64, 0);
+  std::uint64_t outside = 0;
   std::uint64_t twice = 0;
+  std::uint64_t run = 0;  // occupied slots up to the end of the last word
+  std::uint64_t longest = 0;
+  std::uint64_t leading = 0;  // occupied slots before the first empty one
+  bool seen_empty = false;
+  std::uint32_t numbers[64];
+  // A piece at a time between polls: an index of a hundred million names
+  // takes a tenth of a second to read.
+  constexpr auto kPiece = static_cast<std::size_t>(Poller::kUnitsPerCheck);  // a check a piece
   for (std::size_t begin = 0; begin < index.size(); begin += kPiece) {
     const std::size_t end = std::min(index.size(), begin + kPiece);
     poller.tick(end - begin);
-    for (std::size_t k = begin; k < end; ++k) {
-      const std::uint64_t slot = index[k];
-      const std::uint64_t empty = slot == kEmptySlot;
-      const std::uint64_t id = slot & 0xFFFFFFFFu;
-      const std::uint64_t outside = static_cast<std::uint64_t>(id >= count);
-      out_of_range |= (1 - empty) & outside;
-      const std::uint64_t live = (1 - empty) & (1 - outside);
-      std::uint64_t& word = named[(id >> 6) * live];
-      const std::uint64_t bit = live << (id & 63);
-      twice |= word & bit;
-      word |= bit;
-      run = (run + 1) & (empty - 1);  // 0 at an empty slot
-      longest = longest > run ? longest : run;
-      seen_empty |= empty;
-      leading += 1 - seen_empty;
+    for (std::size_t b = begin; b < end; b += width) {
+      std::uint64_t occupied = 0;
+      std::size_t live = 0;
+      for (std::size_t i = 0; i < width; ++i) {
+        const std::uint64_t slot = index[b + i];
+        const std::uint64_t used = slot != kEmptySlot;
+        const std::uint64_t id = slot & 0xFFFFFFFFu;
+        const std::uint64_t out = id >= count;
+        occupied |= used << i;
+        outside |= used & out;
+        numbers[live] = static_cast<std::uint32_t>(id);
+        live += used & (1 - out);
+      }
+      for (std::size_t j = 0; j < live; ++j) {
+        std::uint64_t& word = named[numbers[j] >> 6];
+        const std::uint64_t bit = std::uint64_t{1} << (numbers[j] & 63);
+        twice |= word & bit;
+        word |= bit;
+      }
+      if (occupied == full) {
+        run += width;
+        continue;
+      }
+      const auto low = static_cast<std::uint64_t>(std::countr_one(occupied));
+      if (!seen_empty) {
+        seen_empty = true;
+        leading = b + low;
+      }
+      longest = std::max(longest, run + low);
+      run = static_cast<std::uint64_t>(std::countl_one(occupied << (64 - width)));
+      // A bound below a word's width must see the runs inside it too: a
+      // run of more than max_run slots leaves a bit after max_run shifts.
+      if (max_run < width) {
+        std::uint64_t inside = occupied;
+        for (std::size_t k = 1; k <= max_run && inside != 0; ++k) inside &= occupied >> k;
+        if (inside != 0) longest = max_run + 1;
+      }
     }
   }
-  if (seen_empty == 0 || out_of_range != 0 || twice != 0) return false;
+  if (!seen_empty || outside != 0 || twice != 0) return false;
   // `run` is now the run at the end, which the leading run continues.
   return longest <= max_run && run + leading <= max_run;
 }

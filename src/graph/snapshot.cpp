@@ -22,12 +22,16 @@
 #include "graph/parallel.h"
 #include "graph/utf8.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace lhg {
 namespace {
 
 static_assert(std::endian::native == std::endian::little, "snapshots are read in place: little-endian hosts only");
 
-constexpr std::uint32_t kFormatVersion = 1;
+constexpr std::uint32_t kFormatVersion = 2;
 constexpr std::uint32_t kByteOrderMark = 0x01020304u;
 constexpr std::size_t kAlign = 64;
 constexpr std::size_t kSections = 8;
@@ -89,9 +93,17 @@ Layout layout_of(std::uint64_t n, std::uint64_t m, std::uint64_t name_bytes, std
   return l;
 }
 
-// A checksum of 64-byte blocks: four lanes of 64-bit words, each folded in
-// by a multiply and a rotation, then mixed together with the length. Fed in
-// pieces of any size; the pieces' concatenation is what is summed.
+// A checksum of 64-byte blocks, eight 64-bit lanes wide: each word is
+// added to the lane beside its own, and the product of its two halves,
+// after mixing in a key and the block's position, to its own lane; the
+// lanes are then folded together with the length. One multiply per word
+// (and SSE2 does two at once), where a multiply-and-rotate chain per lane
+// held the check of a loaded file to about half the speed of reading it.
+//
+// A change to one word changes the lane beside it by exactly the change,
+// and the fold is one-to-one in each lane: a single damaged word is always
+// found. The position makes blocks that trade places count. Fed in pieces
+// of any size; the pieces' concatenation is what is summed.
 class Checksum {
  public:
   void feed(const void* data, std::size_t size) {
@@ -117,9 +129,8 @@ class Checksum {
   // The sum of what was fed, which must be a whole number of blocks.
   std::uint64_t finish() const {
     if (held_ != 0) throw InternalFailure("checksum of a partial block");
-    std::uint64_t h = std::rotl(lane_[0], 1) + std::rotl(lane_[1], 7) + std::rotl(lane_[2], 12) +
-                      std::rotl(lane_[3], 18);
-    h ^= length_ * kP3;
+    std::uint64_t h = length_ * kP3;
+    for (const std::uint64_t lane : lane_) h = std::rotl(h ^ lane, 27) * kP1;
     h ^= h >> 33;
     h *= kP2;
     h ^= h >> 29;
@@ -129,27 +140,55 @@ class Checksum {
 
  private:
   static constexpr std::size_t kBlock = 64;
+  static constexpr std::size_t kLanes = kBlock / 8;
   static constexpr std::uint64_t kP1 = 0x9E3779B185EBCA87u;
   static constexpr std::uint64_t kP2 = 0xC2B2AE3D27D4EB4Fu;
   static constexpr std::uint64_t kP3 = 0x165667B19E3779F9u;
+  // What a block's position moves by: odd, so that the keys of 2^64
+  // blocks in a row differ.
+  static constexpr std::uint64_t kStep = 0x9E3779B97F4A7C15u;
+  static constexpr std::uint64_t kKey[kLanes] = {0xBE4BA423396CFEB8u, 0x1CAD21F72C81017Cu, 0xDB979083E96DD4DEu,
+                                                 0x1F67B3B7A4A44072u, 0x78E5C0CC4EE679CBu, 0x2172FFCC7DD05A82u,
+                                                 0x8E2443F7744608B8u, 0x4C263A81E69035E0u};
 
-  void blocks(const unsigned char* p, std::size_t count) {
-    std::uint64_t a = lane_[0], b = lane_[1], c = lane_[2], d = lane_[3];
-    for (std::size_t k = 0; k < count * (kBlock / 32); ++k, p += 32) {
-      std::uint64_t w[4];
-      std::memcpy(w, p, 32);
-      a = std::rotl(a + w[0] * kP2, 31) * kP1;
-      b = std::rotl(b + w[1] * kP2, 31) * kP1;
-      c = std::rotl(c + w[2] * kP2, 31) * kP1;
-      d = std::rotl(d + w[3] * kP2, 31) * kP1;
+  void blocks(const unsigned char* p, std::size_t count) noexcept {
+#if defined(__SSE2__)
+    // Two lanes to a register: the word beside is the other half of the
+    // same register, and _mm_mul_epu32 multiplies the low halves of both.
+    __m128i lane[kLanes / 2];
+    __m128i key[kLanes / 2];
+    for (std::size_t r = 0; r < kLanes / 2; ++r) {
+      lane[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lane_ + 2 * r));
+      key[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kKey + 2 * r));
     }
-    lane_[0] = a;
-    lane_[1] = b;
-    lane_[2] = c;
-    lane_[3] = d;
+    __m128i position = _mm_set1_epi64x(static_cast<long long>(position_));
+    const __m128i step = _mm_set1_epi64x(static_cast<long long>(kStep));
+    for (std::size_t k = 0; k < count; ++k, p += kBlock) {
+      for (std::size_t r = 0; r < kLanes / 2; ++r) {
+        const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * r));
+        const __m128i x = _mm_xor_si128(w, _mm_add_epi64(key[r], position));
+        const __m128i product = _mm_mul_epu32(x, _mm_srli_epi64(x, 32));
+        lane[r] = _mm_add_epi64(lane[r], _mm_add_epi64(product, _mm_shuffle_epi32(w, 0x4E)));
+      }
+      position = _mm_add_epi64(position, step);
+    }
+    for (std::size_t r = 0; r < kLanes / 2; ++r) _mm_storeu_si128(reinterpret_cast<__m128i*>(lane_ + 2 * r), lane[r]);
+    position_ += count * kStep;
+#else
+    for (std::size_t k = 0; k < count; ++k, p += kBlock, position_ += kStep) {
+      std::uint64_t w[kLanes];
+      std::memcpy(w, p, kBlock);
+      for (std::size_t i = 0; i < kLanes; ++i) {
+        const std::uint64_t x = w[i] ^ (kKey[i] + position_);
+        lane_[i] += (x & 0xFFFFFFFFu) * (x >> 32);
+        lane_[i ^ 1] += w[i];
+      }
+    }
+#endif
   }
 
-  std::uint64_t lane_[4] = {kP1 + kP2, kP2, 0, std::uint64_t{0} - kP1};
+  std::uint64_t lane_[kLanes] = {};
+  std::uint64_t position_ = 0;
   std::uint64_t length_ = 0;
   unsigned char pending_[kBlock];
   std::size_t held_ = 0;
@@ -170,6 +209,35 @@ std::uint64_t checksum_of(const char* data, std::size_t size, Poller& poller, Al
     poller.tick(piece / 16);
   }
   return sum.finish();
+}
+
+// Whether every u32 of `size` bytes (a multiple of 16) at `at` is below
+// `bound` (at most 2^32).
+bool all_below(const char* at, std::size_t size, std::uint64_t bound) noexcept {
+#if defined(__SSE2__)
+  // SSE2 compares signed words only: with the top bit flipped on both
+  // sides, the signed order is the unsigned one. A bound of 2^32 lets
+  // every word pass, and flipped it would be 0: it is handled apart.
+  if (bound > 0xFFFFFFFFu) return true;
+  const __m128i flip = _mm_set1_epi32(static_cast<int>(0x80000000u));
+  const __m128i limit = _mm_xor_si128(_mm_set1_epi32(static_cast<int>(static_cast<std::uint32_t>(bound))), flip);
+  __m128i below = _mm_set1_epi32(-1);
+  for (std::size_t k = 0; k < size; k += 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + k));
+    below = _mm_and_si128(below, _mm_cmplt_epi32(_mm_xor_si128(x, flip), limit));
+  }
+  return _mm_movemask_epi8(below) == 0xFFFF;
+#else
+  // x < bound exactly when x - bound, in 64 bits, borrows: the top bits of
+  // the differences, ANDed, say whether all were.
+  std::uint64_t below = ~std::uint64_t{0};
+  for (std::size_t k = 0; k < size; k += 4) {
+    std::uint32_t x;
+    std::memcpy(&x, at + k, 4);
+    below &= std::uint64_t{x} - bound;
+  }
+  return (below >> 63) != 0;
+#endif
 }
 
 std::uint64_t header_sum(const Header& h) {
@@ -662,16 +730,7 @@ Graph read_snapshot(SnapshotBytes bytes, Threads threads) {
     bool in_range = true;
     const std::uint64_t sum = checksum_of(
         bytes.data + layout.offset[s], padded(layout.bytes[s]), poller, [&](const char* at, std::size_t size) {
-          if (!numbers) return;
-          // x < bound exactly when x - bound, in 64 bits, borrows: the top
-          // bits of the differences, ANDed, say whether all were.
-          std::uint64_t below = ~std::uint64_t{0};
-          for (std::size_t k = 0; k < size; k += 4) {
-            std::uint32_t x;
-            std::memcpy(&x, at + k, 4);
-            below &= std::uint64_t{x} - bound;
-          }
-          in_range &= (below >> 63) != 0;
+          if (numbers) in_range &= all_below(at, size, bound);
         });
     Verdict& v = verdict[s];
     v.sum_ok = sum == h.section_sum[s];

@@ -6,7 +6,7 @@
 //
 //   header, 128 bytes:
 //     magic "\x89LHG\r\n\x1a\n"   catches a file mangled as text
-//     u32 format version (1), u32 byte-order mark 0x01020304
+//     u32 format version (2), u32 byte-order mark 0x01020304
 //     u64 node count n, edge count m, name bytes, index slots, index seed
 //     u64 checksum of each of the 8 sections, in order
 //     u64 checksum of the 120 bytes before it

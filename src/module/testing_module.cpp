@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -269,6 +270,25 @@ PyObject* name_table(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
   });
 }
 
+constexpr const char* kCheckIndexParams[] = {"slots", "count", "max_run"};
+constexpr Signature kCheckIndex{"check_index", kCheckIndexParams, 3, 3};
+
+PyObject* check_index(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&] {
+    const auto arg = bind<3>(kCheckIndex, args, nargs, kwnames);
+    if (!PyBytes_Check(arg[0]) || PyBytes_GET_SIZE(arg[0]) % 8 != 0) {
+      PyErr_SetString(PyExc_TypeError, "slots must be bytes of whole u64 words");
+      throw PythonError{};
+    }
+    std::vector<std::uint64_t> slots(static_cast<std::size_t>(PyBytes_GET_SIZE(arg[0])) / 8);
+    if (!slots.empty()) std::memcpy(slots.data(), PyBytes_AS_STRING(arg[0]), slots.size() * 8);
+    const std::uint64_t count = convert("count", arg[1], to_u64);
+    const std::uint64_t max_run = convert("max_run", arg[2], to_u64);
+    Poller poller;
+    return Py_NewRef(NameTable::check_index(slots, count, max_run, poller) ? Py_True : Py_False);
+  });
+}
+
 PyMethodDef g_functions[] = {
     {"pagerank", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(pagerank)), METH_FASTCALL | METH_KEYWORDS,
      "The public pagerank, with this module's thresholds of the parallel paths."},
@@ -313,6 +333,10 @@ PyMethodDef g_functions[] = {
      "name_table(keys, queries, complete_at)\n--\n\n"
      "A name table of the caller's hashes, interned into from (bytes, hash) pairs and completed before key "
      "complete_at and after the last; returns (numbers, finds while open, finds once complete)."},
+    {"check_index", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(check_index)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "check_index(slots, count, max_run)\n--\n\n"
+     "Whether the little-endian u64 words of `slots` pass as an index over `count` names."},
     {"set_parallel_tuning", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(set_parallel_tuning)),
      METH_FASTCALL | METH_KEYWORDS,
      "set_parallel_tuning(min_work, pagerank_block_shift, betweenness_window, betweenness_slot, failing_worker, "

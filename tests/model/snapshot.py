@@ -19,16 +19,26 @@ def rotl(x, r):
     return ((x << r) | (x >> (64 - r))) & MASK
 
 
+KEY = (0xBE4BA423396CFEB8, 0x1CAD21F72C81017C, 0xDB979083E96DD4DE, 0x1F67B3B7A4A44072,
+       0x78E5C0CC4EE679CB, 0x2172FFCC7DD05A82, 0x8E2443F7744608B8, 0x4C263A81E69035E0)
+STEP = 0x9E3779B97F4A7C15
+
+
 def checksum(data):
-    """Four lanes over 32-byte steps of 64-byte blocks, then mixed with the length."""
+    """Eight lanes over 64-byte blocks, then folded with the length."""
     assert len(data) % 64 == 0
-    lanes = [(P1 + P2) & MASK, P2, 0, (-P1) & MASK]
-    for at in range(0, len(data), 32):
-        for k in range(4):
-            (w,) = struct.unpack_from("<Q", data, at + 8 * k)
-            lanes[k] = (rotl((lanes[k] + w * P2) & MASK, 31) * P1) & MASK
-    h = (rotl(lanes[0], 1) + rotl(lanes[1], 7) + rotl(lanes[2], 12) + rotl(lanes[3], 18)) & MASK
-    h ^= (len(data) * P3) & MASK
+    lanes = [0] * 8
+    position = 0
+    for at in range(0, len(data), 64):
+        words = struct.unpack_from("<8Q", data, at)
+        for i, w in enumerate(words):
+            x = w ^ ((KEY[i] + position) & MASK)
+            lanes[i] = (lanes[i] + (x & 0xFFFFFFFF) * (x >> 32)) & MASK
+            lanes[i ^ 1] = (lanes[i ^ 1] + w) & MASK
+        position = (position + STEP) & MASK
+    h = (len(data) * P3) & MASK
+    for lane in lanes:
+        h = (rotl(h ^ lane, 27) * P1) & MASK
     h ^= h >> 33
     h = (h * P2) & MASK
     h ^= h >> 29
@@ -101,7 +111,7 @@ class Snapshot:
         self.in_source = [s for row in self.in_rows for s in row]
         self.node_count, self.edge_count = n, m
         self.name_bytes = b"".join(self.names)
-        self.version = 1
+        self.version = 2
         self.byte_order = 0x01020304
         self.slots = 64
         while self.slots < 2 * n:
