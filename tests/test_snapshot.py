@@ -328,6 +328,37 @@ def test_faults_past_the_first_stretch_of_a_check_are_found(case, message):
         assert Graph._from_snapshot(rewritten(edges, shorter)).node_count == 70_001
 
 
+def test_characters_across_the_stretches_of_the_name_bytes():
+    """The names' bytes are checked as UTF-8 a stretch of 64 KiB at a time:
+    a character that a stretch's end cuts is whole in the next, and a fault
+    on either side of a seam, or a character cut by the end of the names,
+    is found."""
+    names = [f"{i}\u20ac\U0001f600\u00e9" * 3 for i in range(12_000)]
+    edges = list(zip(names, names[1:]))
+    g = Graph(edges)
+    assert Graph._from_snapshot(snapshot_of(g)) == g
+    name_bytes = model.Snapshot(edges).name_bytes
+    seams = [k << 16 for k in range(1, (len(name_bytes) >> 16) + 1)]
+    assert len(seams) >= 4
+    # Characters do straddle the seams, in the second and third of their bytes.
+    assert any(name_bytes[p] & 0xC0 == 0x80 for p in seams)
+
+    def damaged(position, value):
+        def change(s):
+            b = bytearray(s.name_bytes)
+            b[position:position + len(value)] = value
+            s.name_bytes = bytes(b)
+        return change
+
+    for seam in seams:
+        for position in (seam - 1, seam, seam + 1, seam + 3):
+            with pytest.raises(ValueError, match="^unsound snapshot: a name is not valid UTF-8$"):
+                Graph._from_snapshot(rewritten(edges, damaged(position, b"\xff")))
+    # The last name ends with the first byte of a character of three.
+    with pytest.raises(ValueError, match="^unsound snapshot: a name is not valid UTF-8$"):
+        Graph._from_snapshot(rewritten(edges, damaged(len(name_bytes) - 2, b"a\xe2")))
+
+
 def test_many_names_and_long_names():
     rng = random.Random(11)
     names = [f"lib{i}-{'x' * rng.randrange(40)}\u00e9" for i in range(5000)]

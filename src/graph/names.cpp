@@ -9,6 +9,10 @@
 #include "graph/failure.h"
 #include "graph/interrupt.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace lhg {
 namespace {
 
@@ -268,76 +272,103 @@ std::vector<std::uint64_t> NameTable::own_index(const NameTable& names, std::uin
 
 bool NameTable::check_index(std::span<const std::uint64_t> index, std::size_t count, std::size_t max_run,
                             Poller& poller) {
-  if (index.empty()) return count == 0;
-  if (!std::has_single_bit(index.size()) || index.size() <= count) return false;
-  // Slots are taken a word of 64 at a time (fewer only in an index of fewer
-  // slots), each word's occupied slots as the bits of a mask, without a
-  // branch per slot: half the slots are empty, in no pattern a predictor
-  // could follow. Runs are then counted in masks: only a run that crosses
-  // words can be longer than 64. The run that reaches the end goes on at
-  // the start, so the run before the first empty slot is kept apart.
-  const std::size_t width = std::min<std::size_t>(index.size(), 64);
-  const std::uint64_t full = width == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << width) - 1;
-  // The numbers named so far, one bit each: a number named twice would let
-  // a search compare one name's bytes once per slot that names it, and a
-  // run of slots naming one long name would make a lookup read it thousands
-  // of times over. The numbers of a word are marked after it, from a list.
-  std::vector<std::uint64_t> named((count + 63) / 64, 0);
-  std::uint64_t outside = 0;
-  std::uint64_t twice = 0;
-  std::uint64_t run = 0;  // occupied slots up to the end of the last word
-  std::uint64_t longest = 0;
-  std::uint64_t leading = 0;  // occupied slots before the first empty one
-  bool seen_empty = false;
-  std::uint32_t numbers[64];
+  IndexCheck check(index.size(), count, max_run);
   // A piece at a time between polls: an index of a hundred million names
   // takes a tenth of a second to read.
   constexpr auto kPiece = static_cast<std::size_t>(Poller::kUnitsPerCheck);  // a check a piece
+  static_assert(kPiece % IndexCheck::kWord == 0);
   for (std::size_t begin = 0; begin < index.size(); begin += kPiece) {
     const std::size_t end = std::min(index.size(), begin + kPiece);
     poller.tick(end - begin);
-    for (std::size_t b = begin; b < end; b += width) {
-      std::uint64_t occupied = 0;
-      std::size_t live = 0;
-      for (std::size_t i = 0; i < width; ++i) {
-        const std::uint64_t slot = index[b + i];
-        const std::uint64_t used = slot != kEmptySlot;
-        const std::uint64_t id = slot & 0xFFFFFFFFu;
-        const std::uint64_t out = id >= count;
-        occupied |= used << i;
-        outside |= used & out;
-        numbers[live] = static_cast<std::uint32_t>(id);
-        live += used & (1 - out);
+    check.feed(index.data() + begin, end - begin);
+  }
+  return check.passed();
+}
+
+NameTable::IndexCheck::IndexCheck(std::size_t size, std::size_t count, std::size_t max_run)
+    : size_(size),
+      count_(count),
+      max_run_(max_run),
+      width_(std::min(size, kWord)),
+      full_(width_ == kWord ? ~std::uint64_t{0} : (std::uint64_t{1} << width_) - 1),
+      // The numbers of an index of the wrong size are never marked. One bit
+      // more, at `count`, takes the marks of numbers out of range.
+      named_(std::has_single_bit(size) && size > count ? count / 64 + 1 : 0, 0) {}
+
+// Slots are taken a word at a time, each word's occupied slots as the bits
+// of a mask, without a branch per slot: half the slots are empty, in no
+// pattern a predictor could follow. The occupied slots are then visited bit
+// by bit, and runs counted in masks: only a run that crosses words can be
+// longer than a word. The run that reaches the end goes on at the start, so
+// the run before the first empty slot is kept apart.
+void NameTable::IndexCheck::feed(const std::uint64_t* slots, std::size_t n) noexcept {
+  // An index of the wrong size fails anyway.
+  if (width_ == 0 || named_.size() != count_ / 64 + 1) return;
+  std::size_t b = 0;
+  for (; b + width_ <= n; b += width_) {
+    const std::uint64_t* word_slots = slots + b;
+    std::uint64_t occupied = 0;
+#if defined(__SSE2__)
+    if (width_ == kWord) {
+      // Two slots to a register: a slot is empty when both its halves
+      // are all ones.
+      const __m128i ones = _mm_set1_epi32(-1);
+      std::uint64_t empty = 0;
+      for (std::size_t i = 0; i < kWord; i += 2) {
+        const __m128i halves = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(word_slots + i)), ones);
+        const __m128i both = _mm_and_si128(halves, _mm_shuffle_epi32(halves, 0xB1));
+        empty |= static_cast<std::uint64_t>(_mm_movemask_pd(_mm_castsi128_pd(both))) << i;
       }
-      for (std::size_t j = 0; j < live; ++j) {
-        std::uint64_t& word = named[numbers[j] >> 6];
-        const std::uint64_t bit = std::uint64_t{1} << (numbers[j] & 63);
-        twice |= word & bit;
-        word |= bit;
-      }
-      if (occupied == full) {
-        run += width;
-        continue;
-      }
-      const auto low = static_cast<std::uint64_t>(std::countr_one(occupied));
-      if (!seen_empty) {
-        seen_empty = true;
-        leading = b + low;
-      }
-      longest = std::max(longest, run + low);
-      run = static_cast<std::uint64_t>(std::countl_one(occupied << (64 - width)));
-      // A bound below a word's width must see the runs inside it too: a
-      // run of more than max_run slots leaves a bit after max_run shifts.
-      if (max_run < width) {
-        std::uint64_t inside = occupied;
-        for (std::size_t k = 1; k <= max_run && inside != 0; ++k) inside &= occupied >> k;
-        if (inside != 0) longest = max_run + 1;
-      }
+      occupied = ~empty;
+    } else
+#endif
+    {
+      for (std::size_t i = 0; i < width_; ++i) occupied |= static_cast<std::uint64_t>(word_slots[i] != kEmptySlot) << i;
+    }
+    // Each number named marked, once the slots are in the nearest cache:
+    // a number named twice would let a search compare one name's bytes
+    // once per slot that names it, and a run of slots naming one long name
+    // would make a lookup read it thousands of times over.
+    for (std::uint64_t left = occupied; left != 0; left &= left - 1) {
+      const std::uint64_t id = word_slots[std::countr_zero(left)] & 0xFFFFFFFFu;
+      const bool out = id >= count_;
+      outside_ |= static_cast<std::uint64_t>(out);
+      const std::uint64_t kept = out ? count_ : id;
+      std::uint64_t& word = named_[kept >> 6];
+      const std::uint64_t bit = std::uint64_t{1} << (kept & 63);
+      twice_ |= word & bit;
+      word |= bit;
+    }
+    if (occupied == full_) {
+      run_ += width_;
+      continue;
+    }
+    const auto low = static_cast<std::uint64_t>(std::countr_one(occupied));
+    if (!seen_empty_) {
+      seen_empty_ = true;
+      leading_ = fed_ + b + low;
+    }
+    longest_ = std::max(longest_, run_ + low);
+    run_ = static_cast<std::uint64_t>(std::countl_one(occupied << (kWord - width_)));
+    // A bound below a word's width must see the runs inside it too: a run
+    // of more than max_run slots leaves a bit after max_run shifts.
+    if (max_run_ < width_) {
+      std::uint64_t inside = occupied;
+      for (std::size_t k = 1; k <= max_run_ && inside != 0; ++k) inside &= occupied >> k;
+      if (inside != 0) longest_ = max_run_ + 1;
     }
   }
-  if (!seen_empty || outside != 0 || twice != 0) return false;
-  // `run` is now the run at the end, which the leading run continues.
-  return longest <= max_run && run + leading <= max_run;
+  // Only whole words count as fed: a stretch that ends inside a word leaves
+  // the index short of its size, and it fails.
+  fed_ += b;
+}
+
+bool NameTable::IndexCheck::passed() const noexcept {
+  if (size_ == 0) return count_ == 0;
+  if (!std::has_single_bit(size_) || size_ <= count_ || fed_ != size_ || size_ % width_ != 0) return false;
+  if (!seen_empty_ || outside_ != 0 || twice_ != 0) return false;
+  // `run_` is now the run at the end, which the leading run continues.
+  return longest_ <= max_run_ && run_ + leading_ <= max_run_;
 }
 
 }  // namespace lhg

@@ -294,6 +294,35 @@ class NameTable {
   static bool check_index(std::span<const std::uint64_t> index, std::size_t count, std::size_t max_run,
                           Poller& poller);
 
+  // The check of `check_index` fed the index a stretch at a time, in order,
+  // for a reader that has its slots in the nearer caches for a while: each
+  // stretch a whole number of words (`kWord` slots, or the whole of an
+  // index of fewer), the stretches together the whole index.
+  class IndexCheck {
+   public:
+    static constexpr std::size_t kWord = 64;
+    IndexCheck(std::size_t size, std::size_t count, std::size_t max_run);
+    void feed(const std::uint64_t* slots, std::size_t n) noexcept;
+    // Whether the index passes; call once every slot is fed.
+    bool passed() const noexcept;
+
+   private:
+    std::size_t size_;
+    std::size_t count_;
+    std::size_t max_run_;
+    std::size_t width_;  // slots a word
+    std::uint64_t full_;  // the mask of a word of occupied slots
+    std::size_t fed_ = 0;
+    // The numbers named so far, one bit each.
+    std::vector<std::uint64_t> named_;
+    std::uint64_t outside_ = 0;
+    std::uint64_t twice_ = 0;
+    std::uint64_t run_ = 0;  // occupied slots up to the end of the last word
+    std::uint64_t longest_ = 0;
+    std::uint64_t leading_ = 0;  // occupied slots before the first empty one
+    bool seen_empty_ = false;
+  };
+
   // Hints for a name with this hash that is about to be interned, given in
   // turn a few names ahead, the second reading only what the first asked
   // for: the slot where its search starts, then the bytes of the name

@@ -293,48 +293,10 @@ std::uint64_t total_name_bytes(const Graph& graph) {
 
 [[noreturn]] void unsound(const std::string& what) { throw SnapshotError("unsound snapshot: " + what); }
 
-// Whether the names' bytes are valid UTF-8, a piece at a time, polling; a
-// character that a piece's end cuts is checked with the next piece.
-bool valid_utf8(const unsigned char* p, std::size_t size, Poller& poller) {
-  constexpr std::size_t kPiece = std::size_t{1} << 20;
-  std::size_t at = 0;
-  while (at < size) {
-    const std::size_t piece = std::min(kPiece, size - at);
-    const std::size_t ok = valid_utf8_prefix({reinterpret_cast<const char*>(p + at), piece});
-    if (ok < piece && (piece == size - at || piece - ok >= 4)) return false;
-    at += ok;
-    poller.tick(piece / 16);
-  }
-  return true;
-}
-
 template <class T>
 std::span<const T> section(const SnapshotBytes& bytes, const Layout& layout, std::size_t s) {
   return {reinterpret_cast<const T*>(bytes.data + layout.offset[s]), layout.bytes[s] / sizeof(T)};
 }
-
-// Whether pred(k) holds for no k in [0, count), a piece at a time between
-// polls: the passes over the nodes of a graph of tens of millions take a
-// tenth of a second or more. Each piece is one pass without a branch.
-template <class Pred>
-bool none_of_polled(std::size_t count, Poller& poller, Pred pred) {
-  constexpr auto kPiece = static_cast<std::size_t>(Poller::kUnitsPerCheck);  // a check a piece
-  for (std::size_t begin = 0; begin < count; begin += kPiece) {
-    const std::size_t end = std::min(count, begin + kPiece);
-    poller.tick(end - begin);
-    bool any = false;
-    for (std::size_t k = begin; k < end; ++k) any |= pred(k);
-    if (any) return false;
-  }
-  return true;
-}
-
-// Offsets rising from 0 to `end`.
-bool rising(std::span<const EdgeId> begin, std::uint64_t end, Poller& poller) {
-  if (begin.empty() || begin.front() != 0 || begin.back() != end) return false;
-  return none_of_polled(begin.size() - 1, poller, [&](std::size_t v) { return begin[v + 1] < begin[v]; });
-}
-
 
 class Mapping {
  public:
@@ -721,48 +683,109 @@ Graph read_snapshot(SnapshotBytes bytes, Threads threads) {
     const char* unsound = nullptr;  // what is wrong with its content, if anything
   };
   Verdict verdict[kSections];
+  // Each section's content is checked a piece at a time, right after the
+  // piece is summed and while it is still in the nearer caches: a second
+  // pass over a section would read it from memory again. The verdict on the
+  // content counts only where the sum matches.
   auto check_section = [&](std::size_t s, Poller& poller) {
     // Whether a section of node or edge numbers holds only numbers below
-    // its bound, found as it is summed. Its padding is zeros, which pass
-    // any bound but 0: an empty graph's sections hold none.
+    // its bound. Its padding is zeros, which pass any bound but 0: an empty
+    // graph's sections hold none.
     const std::uint64_t bound = s == 5 ? m : n;
-    const bool numbers = s == 4 || s == 5 || s == 7;
     bool in_range = true;
-    const std::uint64_t sum = checksum_of(
-        bytes.data + layout.offset[s], padded(layout.bytes[s]), poller, [&](const char* at, std::size_t size) {
-          if (numbers) in_range &= all_below(at, size, bound);
+    // Name ends (section 0) and row offsets (3, 6): any element below the
+    // one before; a name starting inside a character.
+    bool falling = false;
+    bool split = false;
+    // Name bytes (1): valid UTF-8 up to `valid`, less a character that may
+    // go on in the next piece.
+    std::uint64_t valid = 0;
+    bool bad_utf8 = false;
+    NameTable::IndexCheck index_check(s == 2 ? index.size() : 0, n, kMaxIndexRun);
+    const std::span<const EdgeId> offsets = s == 3 ? rows.out_begin : rows.in_begin;
+    const char* const start = bytes.data + layout.offset[s];
+    const std::uint64_t sum =
+        checksum_of(start, padded(layout.bytes[s]), poller, [&](const char* at, std::size_t size) {
+          // The elements of the section that begin in this piece.
+          const auto elements = [&](std::size_t width, std::size_t total) {
+            const auto from = static_cast<std::size_t>(at - start) / width;
+            return std::pair{std::min(from, total), std::min(from + size / width, total)};
+          };
+          switch (s) {
+            case 0: {
+              // k runs over the names: ends[k] against the end before it,
+              // and the byte it points at.
+              const auto [lo, hi] = elements(8, n);
+              bool any_falling = false;
+              bool any_split = false;
+              for (std::size_t k = lo; k < hi; ++k) {
+                any_falling |= ends[k + 1] < ends[k];
+                any_split |= ends[k] < h.name_bytes && (name_data[ends[k]] & 0xC0) == 0x80;
+              }
+              falling |= any_falling;
+              split |= any_split;
+              return;
+            }
+            case 1: {
+              // Up to the end of this piece's name bytes, from where the
+              // last piece's valid characters ended. A character cut by the
+              // piece's end is taken up again with the next piece.
+              const std::uint64_t end = std::min<std::uint64_t>(static_cast<std::uint64_t>(at - start) + size,
+                                                                h.name_bytes);
+              if (bad_utf8 || end <= valid) return;
+              const std::uint64_t length = end - valid;
+              const std::size_t ok =
+                  valid_utf8_prefix({reinterpret_cast<const char*>(name_data + valid), static_cast<std::size_t>(length)});
+              if (ok < length && (end == h.name_bytes || length - ok >= 4)) bad_utf8 = true;
+              valid += ok;
+              return;
+            }
+            case 2: {
+              const auto [lo, hi] = elements(8, index.size());
+              index_check.feed(index.data() + lo, hi - lo);
+              return;
+            }
+            case 3:
+            case 6: {
+              const auto [lo, hi] = elements(4, n);
+              bool any = false;
+              for (std::size_t v = lo; v < hi; ++v) any |= offsets[v + 1] < offsets[v];
+              falling |= any;
+              return;
+            }
+            case 4:
+            case 5:
+            case 7:
+              in_range &= all_below(at, size, bound);
+              return;
+            default:
+              return;
+          }
         });
     Verdict& v = verdict[s];
     v.sum_ok = sum == h.section_sum[s];
     if (!v.sum_ok) return;
     switch (s) {
-      case 0: {
+      case 0:
         // Ends rising within the name bytes; no name starting inside a
         // character (with the whole valid, each name then is).
         if (ends.front() != 0 || ends.back() != h.name_bytes) {
           v.unsound = "name ends do not span the name bytes";
-          return;
-        }
-        if (!none_of_polled(n, poller, [&](std::size_t k) { return ends[k + 1] < ends[k]; })) {
+        } else if (falling) {
           v.unsound = "name ends out of order";
-          return;
-        }
-        if (!none_of_polled(n, poller, [&](std::size_t k) {
-              return ends[k] < h.name_bytes && (name_data[ends[k]] & 0xC0) == 0x80;
-            })) {
+        } else if (split) {
           v.unsound = "a name is not valid UTF-8";
         }
         return;
-      }
       case 1:
-        if (!valid_utf8(name_data, h.name_bytes, poller)) v.unsound = "a name is not valid UTF-8";
+        if (bad_utf8 || valid != h.name_bytes) v.unsound = "a name is not valid UTF-8";
         return;
       case 2:
-        if (!NameTable::check_index(index, n, kMaxIndexRun, poller)) v.unsound = "bad name index";
+        if (!index_check.passed()) v.unsound = "bad name index";
         return;
       case 3:
       case 6:
-        if (!rising(s == 3 ? rows.out_begin : rows.in_begin, m, poller)) v.unsound = "rows out of order";
+        if (offsets.empty() || offsets.front() != 0 || offsets.back() != m || falling) v.unsound = "rows out of order";
         return;
       default:
         if (m > 0 && !in_range) v.unsound = "an edge names a node or an edge out of range";
