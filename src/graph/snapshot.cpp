@@ -101,8 +101,9 @@ Layout layout_of(std::uint64_t n, std::uint64_t m, std::uint64_t name_bytes, std
 // held the check of a loaded file to about half the speed of reading it.
 //
 // A change to one word changes the lane beside it by exactly the change,
-// and the fold is one-to-one in each lane: a single damaged word is always
-// found. The position makes blocks that trade places count. Fed in pieces
+// so the lanes of a file with one damaged word always differ from the
+// file's; the fold then leaves about one chance in 2^64 that the sums
+// agree. The position makes blocks that trade places count. Fed in pieces
 // of any size; the pieces' concatenation is what is summed.
 class Checksum {
  public:
@@ -629,11 +630,13 @@ Outline checked_outline(const char* data, std::size_t size) {
                             ? "snapshot written in the other byte order, which this build does not read"
                             : "damaged snapshot: bad byte-order mark");
   }
-  if (header_sum(h) != h.header_sum) throw SnapshotError("damaged snapshot: the header's checksum does not match");
+  // The version before the header's sum: another version's header may be
+  // summed another way, and its file is then of that version, not damaged.
   if (h.version != kFormatVersion) {
     throw SnapshotError("snapshot of format version " + std::to_string(h.version) + "; this build reads version " +
                         std::to_string(kFormatVersion));
   }
+  if (header_sum(h) != h.header_sum) throw SnapshotError("damaged snapshot: the header's checksum does not match");
   const std::uint64_t n = h.node_count;
   const std::uint64_t m = h.edge_count;
   // Bounds before any arithmetic: node and edge numbers are below the end
