@@ -14,12 +14,15 @@ snapshot's pages stay in the page cache between rounds, as the text's do.
 
 import argparse
 import os
+import platform
 import statistics
 import sys
 import time
 
-from bench.scale import parse_size, size_label
+from bench.scale import RESULTS, parse_size, size_label
 from bench.scale_data import nodes_for, write_edge_file
+
+HEADING = "## Loading a snapshot"
 
 
 def files(edges, folder, log):
@@ -70,6 +73,7 @@ def main(argv=None):
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--loads", type=int, default=10, help="loads a round")
     parser.add_argument("--dir", default="/tmp/lhg-scale-load")
+    parser.add_argument("--output", default=RESULTS, help="the results file whose section is rewritten ('-': none)")
     args = parser.parse_args(argv)
 
     def log(text):
@@ -83,8 +87,36 @@ def main(argv=None):
         lines.append(f"| {size_label(edges)} | {min(reads) * 1e3:.0f} ms ({statistics.median(reads) * 1e3:.0f} ms) "
                      f"| {min(loaded) * 1e3:.1f} ms ({statistics.median(loaded) * 1e3:.1f} ms) "
                      f"| {100 * min(loaded) / min(reads):.2f} % |")
-    print("\n".join(lines))
+    command = "python -m bench.load " + " ".join(argv if argv is not None else sys.argv[1:])
+    text = "\n".join([
+        HEADING, "",
+        f"Command: `{command.strip()}`; Python {platform.python_version()}, {os.cpu_count()} cores, load average "
+        f"{os.getloadavg()[0]:.2f} at the end. Each round reads the text file once and loads its snapshot "
+        f"{args.loads} times; best of {args.rounds} rounds (median in brackets), the share of the bests. Both "
+        "files in the page cache, the snapshot mapped read-only and every section summed and checked.", "",
+        *lines, ""])
+    print(text)
+    if args.output != "-":
+        write_section(text, args.output)
     return 0
+
+
+def write_section(text, path):
+    """Puts the section into the results file in place of the one before it,
+    or at the end."""
+    try:
+        with open(path) as f:
+            old = f.read()
+    except FileNotFoundError:
+        old = ""
+    start = old.find(HEADING + "\n")
+    if start < 0:
+        new = old.rstrip("\n") + ("\n\n" if old else "") + text
+    else:
+        end = old.find("\n## ", start + len(HEADING))
+        new = old[:start] + text + ("\n" + old[end + 1:] if end >= 0 else "")
+    with open(path, "w") as f:
+        f.write(new)
 
 
 if __name__ == "__main__":

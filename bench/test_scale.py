@@ -149,12 +149,17 @@ def test_end_to_end_small(tmp_path):
 def test_load_bench_makes_its_files_and_remakes_a_snapshot_it_cannot_load(tmp_path, capsys):
     from bench import load
 
-    assert load.main(["--sizes", "3000", "--rounds", "1", "--loads", "2", "--dir", str(tmp_path)]) == 0
+    assert load.main(["--sizes", "3000", "--rounds", "1", "--loads", "2", "--dir", str(tmp_path), "--output", "-"]) == 0
     row = capsys.readouterr().out.strip().splitlines()[-1]
     assert re.fullmatch(r"\| 3,000 \| \d+ ms \(\d+ ms\) \| [\d.]+ ms \([\d.]+ ms\) \| [\d.]+ % \|", row), row
     # A snapshot that does not load (another format version, say) is saved again.
     snapshot = tmp_path / "graph-3000.lhg"
     snapshot.write_bytes(b"\x89LHG\r\n\x1a\n" + bytes(120))
-    assert load.main(["--sizes", "3000", "--rounds", "1", "--loads", "1", "--dir", str(tmp_path)]) == 0
+    results = tmp_path / "results.md"
+    results.write_text("# Results\n\n## Loading a snapshot\n\nold\n\n## Later\n\nkept\n")
+    assert load.main(["--sizes", "3000", "--rounds", "1", "--loads", "1", "--dir", str(tmp_path),
+                      "--output", str(results)]) == 0
     from lanternhollow_graph_store import Graph
     assert Graph.load(str(snapshot)).edge_count > 0
+    text = results.read_text()
+    assert text.count("## Loading a snapshot") == 1 and "old" not in text and text.endswith("## Later\n\nkept\n")
