@@ -329,16 +329,24 @@ void NameTable::IndexCheck::feed(const std::uint64_t* slots, std::size_t n) noex
     // a number named twice would let a search compare one name's bytes
     // once per slot that names it, and a run of slots naming one long name
     // would make a lookup read it thousands of times over.
+    // In locals: the words of `named` might be these members, as far as
+    // the compiler knows, and each would go through memory at every slot.
+    std::uint64_t* const named = named_.data();
+    const std::uint64_t count = count_;
+    std::uint64_t outside = 0;
+    std::uint64_t twice = 0;
     for (std::uint64_t left = occupied; left != 0; left &= left - 1) {
       const std::uint64_t id = word_slots[std::countr_zero(left)] & 0xFFFFFFFFu;
-      const bool out = id >= count_;
-      outside_ |= static_cast<std::uint64_t>(out);
-      const std::uint64_t kept = out ? count_ : id;
-      std::uint64_t& word = named_[kept >> 6];
+      const bool out = id >= count;
+      outside |= static_cast<std::uint64_t>(out);
+      const std::uint64_t kept = out ? count : id;
+      std::uint64_t& word = named[kept >> 6];
       const std::uint64_t bit = std::uint64_t{1} << (kept & 63);
-      twice_ |= word & bit;
+      twice |= word & bit;
       word |= bit;
     }
+    outside_ |= outside;
+    twice_ |= twice;
     if (occupied == full_) {
       run_ += width_;
       continue;
