@@ -835,12 +835,15 @@ namespace {
 // mapping them all in one call (MAP_POPULATE) leaves Ctrl-C unanswered for
 // as long as a file of gigabytes takes to come from the page cache, or from
 // the disk. Only a hint: where the kernel cannot do it, the pages come in
-// as they are read.
+// as they are read. Pieces of 4 MiB: a piece read from the disk keeps
+// Ctrl-C waiting about 10 ms, where one of 32 MiB kept it 22 to 33 ms, and
+// the whole came in sooner (a 640 MiB file in 0.47 to 0.60 s against 0.86
+// to 1.04 s); from the page cache the two cost the same.
 #ifndef MADV_POPULATE_READ
 #define MADV_POPULATE_READ 22
 #endif
 void populate(char* address, std::size_t size) {
-  constexpr std::size_t kPiece = std::size_t{1} << 25;
+  constexpr std::size_t kPiece = std::size_t{1} << 22;
   Poller poller;
   for (std::size_t at = 0; at < size; at += kPiece) {
     if (::madvise(address + at, std::min(kPiece, size - at), MADV_POPULATE_READ) != 0) return;
