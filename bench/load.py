@@ -21,7 +21,7 @@ import statistics
 import sys
 import time
 
-from bench.scale import RESULTS, parse_size, size_label
+from bench.scale import RESULTS, parse_size, size_label, write_section
 from bench.scale_data import nodes_for, write_edge_file
 
 HEADING = "## Loading a snapshot"
@@ -118,26 +118,8 @@ def main(argv=None):
         *lines, ""])
     print(text)
     if args.output != "-":
-        write_section(text, args.output)
+        write_section(text, args.output, HEADING)
     return 0
-
-
-def write_section(text, path):
-    """Puts the section into the results file in place of the one before it,
-    or at the end."""
-    try:
-        with open(path) as f:
-            old = f.read()
-    except FileNotFoundError:
-        old = ""
-    start = old.find(HEADING + "\n")
-    if start < 0:
-        new = old.rstrip("\n") + ("\n\n" if old else "") + text
-    else:
-        end = old.find("\n## ", start + len(HEADING))
-        new = old[:start] + text + ("\n" + old[end + 1:] if end >= 0 else "")
-    with open(path, "w") as f:
-        f.write(new)
 
 
 if __name__ == "__main__":

@@ -503,19 +503,19 @@ def summary(results):
     return out
 
 
-def write_section(text, path=RESULTS):
-    """Puts the section into the results file, in place of the one before
-    it if there is one, else at the end."""
+def write_section(text, path=RESULTS, heading=SECTION):
+    """Puts the section under `heading` into the results file, in place of
+    the one before it if there is one, else at the end."""
     try:
         with open(path) as f:
             old = f.read()
     except FileNotFoundError:
         old = ""
-    start = old.find(SECTION + "\n")
+    start = old.find(heading + "\n")
     if start < 0:
         new = old.rstrip("\n") + ("\n\n" if old else "") + text
     else:
-        end = old.find("\n## ", start + len(SECTION))
+        end = old.find("\n## ", start + len(heading))
         new = old[:start] + text + ("\n" + old[end + 1:] if end >= 0 else "")
     with open(path, "w") as f:
         f.write(new)
