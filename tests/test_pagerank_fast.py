@@ -4,6 +4,7 @@ agree to the last bit, on random graphs and on graphs built to hit the
 delicate cases of the run sums: halfway ties, binade crossings, zero and
 subnormal accumulators, shares larger than the accumulator."""
 
+import contextlib
 import math
 import os
 import random
@@ -19,23 +20,40 @@ testing = pytest.importorskip("_lanternhollow_graph_testing")
 DEBIAN_DATA = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "..", "shared", "data")
 
 
+@contextlib.contextmanager
+def sources_in_order():
+    """The testing module's PageRank sweeps every edge source after source,
+    as it does on one thread from a million and a half nodes on, rather than
+    by blocks of receiving nodes."""
+    before = testing.set_parallel_tuning(1 << 17, 13, 0, 0, 0, 0, 1)
+    try:
+        yield
+    finally:
+        testing.set_parallel_tuning(*before)
+
+
 def assert_matches_literal(edges, alpha, max_iter, tables=None):
-    """pagerank against the literal order; with `tables`, the run sums
-    limited to that many tables at once, each built on its grid's first run
-    (0: the usual number), so that small graphs reach what only large ones
-    reach otherwise: every run through a table, tables given way to and
-    built again within an iteration."""
+    """pagerank against the literal order, swept by blocks and swept in
+    order; with `tables`, the run sums limited to that many tables at once,
+    each built on its grid's first run (0: the usual number), so that small
+    graphs reach what only large ones reach otherwise: every run through a
+    table, tables given way to and built again within an iteration."""
     if tables is None:
         got = lg.pagerank(edges, alpha, max_iter)
+        with sources_in_order():
+            in_order = testing.pagerank(edges, alpha, max_iter)
     else:
         got = testing.pagerank_with_tables(edges, alpha, max_iter, tables)
+        with sources_in_order():
+            in_order = testing.pagerank_with_tables(edges, alpha, max_iter, tables)
     expected = testing.pagerank_literal(edges, alpha, max_iter)
-    assert got.keys() == expected.keys()
-    for name, value in expected.items():
-        if math.isnan(value):
-            assert math.isnan(got[name]), name
-        else:
-            assert got[name].hex() == value.hex(), (name, alpha, max_iter)
+    for sweep, result in (("blocks", got), ("in order", in_order)):
+        assert result.keys() == expected.keys()
+        for name, value in expected.items():
+            if math.isnan(value):
+                assert math.isnan(result[name]), (sweep, name)
+            else:
+                assert result[name].hex() == value.hex(), (sweep, name, alpha, max_iter)
 
 
 def random_graph(seed, n, source_share, extra, parallel=0.1, loops=0.05):

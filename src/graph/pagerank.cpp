@@ -32,6 +32,11 @@
 // at that source's rank), so no edge asks whether its node was reached
 // before. The block is walked edge by edge (most sources have one or two
 // edges into a block).
+//
+// On one thread, a graph too large for the blocks' random reads to stay in
+// the caches is swept in the defining order itself, source after source
+// (sweep_in_order): the shares and the tables are then read front to back,
+// and each edge reads one node's sum at random, asked for well ahead.
 #include "graph/pagerank.h"
 
 #include "graph/binade_sums.h"
@@ -46,6 +51,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <span>
 #include <utility>
 #include <vector>
@@ -255,6 +261,14 @@ void sweep_runs(const TargetBlocks& blocks, std::size_t b, std::size_t n, const 
   const std::size_t size = blocks.nodes_in(b, n);
   const std::uint32_t* first_rank = blocks.first_rank() + first_node;
   for (std::size_t j = 0; j < size; ++j) {
+    if constexpr (kPrefetch) {
+      // The head term of a node further on, then the table word at it.
+      if (j + 2 * kTableAhead < size) __builtin_prefetch(it.head + first_rank[j + 2 * kTableAhead]);
+      if (j + kTableAhead < size) {
+        const std::uint32_t ahead = first_rank[j + kTableAhead];
+        sums.prefetch(std::bit_cast<std::uint64_t>(it.head[ahead]), ahead);
+      }
+    }
     const std::uint32_t r = first_rank[j];
     const std::uint64_t bits = std::bit_cast<std::uint64_t>(it.head[r]);
     partial[j] = Partial{bits, sums.cursor(bits, r)};
@@ -274,7 +288,14 @@ void sweep_runs(const TargetBlocks& blocks, std::size_t b, std::size_t n, const 
         // Near the block's end the hints fall on its last edge.
         __builtin_prefetch(it.share + sources[std::min(t + kShareAhead, t_end - 1)]);
         const std::size_t ahead = std::min(t + kTableAhead, t_end - 1);
-        sums.prefetch(partial[targets[ahead]].bits, ranks[ahead]);
+        const std::uint64_t ahead_bits = partial[targets[ahead]].bits;
+        sums.prefetch(ahead_bits, ranks[ahead]);
+        // A share that takes the sum into the next binade reads its
+        // cursor from that binade's table: guessed from the sum as it
+        // stands and the share, whose line was asked for earlier.
+        const std::uint64_t guess =
+            std::bit_cast<std::uint64_t>(std::bit_cast<double>(ahead_bits) + it.share[sources[ahead]]);
+        if ((guess >> 52) != (ahead_bits >> 52)) sums.prefetch(guess, ranks[ahead]);
       }
       const std::uint32_t r = ranks[t];
       Partial& p = partial[targets[t]];
@@ -291,6 +312,21 @@ void sweep_runs(const TargetBlocks& blocks, std::size_t b, std::size_t n, const 
   }
 }
 
+// The sum of a node brought to position r by adding the dangling shares one
+// at a time; a node not reached before starts at the head term of r.
+double advance_each(Single& p, std::uint32_t r, const Iteration& it, Poller& poller) {
+  double acc;
+  if (p.position == kUntouched) {
+    acc = it.head[r];
+  } else {
+    acc = std::bit_cast<double>(p.bits);
+    poller.tick(r - p.position);
+    for (std::uint32_t k = p.position; k < r; ++k) acc += it.dangling_share[k];
+  }
+  p.position = r;
+  return acc;
+}
+
 // The same sweep with every addition on its own, for iterations outside the
 // premises of the run sums.
 void sweep_each(const TargetBlocks& blocks, std::size_t b, std::size_t n, const Iteration& it, Single* partial,
@@ -298,18 +334,6 @@ void sweep_each(const TargetBlocks& blocks, std::size_t b, std::size_t n, const 
   const std::size_t first_node = blocks.first_node(b);
   const std::size_t size = blocks.nodes_in(b, n);
   for (std::size_t j = 0; j < size; ++j) partial[j].position = kUntouched;
-  auto advance_each = [&](Single& p, std::uint32_t r) {
-    double acc;
-    if (p.position == kUntouched) {
-      acc = it.head[r];
-    } else {
-      acc = std::bit_cast<double>(p.bits);
-      poller.tick(r - p.position);
-      for (std::uint32_t k = p.position; k < r; ++k) acc += it.dangling_share[k];
-    }
-    p.position = r;
-    return acc;
-  };
   const TargetBlocks::Target* targets = blocks.targets();
   const NodeId* sources = blocks.sources();
   const std::uint32_t* ranks = blocks.ranks();
@@ -317,10 +341,87 @@ void sweep_each(const TargetBlocks& blocks, std::size_t b, std::size_t n, const 
   for (std::size_t t = blocks.first_target(b); t < t_end; ++t) {
     poller.tick();
     Single& p = partial[targets[t]];
-    p.bits = std::bit_cast<std::uint64_t>(advance_each(p, ranks[t]) + it.share[sources[t]]);
+    p.bits = std::bit_cast<std::uint64_t>(advance_each(p, ranks[t], it, poller) + it.share[sources[t]]);
   }
   poller.tick(size);
-  for (std::size_t j = 0; j < size; ++j) next[first_node + j] = advance_each(partial[j], it.dangling_count);
+  for (std::size_t j = 0; j < size; ++j) next[first_node + j] = advance_each(partial[j], it.dangling_count, it, poller);
+}
+
+// The sweeps of a graph whose nodes' sums outgrow the caches, on one thread.
+// Blocks of receiving nodes keep the sums in cache but read each edge's
+// share and table word at random: two reads from memory an edge once the
+// shares and the tables outgrow the last-level cache. Taking the edges in
+// the defining order itself, source after source, reads the shares, the
+// head terms and the tables' words near the source's rank in order, and
+// leaves one read at random an edge, the receiving node's sum, which is
+// asked for well ahead. Each node's sum stays unreached until its first
+// source finds it, at the head term of that source's rank, and the last
+// pass brings every sum to the end of the dangling shares and marks it
+// unreached again for the next iteration.
+constexpr std::uint64_t kUnreached = ~std::uint64_t{0};  // never a sum's pattern: sums are >= 0 and finite
+// How far ahead of the edge being added the sweep asks for its node's sum.
+constexpr std::size_t kSumAhead = 64;
+
+void sweep_in_order(const Graph& graph, const Iteration& it, Partial* partial, double* next, BinadeSums& sums,
+                    Poller& poller) {
+  const std::size_t n = graph.node_count();
+  const std::size_t m = graph.edge_count();
+  const EdgeId* begin = graph.out_begin().data();
+  const NodeId* targets = graph.out_targets().data();
+  std::uint32_t rank = 0;
+  for (NodeId i = 0; i < n; ++i) {
+    const EdgeId first = begin[i];
+    const EdgeId last = begin[i + 1];
+    poller.tick(1 + (last - first));
+    if (first == last) {
+      ++rank;
+      continue;
+    }
+    const double share = it.share[i];
+    const std::uint64_t head = std::bit_cast<std::uint64_t>(it.head[rank]);
+    for (EdgeId e = first; e < last; ++e) {
+      __builtin_prefetch(partial + targets[std::min<std::size_t>(e + kSumAhead, m - 1)], 1);
+      Partial& p = partial[targets[e]];
+      const std::uint64_t sum = p.bits == kUnreached ? head : sums.run(p.bits, p.cursor, rank);
+      const std::uint64_t bits = std::bit_cast<std::uint64_t>(std::bit_cast<double>(sum) + share);
+      p = Partial{bits, sums.cursor(bits, rank)};
+    }
+  }
+  // A node that no edge reaches stands at the last head term.
+  const double end = it.head[it.dangling_count];
+  for (std::size_t j = 0; j < n; ++j) {
+    poller.tick();
+    Partial& p = partial[j];
+    next[j] = p.bits == kUnreached ? end : std::bit_cast<double>(sums.run(p.bits, p.cursor, it.dangling_count));
+    p.bits = kUnreached;
+  }
+}
+
+// The same with every addition on its own.
+void sweep_in_order_each(const Graph& graph, const Iteration& it, Single* partial, double* next, Poller& poller) {
+  const std::size_t n = graph.node_count();
+  const EdgeId* begin = graph.out_begin().data();
+  const NodeId* targets = graph.out_targets().data();
+  for (std::size_t j = 0; j < n; ++j) partial[j].position = kUntouched;
+  std::uint32_t rank = 0;
+  for (NodeId i = 0; i < n; ++i) {
+    const EdgeId first = begin[i];
+    const EdgeId last = begin[i + 1];
+    poller.tick(1 + (last - first));
+    if (first == last) {
+      ++rank;
+      continue;
+    }
+    const double share = it.share[i];
+    for (EdgeId e = first; e < last; ++e) {
+      Single& p = partial[targets[e]];
+      p.bits = std::bit_cast<std::uint64_t>(advance_each(p, rank, it, poller) + share);
+    }
+  }
+  for (std::size_t j = 0; j < n; ++j) {
+    poller.tick();
+    next[j] = advance_each(partial[j], it.dangling_count, it, poller);
+  }
 }
 
 // What one thread needs to sweep blocks: its own tables of run sums (a
@@ -512,21 +613,41 @@ struct ParallelIteration {
   }
 };
 
+// The dangling nodes in ascending order: rank k is the k-th of them.
+std::vector<NodeId> dangling_nodes(const std::vector<std::size_t>& out_degree) {
+  std::vector<NodeId> dangling;
+  for (std::size_t i = 0; i < out_degree.size(); ++i) {
+    if (out_degree[i] == 0) dangling.push_back(static_cast<NodeId>(i));
+  }
+  return dangling;
+}
+
 // pagerank_impl with the given budget of tables of run sums (0 and false:
 // the usual one; see BinadeSums::set_budget), on up to threads.count
 // threads. A block's nodes take all their additions within
 // the block's sweep, in their defining order, so which thread sweeps which
-// block changes no bit.
+// block changes no bit; nor does sweeping every edge in that order itself.
 ScoreMap iterate(const Graph& g, double alpha, std::uint64_t max_iter, std::size_t tables, bool at_once,
                  Threads threads) {
   PowerIteration state(g, alpha);
   if (state.n == 0) return {};
   auto& [graph, n, count, score, next, out_degree, teleport] = state;
 
-  // The blocks hold all that the iterations read of the graph.
   const std::size_t edge_count = graph.edge_count();
-  const TargetBlocks blocks(graph, out_degree, parallel_tuning().pagerank_block_shift);
-  const std::vector<NodeId>& dangling = blocks.dangling();
+  const ParallelTuning tuning = parallel_tuning();
+  const std::size_t block_count = ((n - 1) >> tuning.pagerank_block_shift) + 1;
+  const auto workers = static_cast<unsigned>(std::min<std::size_t>(workers_for(threads, n + edge_count), block_count));
+  // One thread on a large graph takes the edges source after source; the
+  // blocks, otherwise, hold all that the iterations read of the graph.
+  const bool in_order = workers == 1 && n >= tuning.pagerank_in_order_nodes;
+  std::optional<TargetBlocks> blocks;
+  std::vector<NodeId> own_dangling;
+  if (in_order) {
+    own_dangling = dangling_nodes(out_degree);
+  } else {
+    blocks.emplace(graph, out_degree, tuning.pagerank_block_shift);
+  }
+  const std::vector<NodeId>& dangling = in_order ? own_dangling : blocks->dangling();
   const std::size_t dangling_count = dangling.size();
   // share[i]: what node i adds along each of its edges; dangling_share[k]:
   // what the dangling node of rank k adds to every node.
@@ -546,20 +667,26 @@ ScoreMap iterate(const Graph& g, double alpha, std::uint64_t max_iter, std::size
   }
   const Iteration it{head.data(), share.data(), dangling_share.data(), static_cast<std::uint32_t>(dangling_count)};
 
-  const auto workers = static_cast<unsigned>(std::min<std::size_t>(workers_for(threads, n + edge_count), blocks.block_count()));
   std::vector<Sweeper> sweepers;
   sweepers.reserve(workers);
-  for (unsigned w = 0; w < workers; ++w) sweepers.emplace_back(tables, at_once, std::min(n, blocks.block_size()));
+  for (unsigned w = 0; w < workers; ++w) {
+    sweepers.emplace_back(tables, at_once, in_order ? 0 : std::min(n, blocks->block_size()));
+  }
 
   // For alpha in [0, 1] the teleport term and every share are >= 0, which is
   // what the run sums need; any other alpha takes the additions one by one.
   const bool runs_allowed = alpha >= 0.0 && alpha <= 1.0 && !std::signbit(teleport);
 
   if (workers > 1) {
-    const ParallelIteration parallel{blocks, divisor, alpha, count, teleport, runs_allowed, tables};
+    const ParallelIteration parallel{*blocks, divisor, alpha, count, teleport, runs_allowed, tables};
     parallel.run(workers, max_iter, score, next, share, dangling_share, sweepers);
     return std::move(state).finish();
   }
+
+  // Every node's sum, for the sweeps in order: unreached between iterations.
+  std::vector<Partial> sums;
+  std::vector<Single> singles;  // made for the first iteration that adds one share at a time
+  if (in_order && runs_allowed) fill_polled(sums, n, Partial{kUnreached, 0}, poller);
 
   Sweeper& sweeper = sweepers[0];
   const std::vector<unsigned> no_grids;
@@ -573,7 +700,14 @@ ScoreMap iterate(const Graph& g, double alpha, std::uint64_t max_iter, std::size
     const bool fast = shares_fit && dangling_fit && runs_allowed;
     make_head(teleport, dangling_share, head);
     if (fast) sweeper.start(dangling_share, head, no_grids, no_tables);
-    for (std::size_t b = 0; b < blocks.block_count(); ++b) sweep_block(blocks, b, n, it, fast, sweeper, next.data(), poller);
+    if (!in_order) {
+      for (std::size_t b = 0; b < block_count; ++b) sweep_block(*blocks, b, n, it, fast, sweeper, next.data(), poller);
+    } else if (fast) {
+      sweep_in_order(graph, it, sums.data(), next.data(), sweeper.sums, poller);
+    } else {
+      if (singles.empty()) fill_polled(singles, n, Single{0, kUntouched}, poller);
+      sweep_in_order_each(graph, it, singles.data(), next.data(), poller);
+    }
     score.swap(next);
   }
   return std::move(state).finish();

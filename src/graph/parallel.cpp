@@ -15,13 +15,15 @@ std::atomic<std::size_t> g_window{ParallelTuning{}.betweenness_window};
 std::atomic<std::size_t> g_slot{ParallelTuning{}.betweenness_slot};
 std::atomic<unsigned> g_failing_worker{0};
 std::atomic<std::size_t> g_closure_block{0};
+std::atomic<std::size_t> g_in_order_nodes{ParallelTuning{}.pagerank_in_order_nodes};
 
 }  // namespace
 
 ParallelTuning parallel_tuning() noexcept {
   return {g_min_work.load(std::memory_order_relaxed), g_block_shift.load(std::memory_order_relaxed),
           g_window.load(std::memory_order_relaxed), g_slot.load(std::memory_order_relaxed),
-          g_failing_worker.load(std::memory_order_relaxed), g_closure_block.load(std::memory_order_relaxed)};
+          g_failing_worker.load(std::memory_order_relaxed), g_closure_block.load(std::memory_order_relaxed),
+          g_in_order_nodes.load(std::memory_order_relaxed)};
 }
 
 void set_parallel_tuning(const ParallelTuning& tuning) noexcept {
@@ -31,6 +33,7 @@ void set_parallel_tuning(const ParallelTuning& tuning) noexcept {
   g_slot.store(tuning.betweenness_slot, std::memory_order_relaxed);
   g_failing_worker.store(tuning.failing_worker, std::memory_order_relaxed);
   g_closure_block.store(tuning.closure_block, std::memory_order_relaxed);
+  g_in_order_nodes.store(tuning.pagerank_in_order_nodes, std::memory_order_relaxed);
 }
 
 unsigned affordable_workers(unsigned count) noexcept {

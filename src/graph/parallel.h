@@ -43,8 +43,10 @@ struct Threads {
 // their turn to be added (0: three per thread) and the entries a chunk may
 // hold before it is added so far (0: sized by the memory budget); a
 // worker thread that fails as if out of memory as soon as it starts (0:
-// none), to test how a failure in a worker reaches the caller; and the
-// targets in a block of closure_sizes (0: sized by the memory budget).
+// none), to test how a failure in a worker reaches the caller; the
+// targets in a block of closure_sizes (0: sized by the memory budget); and
+// the node count from which PageRank on one thread sweeps the sources in
+// order rather than blocks of receiving nodes.
 struct ParallelTuning {
   std::size_t min_work = std::size_t{1} << 17;
   unsigned pagerank_block_shift = 13;
@@ -52,6 +54,7 @@ struct ParallelTuning {
   std::size_t betweenness_slot = 0;
   unsigned failing_worker = 0;
   std::size_t closure_block = 0;
+  std::size_t pagerank_in_order_nodes = std::size_t{3} << 19;
 };
 ParallelTuning parallel_tuning() noexcept;
 void set_parallel_tuning(const ParallelTuning& tuning) noexcept;

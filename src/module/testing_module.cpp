@@ -149,15 +149,17 @@ PyObject* binade_runs(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
 // sources (0: three per thread) and the entries a chunk holds before it is
 // added so far (0: by the memory budget), a worker that fails as if out
 // of memory (0: none), and, if given, the targets in a block of
-// closure_sizes (0, or absent: by the memory budget).
+// closure_sizes (0, or absent: by the memory budget), and, if given, the
+// node count from which PageRank on one thread sweeps the sources in order.
 // Returns the previous values.
-constexpr const char* kTuningParams[] = {"min_work", "pagerank_block_shift", "betweenness_window",
-                                         "betweenness_slot", "failing_worker", "closure_block"};
-constexpr Signature kTuning{"set_parallel_tuning", kTuningParams, 6, 5};
+constexpr const char* kTuningParams[] = {"min_work",       "pagerank_block_shift", "betweenness_window",
+                                         "betweenness_slot", "failing_worker",     "closure_block",
+                                         "pagerank_in_order_nodes"};
+constexpr Signature kTuning{"set_parallel_tuning", kTuningParams, 7, 5};
 
 PyObject* set_parallel_tuning(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    const auto arg = bind<6>(kTuning, args, nargs, kwnames);
+    const auto arg = bind<7>(kTuning, args, nargs, kwnames);
     ParallelTuning tuning;
     tuning.min_work = static_cast<std::size_t>(convert("min_work", arg[0], to_u64));
     tuning.pagerank_block_shift = static_cast<unsigned>(convert("pagerank_block_shift", arg[1], to_u64));
@@ -165,12 +167,16 @@ PyObject* set_parallel_tuning(PyObject*, PyObject* const* args, Py_ssize_t nargs
     tuning.betweenness_slot = static_cast<std::size_t>(convert("betweenness_slot", arg[3], to_u64));
     tuning.failing_worker = static_cast<unsigned>(convert("failing_worker", arg[4], to_u64));
     if (arg[5] != nullptr) tuning.closure_block = static_cast<std::size_t>(convert("closure_block", arg[5], to_u64));
+    if (arg[6] != nullptr) {
+      tuning.pagerank_in_order_nodes = static_cast<std::size_t>(convert("pagerank_in_order_nodes", arg[6], to_u64));
+    }
     const ParallelTuning before = lhg::parallel_tuning();
     lhg::set_parallel_tuning(tuning);
-    return Py_BuildValue("(KIKKIK)", static_cast<unsigned long long>(before.min_work), before.pagerank_block_shift,
+    return Py_BuildValue("(KIKKIKK)", static_cast<unsigned long long>(before.min_work), before.pagerank_block_shift,
                          static_cast<unsigned long long>(before.betweenness_window),
                          static_cast<unsigned long long>(before.betweenness_slot), before.failing_worker,
-                         static_cast<unsigned long long>(before.closure_block));
+                         static_cast<unsigned long long>(before.closure_block),
+                         static_cast<unsigned long long>(before.pagerank_in_order_nodes));
   });
 }
 
@@ -340,7 +346,7 @@ PyMethodDef g_functions[] = {
     {"set_parallel_tuning", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(set_parallel_tuning)),
      METH_FASTCALL | METH_KEYWORDS,
      "set_parallel_tuning(min_work, pagerank_block_shift, betweenness_window, betweenness_slot, failing_worker, "
-     "closure_block=0)\n--\n\n"
+     "closure_block=0, pagerank_in_order_nodes=1572864)\n--\n\n"
      "Lowers the thresholds of the parallel paths; returns the previous values."},
     {nullptr, nullptr, 0, nullptr},
 };
