@@ -362,12 +362,13 @@ constexpr std::uint64_t kUnreached = ~std::uint64_t{0};  // never a sum's patter
 // How far ahead of the edge being added the sweep asks for its node's sum.
 constexpr std::size_t kSumAhead = 64;
 
-void sweep_in_order(const Graph& graph, const Iteration& it, Partial* partial, double* next, BinadeSums& sums,
-                    Poller& poller) {
+// Calls add(i, rank, first, last) for every node i with outgoing edges, in
+// ascending order: its rank (the dangling nodes numbered below it) and its
+// edges first .. last - 1 in the graph's outgoing rows.
+template <class Add>
+void for_each_source(const Graph& graph, Poller& poller, Add&& add) {
   const std::size_t n = graph.node_count();
-  const std::size_t m = graph.edge_count();
   const EdgeId* begin = graph.out_begin().data();
-  const NodeId* targets = graph.out_targets().data();
   std::uint32_t rank = 0;
   for (NodeId i = 0; i < n; ++i) {
     const EdgeId first = begin[i];
@@ -375,8 +376,18 @@ void sweep_in_order(const Graph& graph, const Iteration& it, Partial* partial, d
     poller.tick(1 + (last - first));
     if (first == last) {
       ++rank;
-      continue;
+    } else {
+      add(i, rank, first, last);
     }
+  }
+}
+
+void sweep_in_order(const Graph& graph, const Iteration& it, Partial* partial, double* next, BinadeSums& sums,
+                    Poller& poller) {
+  const std::size_t n = graph.node_count();
+  const std::size_t m = graph.edge_count();
+  const NodeId* targets = graph.out_targets().data();
+  for_each_source(graph, poller, [&](NodeId i, std::uint32_t rank, EdgeId first, EdgeId last) {
     const double share = it.share[i];
     const std::uint64_t head = std::bit_cast<std::uint64_t>(it.head[rank]);
     for (EdgeId e = first; e < last; ++e) {
@@ -386,7 +397,7 @@ void sweep_in_order(const Graph& graph, const Iteration& it, Partial* partial, d
       const std::uint64_t bits = std::bit_cast<std::uint64_t>(std::bit_cast<double>(sum) + share);
       p = Partial{bits, sums.cursor(bits, rank)};
     }
-  }
+  });
   // A node that no edge reaches stands at the last head term.
   const double end = it.head[it.dangling_count];
   for (std::size_t j = 0; j < n; ++j) {
@@ -400,24 +411,15 @@ void sweep_in_order(const Graph& graph, const Iteration& it, Partial* partial, d
 // The same with every addition on its own.
 void sweep_in_order_each(const Graph& graph, const Iteration& it, Single* partial, double* next, Poller& poller) {
   const std::size_t n = graph.node_count();
-  const EdgeId* begin = graph.out_begin().data();
   const NodeId* targets = graph.out_targets().data();
   for (std::size_t j = 0; j < n; ++j) partial[j].position = kUntouched;
-  std::uint32_t rank = 0;
-  for (NodeId i = 0; i < n; ++i) {
-    const EdgeId first = begin[i];
-    const EdgeId last = begin[i + 1];
-    poller.tick(1 + (last - first));
-    if (first == last) {
-      ++rank;
-      continue;
-    }
+  for_each_source(graph, poller, [&](NodeId i, std::uint32_t rank, EdgeId first, EdgeId last) {
     const double share = it.share[i];
     for (EdgeId e = first; e < last; ++e) {
       Single& p = partial[targets[e]];
       p.bits = std::bit_cast<std::uint64_t>(advance_each(p, rank, it, poller) + share);
     }
-  }
+  });
   for (std::size_t j = 0; j < n; ++j) {
     poller.tick();
     next[j] = advance_each(partial[j], it.dangling_count, it, poller);
