@@ -157,6 +157,24 @@ def test_long_runs_cross_binades_anywhere(length, tables, at_once):
             check(values, start, events, tables, at_once)
 
 
+@pytest.mark.parametrize("tables,at_once", [(1, True), (0, False)])
+def test_crossings_on_every_side_of_the_searched_words(tables, at_once):
+    # A long run is searched among ever finer samples of its table's words;
+    # a crossing just before, at and just after a sampled word tests each
+    # narrowing's ends. Values of 2^-22 add 2^30 units each to a sum in
+    # [1, 2), which starts half a value short of reaching 2 after k values:
+    # the value at position k takes it out of its binade. With an event at
+    # position 1, the run after it starts from a cursor with no position.
+    length = 40_000
+    values = [2.0**-22] * length
+    sampled = [256, 4096, 2 * 4096, 5 * 4096, 37 * 256, 9 * 4096 + 256]
+    for k in sorted({s + d for s in sampled for d in (-2, -1, 0, 1)}):
+        start = 2.0 - (k + 0.5) * 2.0**-22
+        check(values, start, [], tables, at_once)
+        check(values, start, [(1, 0.0)], tables, at_once)
+        check(values, start - 2.0**-22, [(1, 2.0**-22)], tables, at_once)
+
+
 @pytest.mark.parametrize("tables,at_once", [(1, True), (0, True), (0, False)])
 def test_a_thousand_ties_take_a_table_past_its_limit(tables, at_once):
     # Every tie weighs as much as a grid's whole room, so from the 1,025th

@@ -72,12 +72,13 @@ namespace lhg {
 
 class BinadeSums {
  public:
-  // The words of one grid, and every kCoarse-th and every kSparse-th of
-  // them for the search.
+  // The words of one grid, and every kCoarse-th, every kSparse-th and
+  // every (kSparse * kTopStep)-th of them for the search.
   struct Table {
     std::vector<std::uint64_t> entries;
     std::vector<std::uint64_t> coarse;
     std::vector<std::uint64_t> sparse;
+    std::vector<std::uint64_t> top;
   };
 
   BinadeSums() = default;
@@ -219,6 +220,8 @@ class BinadeSums {
     for (std::size_t c = 0; c < table.coarse.size(); ++c) table.coarse[c] = sums[c << kCoarseShift];
     table.sparse.resize((count >> kSparseShift) + 1);
     for (std::size_t c = 0; c < table.sparse.size(); ++c) table.sparse[c] = sums[c << kSparseShift];
+    table.top.resize(((table.sparse.size() - 1) >> kTopShift) + 1);
+    for (std::size_t c = 0; c < table.top.size(); ++c) table.top[c] = table.sparse[c << kTopShift];
   }
 
   // Reads the grid's words from `table` until the next restart: a table
@@ -310,6 +313,9 @@ class BinadeSums {
   static constexpr std::size_t kCoarse = std::size_t{1} << kCoarseShift;
   static constexpr std::size_t kSparseShift = 8;
   static constexpr std::size_t kSparse = std::size_t{1} << kSparseShift;
+  // Every kTopStep-th sparse word, for the searches of large tables.
+  static constexpr std::size_t kTopShift = 4;
+  static constexpr std::size_t kTopStep = std::size_t{1} << kTopShift;
 
   // 1 / u for a grid, as two factors: y * high * low is y / u, exactly
   // unless it underflows (see above).
@@ -372,6 +378,21 @@ class BinadeSums {
     return p;
   }
 
+  // The first i in [lo, hi) with words[i] >= target, or hi: a binary search
+  // without a branch on the words (the predicate is monotone, see below).
+  static std::size_t first_in(const std::uint64_t* words, std::size_t lo, std::size_t hi,
+                              std::uint64_t target) noexcept {
+    if (lo >= hi) return hi;
+    std::size_t first = lo;
+    std::size_t len = hi - lo;
+    while (len > 1) {
+      const std::size_t half = len / 2;
+      first = words[first + half - 1] < target ? first + half : first;
+      len -= half;
+    }
+    return words[first] < target ? first + 1 : first;
+  }
+
   // The first k in [lo, hi] with sums[k] >= target, given sums[hi] >= target.
   // Words are not ascending (positions past the limit count down), but all
   // of those lie above any target, so the predicate is. An accumulator that
@@ -396,14 +417,26 @@ class BinadeSums {
     const std::size_t s_hi = (hi >> kSparseShift) + 1;
     if (s_lo < s_hi) {
       const std::uint64_t* sparse = table.sparse.data();
-      std::size_t first = s_lo;
-      std::size_t len = s_hi - s_lo;
-      while (len > 1) {
-        const std::size_t half = len / 2;
-        first = sparse[first + half - 1] < target ? first + half : first;
-        len -= half;
+      // The first s in [s_lo, s_hi) with sparse[s] >= target, or s_hi. A
+      // long range is first narrowed among the top words, every kTopStep-th
+      // sparse word, which lie in the nearest cache even where the sparse
+      // words of a large table do not, to the kTopStep sparse words after
+      // the last top word below the target; those are counted.
+      std::size_t a = s_lo;
+      std::size_t b = s_hi;
+      if (b - a > 2 * kTopStep) {
+        const std::size_t t_lo = (a + kTopStep - 1) >> kTopShift;
+        const std::size_t t_hi = ((b - 1) >> kTopShift) + 1;
+        const std::size_t t = first_in(table.top.data(), t_lo, t_hi, target);
+        if (t > t_lo) a = std::max(a, ((t - 1) << kTopShift) + 1);
+        if (t < t_hi) b = std::min(b, t << kTopShift);
+        std::size_t below = 0;
+        for (std::size_t k = a; k < b; ++k) below += sparse[k] < target;
+        a += below;
+      } else {
+        a = first_in(sparse, a, b, target);
       }
-      if (sparse[first] < target) ++first;
+      const std::size_t first = a;
       if (first < s_hi) {
         // The answer is at first * kSparse or among the words just before.
         if (first > s_lo) lo = (first << kSparseShift) - kSparse + 1;
