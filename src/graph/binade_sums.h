@@ -307,8 +307,9 @@ class BinadeSums {
   // built: with an eighth, PageRank's iterations took about 2 % longer.
   static constexpr std::size_t kBuildRatio = 32;
   // Every kCoarse-th and every kSparse-th word, for the search: the sparse
-  // words of every table stay in the nearest cache, and narrow a search to
-  // kSparse words, whose coarse words lie together.
+  // words narrow a search to kSparse words, whose coarse words lie
+  // together. The sparse words of a table of a few hundred thousand values
+  // stay in the nearest cache; past that, every kTopStep-th of them does.
   static constexpr std::size_t kCoarseShift = 4;
   static constexpr std::size_t kCoarse = std::size_t{1} << kCoarseShift;
   static constexpr std::size_t kSparseShift = 8;
@@ -398,7 +399,8 @@ class BinadeSums {
   // of those lie above any target, so the predicate is. An accumulator that
   // has just left a low binade leaves the next one soon, so when its
   // position is known (lo > 0) the words next to it are tried first. Then a
-  // binary search among the sparse words narrows the range to kSparse
+  // binary search among the sparse words (over a long range, among the top
+  // words, then a count among the sparse) narrows the range to kSparse
   // words, and counting among its coarse words to kCoarse: each count is the
   // number of words below the target, without a branch per word.
   static std::size_t first_at_least(const Table& table, std::size_t lo, std::size_t hi, std::uint64_t target,
