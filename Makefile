@@ -112,7 +112,7 @@ test-sanitize: $(VENV)/.deps
 	$(VPY) -m pip install --quiet --no-build-isolation --no-deps --upgrade --target $(SAN_DIR)/site \
 	    -C cmake.define.LHG_WERROR=ON -C cmake.define.LHG_TESTING=ON -C cmake.define.LHG_SANITIZE=address,undefined \
 	    -C cmake.build-type=RelWithDebInfo -C build-dir=$(SAN_DIR)/build .
-	PYTHONPATH=$(SAN_DIR)/site LD_PRELOAD="$(SAN_PRELOAD)" \
+	PYTHONPATH=$(CURDIR)/$(SAN_DIR)/site LD_PRELOAD="$(SAN_PRELOAD)" \
 	    ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    HYPOTHESIS_EXAMPLES=$${HYPOTHESIS_EXAMPLES:-100} LHG_THREAD_SECONDS=$${LHG_THREAD_SECONDS:-3} \
 	    $(VPY) -m pytest -p no:cacheprovider $(PYTEST_ARGS)
