@@ -394,6 +394,16 @@ class BinadeSums {
     return words[first] < target ? first + 1 : first;
   }
 
+  // How many of words[lo], ..., words[hi - 1] lie below the target, without
+  // a branch per word: over a range where the predicate is monotone, the
+  // offset of the first at or above it.
+  static std::size_t count_below(const std::uint64_t* words, std::size_t lo, std::size_t hi,
+                                 std::uint64_t target) noexcept {
+    std::size_t below = 0;
+    for (std::size_t k = lo; k < hi; ++k) below += words[k] < target;
+    return below;
+  }
+
   // The first k in [lo, hi] with sums[k] >= target, given sums[hi] >= target.
   // Words are not ascending (positions past the limit count down), but all
   // of those lie above any target, so the predicate is. An accumulator that
@@ -432,9 +442,7 @@ class BinadeSums {
         const std::size_t t = first_in(table.top.data(), t_lo, t_hi, target);
         if (t > t_lo) a = std::max(a, ((t - 1) << kTopShift) + 1);
         if (t < t_hi) b = std::min(b, t << kTopShift);
-        std::size_t below = 0;
-        for (std::size_t k = a; k < b; ++k) below += sparse[k] < target;
-        a += below;
+        a += count_below(sparse, a, b, target);
       } else {
         a = first_in(sparse, a, b, target);
       }
@@ -452,10 +460,7 @@ class BinadeSums {
     const std::size_t c_lo = (lo + kCoarse - 1) >> kCoarseShift;
     const std::size_t c_hi = (hi >> kCoarseShift) + 1;
     if (c_lo < c_hi) {
-      const std::uint64_t* coarse = table.coarse.data();
-      std::size_t below = 0;
-      for (std::size_t c = c_lo; c < c_hi; ++c) below += coarse[c] < target;
-      const std::size_t first = c_lo + below;
+      const std::size_t first = c_lo + count_below(table.coarse.data(), c_lo, c_hi, target);
       if (first < c_hi) {
         if (first > c_lo) lo = (first << kCoarseShift) - kCoarse + 1;
         hi = first << kCoarseShift;
@@ -477,9 +482,7 @@ class BinadeSums {
     __builtin_prefetch(next + std::min(lo + 8, hi));
     __builtin_prefetch(next + hi);
     __builtin_prefetch(next + end);
-    std::size_t below = 0;
-    for (std::size_t k = lo; k < hi; ++k) below += sums[k] < target;
-    return lo + below;
+    return lo + count_below(sums, lo, hi, target);
   }
 
   [[gnu::noinline]] const Table* build(unsigned grid) {
